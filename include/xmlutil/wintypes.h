@@ -1,0 +1,215 @@
+// SPDX-License-Identifier: MIT
+// The Windows base types, result codes, GUIDs, IUnknown, BSTR and VARIANT that
+// code written against the Windows XML utility library expects, with the sizes
+// and values it had there. The functions are provided by libxmlutil.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#include "export.h"
+
+// ---- base integer types (Windows sizes: LONG and ULONG are 32 bits) --------
+typedef int32_t HRESULT;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef uint32_t DWORD;
+typedef uint16_t WORD;
+typedef uint8_t BYTE;
+typedef unsigned int UINT;
+typedef int BOOL;
+typedef int16_t SHORT;
+typedef void* LPVOID;
+typedef void* HINSTANCE;
+typedef void* HANDLE;
+typedef wchar_t WCHAR;
+typedef wchar_t OLECHAR;
+typedef OLECHAR* LPOLESTR;
+typedef const OLECHAR* LPCOLESTR;
+typedef const wchar_t* LPCWSTR;
+typedef wchar_t* LPWSTR;
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+
+typedef int16_t VARIANT_BOOL;
+#define VARIANT_TRUE (static_cast<VARIANT_BOOL>(-1))
+#define VARIANT_FALSE (static_cast<VARIANT_BOOL>(0))
+
+// ---- result codes ----------------------------------------------------------
+#define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
+#define FAILED(hr) (static_cast<HRESULT>(hr) < 0)
+
+#define XMLUTIL_HR(x) (static_cast<HRESULT>(static_cast<uint32_t>(x)))
+#define S_OK XMLUTIL_HR(0x00000000)
+#define S_FALSE XMLUTIL_HR(0x00000001)
+#define E_NOTIMPL XMLUTIL_HR(0x80004001)
+#define E_NOINTERFACE XMLUTIL_HR(0x80004002)
+#define E_POINTER XMLUTIL_HR(0x80004003)
+#define E_ABORT XMLUTIL_HR(0x80004004)
+#define E_FAIL XMLUTIL_HR(0x80004005)
+#define E_UNEXPECTED XMLUTIL_HR(0x8000FFFF)
+#define E_ACCESSDENIED XMLUTIL_HR(0x80070005)
+#define E_HANDLE XMLUTIL_HR(0x80070006)
+#define E_OUTOFMEMORY XMLUTIL_HR(0x8007000E)
+#define E_INVALIDARG XMLUTIL_HR(0x80070057)
+#define CLASS_E_NOAGGREGATION XMLUTIL_HR(0x80040110)
+#define REGDB_E_CLASSNOTREG XMLUTIL_HR(0x80040154)
+#define CO_E_NOTINITIALIZED XMLUTIL_HR(0x800401F0)
+#define RPC_E_CHANGED_MODE XMLUTIL_HR(0x80010106)
+
+#define FACILITY_WIN32 7
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_WRITE_FAULT 29L
+#define ERROR_READ_FAULT 30L
+#define ERROR_HANDLE_DISK_FULL 39L
+#define ERROR_NOT_SUPPORTED 50L
+#define ERROR_FILE_EXISTS 80L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_DISK_FULL 112L
+#define ERROR_INVALID_NAME 123L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_FILE_TOO_LARGE 223L
+#define ERROR_DIRECTORY 267L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
+
+inline constexpr HRESULT HRESULT_FROM_WIN32(long x) {
+    return static_cast<HRESULT>(x) <= 0
+               ? static_cast<HRESULT>(x)
+               : static_cast<HRESULT>((static_cast<uint32_t>(x) & 0x0000FFFFu) |
+                                      (FACILITY_WIN32 << 16) | 0x80000000u);
+}
+
+// ---- GUIDs -----------------------------------------------------------------
+struct GUID {
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
+};
+typedef GUID IID;
+typedef GUID CLSID;
+typedef const IID& REFIID;
+typedef const CLSID& REFCLSID;
+typedef const GUID& REFGUID;
+
+inline bool IsEqualGUID(REFGUID a, REFGUID b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
+inline bool IsEqualIID(REFIID a, REFIID b) { return IsEqualGUID(a, b); }
+inline bool IsEqualCLSID(REFCLSID a, REFCLSID b) { return IsEqualGUID(a, b); }
+inline bool operator==(REFGUID a, REFGUID b) { return IsEqualGUID(a, b); }
+inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
+
+// __uuidof(Interface): each interface registers its IID with XMLUTIL_DEFINE_UUIDOF.
+template <class T>
+struct XmlutilInterfaceId;
+#define XMLUTIL_DEFINE_UUIDOF(Iface, iid)                   \
+    template <>                                             \
+    struct XmlutilInterfaceId<Iface> {                      \
+        static const IID& get() noexcept { return iid; }    \
+    }
+#ifndef __uuidof
+#define __uuidof(T) (::XmlutilInterfaceId<std::remove_cv_t<T>>::get())
+#endif
+
+inline constexpr IID IID_IUnknown = {
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+// ---- IUnknown --------------------------------------------------------------
+struct IUnknown {
+    virtual HRESULT QueryInterface(REFIID riid, void** ppvObject) = 0;
+    virtual ULONG AddRef() = 0;
+    virtual ULONG Release() = 0;
+
+    template <class Q>
+    HRESULT QueryInterface(Q** pp) {
+        return QueryInterface(__uuidof(Q), reinterpret_cast<void**>(pp));
+    }
+};
+XMLUTIL_DEFINE_UUIDOF(IUnknown, IID_IUnknown);
+
+// ---- BSTR: a length-prefixed wide string; a null BSTR reads as "" ---------
+typedef OLECHAR* BSTR;
+
+extern "C" {
+XMLUTIL_API BSTR SysAllocString(const OLECHAR* psz);
+XMLUTIL_API BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui);
+XMLUTIL_API UINT SysStringLen(BSTR pbstr);
+XMLUTIL_API UINT SysStringByteLen(BSTR bstr);
+XMLUTIL_API void SysFreeString(BSTR bstrString);
+}
+
+// ---- VARIANT ---------------------------------------------------------------
+typedef uint16_t VARTYPE;
+enum VARENUM : VARTYPE {
+    VT_EMPTY = 0,
+    VT_NULL = 1,
+    VT_I2 = 2,
+    VT_I4 = 3,
+    VT_BSTR = 8,
+    VT_BOOL = 11,
+    VT_UNKNOWN = 13,
+};
+
+struct VARIANT {
+    VARTYPE vt;
+    WORD wReserved1;
+    WORD wReserved2;
+    WORD wReserved3;
+    union {
+        LONG lVal;
+        SHORT iVal;
+        VARIANT_BOOL boolVal;
+        BSTR bstrVal;
+        IUnknown* punkVal;
+        int64_t llVal;
+    };
+};
+typedef VARIANT VARIANTARG;
+
+#define V_VT(v) ((v)->vt)
+#define V_BSTR(v) ((v)->bstrVal)
+#define V_I4(v) ((v)->lVal)
+#define V_BOOL(v) ((v)->boolVal)
+
+extern "C" {
+XMLUTIL_API void VariantInit(VARIANT* pvarg);
+XMLUTIL_API HRESULT VariantClear(VARIANT* pvarg);
+}
+
+// ---- COM runtime -----------------------------------------------------------
+enum COINIT : DWORD {
+    COINIT_MULTITHREADED = 0x0,
+    COINIT_APARTMENTTHREADED = 0x2,
+    COINIT_DISABLE_OLE1DDE = 0x4,
+    COINIT_SPEED_OVER_MEMORY = 0x8,
+};
+enum CLSCTX : DWORD {
+    CLSCTX_INPROC_SERVER = 0x1,
+    CLSCTX_INPROC_HANDLER = 0x2,
+    CLSCTX_LOCAL_SERVER = 0x4,
+    CLSCTX_REMOTE_SERVER = 0x10,
+    CLSCTX_ALL = 0x17,
+};
+
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+#define DLL_THREAD_ATTACH 2
+#define DLL_THREAD_DETACH 3
+
+extern "C" {
+XMLUTIL_API HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
+XMLUTIL_API HRESULT CoInitialize(LPVOID pvReserved);
+XMLUTIL_API void CoUninitialize();
+XMLUTIL_API HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext,
+                                     REFIID riid, LPVOID* ppv);
+}

@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: MIT
+// The parts of the COM runtime the library calls: per-thread initialisation
+// with a threading model, and creation of the one class it serves.
+#include "platform/xmldom/document_factory.h"
+#include "xmlutil/msxml.h"
+#include "xmlutil/wintypes.h"
+
+namespace {
+
+// COM initialisation is per thread: a count of successful CoInitializeEx calls
+// and the threading model the first one chose.
+struct ThreadApartment {
+    int initCount = 0;
+    DWORD model = COINIT_MULTITHREADED;
+};
+thread_local ThreadApartment apartment;
+
+DWORD ModelOf(DWORD coInit) { return coInit & COINIT_APARTMENTTHREADED; }
+
+}  // namespace
+
+extern "C" {
+
+HRESULT CoInitializeEx(LPVOID, DWORD coInit) {
+    const DWORD model = ModelOf(coInit);
+    if (apartment.initCount > 0) {
+        if (apartment.model != model) return RPC_E_CHANGED_MODE;
+        ++apartment.initCount;
+        return S_FALSE;
+    }
+    apartment.model = model;
+    apartment.initCount = 1;
+    return S_OK;
+}
+
+HRESULT CoInitialize(LPVOID reserved) { return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED); }
+
+void CoUninitialize() {
+    if (apartment.initCount > 0) --apartment.initCount;
+}
+
+// Serves CLSID_DOMDocument only. A thread that has not initialised COM is not
+// refused: the document needs no apartment of its own here.
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID riid, LPVOID* out) {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualCLSID(clsid, CLSID_DOMDocument)) return REGDB_E_CLASSNOTREG;
+    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    return xmlutil::xmldom::CreateDocument(riid, out);
+}
+
+}  // extern "C"
