@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: MIT
+// Reading and writing whole files for the DOM service's load and save. Paths
+// are UTF-8 file-system paths; nothing else is accepted (no URL, no "-" for
+// standard input, no transparent decompression).
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "xmlutil/wintypes.h"
+
+namespace xmlutil::file {
+
+// Reads the whole regular file at `path` into `bytes`. S_OK, or a negative
+// HRESULT_FROM_WIN32 code (file missing, a folder, unreadable, too large).
+HRESULT ReadWholeFile(const std::string& path, std::string& bytes);
+
+// Replaces the file at `path` with `bytes` atomically: a symbolic link is
+// followed to the real file; a temporary file beside it receives the bytes
+// with the existing file's mode (and owner/group where permitted), is synced
+// and renamed over the target, and the folder is synced. On any failure the
+// existing file is left exactly as it was and no temporary file remains, and
+// a negative code is returned. Where no temporary file can be made beside the
+// target (a read-only folder holding a writable file) the file is rewritten
+// in place.
+HRESULT WriteFileAtomically(const std::string& path, const char* bytes, size_t size);
+
+// The system calls the writer makes, replaceable by tests to inject faults
+// (a full disk, a failing fsync or rename).
+struct FileSystemCalls {
+    int (*open)(const char* path, int flags, unsigned mode);
+    long (*write)(int fd, const void* data, size_t size);
+    int (*fsync)(int fd);
+    int (*close)(int fd);
+    int (*rename)(const char* from, const char* to);
+    int (*unlink)(const char* path);
+};
+// The calls in use (the real ones unless a test replaced them).
+const FileSystemCalls& CurrentFileSystemCalls();
+// Replaces the calls; returns the previous set. Tests restore it afterwards.
+FileSystemCalls SetFileSystemCallsForTesting(const FileSystemCalls& calls);
+
+}  // namespace xmlutil::file

@@ -1,0 +1,100 @@
+// SPDX-License-Identifier: MIT
+// The XML engine under the DOM objects: safe parsing, serialising and XPath
+// evaluation over libxml2 documents. Everything here speaks UTF-8 and libxml2
+// types; the DOM objects (node wrappers, lists, the document) sit on top and
+// own the conversion to and from wide text. Nothing here prints: libxml2's
+// error output is collected and dropped.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/xmldom/xml_ptr.h"
+#include "xmlutil/wintypes.h"
+
+namespace xmlutil::xmldom {
+
+// ---- parsing -----------------------------------------------------------------
+
+struct ParseRequest {
+    const char* data = nullptr;
+    size_t size = 0;
+    // True for loadXML: `data` is UTF-8 made from the caller's Unicode text, so
+    // an encoding named in its declaration is ignored.
+    bool fromUnicodeText = false;
+    // True keeps every whitespace-only text node; false drops those that have
+    // siblings (indentation) unless xml:space="preserve" applies.
+    bool preserveWhiteSpace = false;
+};
+
+// Parses bytes held in memory. Never touches the network or any file, loads no
+// external DTD or entity, expands internal entities under libxml2's
+// amplification check, keeps the default depth limit, refuses a NUL character.
+// S_OK: `out` holds the document; when the input had an XML declaration it is
+// the document's first child, a processing instruction with target "xml" whose
+// data is the declaration's pseudo-attributes (`version="1.0" encoding="gb2312"`).
+// S_FALSE: the input is not well-formed (namespace errors included) or was
+// refused as hostile; `out` is untouched.
+HRESULT ParseDocument(const ParseRequest& request, XmlDocPtr& out);
+
+// ---- serialising -------------------------------------------------------------
+
+// The markup of `node` with its subtree as UTF-8, no indentation added. For the
+// document node: every top-level node, the declaration included as it stands.
+// E_OUTOFMEMORY when it cannot be built.
+HRESULT SerializeToUtf8(xmlNode* node, std::string& utf8);
+
+// The bytes of a file holding the whole document: exactly one declaration (the
+// "xml" processing instruction when the document has one, written as it
+// stands), encoded in the encoding it names (UTF-8 when none); a character
+// that encoding cannot hold becomes a character reference in text and
+// attribute values. With `indent`, elements that hold no text of their own
+// are indented, never inside xml:space="preserve". Refused with a negative
+// code, so that what is saved always loads back equal:
+//  - HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION) when the encoding cannot
+//    hold a character of a name, comment, CDATA section or processing
+//    instruction, or the encoding is unknown;
+//  - E_FAIL when the tree is deeper than the parser accepts.
+HRESULT SerializeForSave(xmlDoc* doc, bool indent, std::string& bytes);
+
+// ---- XPath -------------------------------------------------------------------
+
+// One node an expression selected. A namespace-axis result is not a node of
+// the tree: it comes as its prefix, URI and owning element, with `node` null.
+struct XPathHit {
+    xmlNode* node = nullptr;
+    std::string nsPrefix;
+    std::string nsUri;
+    xmlNode* nsOwner = nullptr;
+};
+
+// Evaluates XPath 1.0 expressions against one document, reusing its context
+// and compiled expressions, and whatever else it derives from the document
+// until DocumentChanged() says the tree changed. Used by one thread at a time.
+class XPathEvaluator {
+public:
+    XPathEvaluator();
+    ~XPathEvaluator();
+    XPathEvaluator(const XPathEvaluator&) = delete;
+    XPathEvaluator& operator=(const XPathEvaluator&) = delete;
+
+    // S_OK with every node the expression selects from `context` (a node of
+    // `doc`, or `doc` itself), in document order, possibly none; with
+    // `firstOnly`, at most the first in document order. E_FAIL for a malformed
+    // expression or one that does not yield a node-set. E_OUTOFMEMORY.
+    HRESULT Select(xmlDoc* doc, xmlNode* context, const std::string& expression, bool firstOnly,
+                   std::vector<XPathHit>& hits);
+
+    // Must be called after any change to the tree, names, values or text of
+    // the document (or when it is replaced): drops everything derived from it.
+    void DocumentChanged();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace xmlutil::xmldom
