@@ -1,0 +1,157 @@
+// SPDX-License-Identifier: MIT
+// Tree editing: creating elements, appending new or copied nodes, removing a
+// node, a given child or all children of a node.
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+#include "dom/com_holders.h"
+#include "dom/utf8_out.h"
+#include "xmlutil/XMLUtil.h"
+
+using xmlutil::dom::Bstr;
+using xmlutil::dom::Variant;
+
+namespace {
+
+// The line the clone overload names in its message, kept for callers that
+// search their logs for it.
+constexpr int kCloneFailureLine = 449;
+
+void PrintNameMessage(const char* format, const std::wstring& name) {
+    std::printf(format, xmlutil::dom::Utf8UpToNul(name).c_str());
+}
+
+// Asks the document for a new element without namespace, by node type; the
+// result is what the document answered (E_POINTER when there is no document).
+HRESULT CreateElement(IXMLDOMDocument* doc, const std::wstring& name,
+                      CComPtr<IXMLDOMNode>& element) {
+    if (doc == nullptr) return E_POINTER;
+    const Bstr tagName(name);
+    const Variant type = Variant::Int32(NODE_ELEMENT);
+    const HRESULT hr = doc->createNode(type.get(), tagName.get(), nullptr, &element);
+    // Whatever the service may have handed back with a failure is dropped.
+    if (hr != S_OK) element.Release();
+    return hr;
+}
+
+// The node under which an append lands: `parent`, or the document itself
+// when the caller passed an empty handle.
+IXMLDOMNode* AppendTarget(const CComPtr<IXMLDOMNode>& parent, IXMLDOMDocument* doc) {
+    if (parent != nullptr) return parent;
+    return doc;
+}
+
+}  // namespace
+
+CComPtr<IXMLDOMNode> CXMLUtil::CreateNode(std::wstring name, std::wstring value) {
+    CComPtr<IXMLDOMNode> element;
+    m_hr = CreateElement(m_pDoc, name, element);
+    if (m_hr != S_OK) {
+        PrintNameMessage("create Node:%s failed!\n", name);
+        return CComPtr<IXMLDOMNode>();
+    }
+    // The element is handed back even when its text cannot be set; m_hr then
+    // tells the caller that the text was not stored.
+    m_hr = element->put_text(Bstr(value).get());
+    return element;
+}
+
+CComPtr<IXMLDOMNode> CXMLUtil::AppendChildNode(CComPtr<IXMLDOMNode> parent, std::wstring name,
+                                               std::wstring value) {
+    // The element is made without text: the text is set once, after appending.
+    CComPtr<IXMLDOMNode> element;
+    m_hr = CreateElement(m_pDoc, name, element);
+    if (m_hr != S_OK) PrintNameMessage("create Node:%s failed!\n", name);
+
+    // The append is asked for even without an element: the service refuses a
+    // null child, so a failed creation reports both messages.
+    IXMLDOMNode* target = AppendTarget(parent, m_pDoc);
+    CComPtr<IXMLDOMNode> appended;
+    m_hr = target == nullptr ? E_POINTER : target->appendChild(element, &appended);
+    if (m_hr != S_OK) {
+        PrintNameMessage("append Node:%s failed!\n", name);
+        return CComPtr<IXMLDOMNode>();
+    }
+    // A text the service cannot store (one XML cannot hold) is recorded, and
+    // the appended element is still returned so the caller can see where it is.
+    m_hr = appended->put_text(Bstr(value).get());
+    return appended;
+}
+
+CComPtr<IXMLDOMNode> CXMLUtil::AppendChildNode(CComPtr<IXMLDOMNode> parent,
+                                               CComPtr<IXMLDOMNode> node, short deep) {
+    // Nothing to copy: the earlier recorded result is deliberately kept.
+    if (node == nullptr) return CComPtr<IXMLDOMNode>();
+
+    CComPtr<IXMLDOMNode> copy;
+    m_hr = node->cloneNode(deep, &copy);
+    if (m_hr != S_OK) {
+        std::printf("%s:%d", "CXMLUtil::AppendChildNode", kCloneFailureLine);
+        return CComPtr<IXMLDOMNode>();
+    }
+    IXMLDOMNode* target = AppendTarget(parent, m_pDoc);
+    CComPtr<IXMLDOMNode> appended;
+    m_hr = target == nullptr ? E_POINTER : target->appendChild(copy, &appended);
+    if (m_hr != S_OK) return CComPtr<IXMLDOMNode>();
+    return appended;
+}
+
+long CXMLUtil::RemoveChild(CComPtr<IXMLDOMNode> parent, CComPtr<IXMLDOMNode> child) {
+    if (parent == nullptr || child == nullptr) return m_hr = E_POINTER;
+    // The detached node is released when `removed` goes out of scope; handles
+    // the caller holds keep it alive.
+    CComPtr<IXMLDOMNode> removed;
+    m_hr = parent->removeChild(child, &removed);
+    return m_hr;
+}
+
+long CXMLUtil::RemoveNode(CComPtr<IXMLDOMNode> node) {
+    if (node == nullptr) return m_hr = E_POINTER;
+    CComPtr<IXMLDOMNode> parent;
+    m_hr = node->get_parentNode(&parent);
+    if (m_hr != S_OK) return m_hr;
+    m_hr = RemoveChild(parent, node);
+    return m_hr;
+}
+
+long CXMLUtil::RemoveNode(std::wstring xpath) {
+    CComPtr<IXMLDOMNode> node;
+    m_hr = GetSingleNode(xpath, node);
+    if (m_hr != S_OK) return m_hr;
+    m_hr = RemoveNode(node);
+    return m_hr;
+}
+
+long CXMLUtil::RemoveAllChild(CComPtr<IXMLDOMNode> node) {
+    if (node == nullptr) return m_hr = E_POINTER;
+    CComPtr<IXMLDOMNodeList> children;
+    m_hr = node->get_childNodes(&children);
+    if (m_hr != S_OK) return m_hr;
+    long count = 0;
+    m_hr = children->get_length(&count);
+    if (m_hr != S_OK || count <= 0) return m_hr;
+
+    // Every child is fetched before any is removed: the child list follows
+    // removals as they happen, so removing while indexing would skip children.
+    std::vector<CComPtr<IXMLDOMNode>> fetched;
+    fetched.reserve(static_cast<size_t>(count));
+    for (long i = 0; i < count; ++i) {
+        CComPtr<IXMLDOMNode> child;
+        // A child that cannot be fetched is skipped without being recorded.
+        if (children->get_item(i, &child) == S_OK && child != nullptr) {
+            fetched.push_back(std::move(child));
+        }
+    }
+    // A failed removal does not stop the others; the last result is returned.
+    for (const CComPtr<IXMLDOMNode>& child : fetched) RemoveChild(node, child);
+    return m_hr;
+}
+
+long CXMLUtil::RemoveAllChild(std::wstring xpath) {
+    CComPtr<IXMLDOMNode> node;
+    m_hr = GetSingleNode(xpath, node);
+    if (m_hr != S_OK) return m_hr;
+    m_hr = RemoveAllChild(node);
+    return m_hr;
+}
