@@ -1,0 +1,353 @@
+// SPDX-License-Identifier: MIT
+// Whole-file reads and atomic whole-file replacement. Every call the writer
+// makes that can fail because of the disk (open, write, fsync, close, rename,
+// unlink) goes through CurrentFileSystemCalls(), so tests can make them fail.
+#include "platform/file/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <optional>
+#include <random>
+
+namespace xmlutil::file {
+namespace {
+
+// ---- the system-call seam ----------------------------------------------------
+
+int RealOpen(const char* path, int flags, unsigned mode) {
+    return ::open(path, flags, static_cast<mode_t>(mode));
+}
+long RealWrite(int fd, const void* data, size_t size) {
+    return ::write(fd, data, size);
+}
+int RealFsync(int fd) {
+    return ::fsync(fd);
+}
+int RealClose(int fd) {
+    return ::close(fd);
+}
+int RealRename(const char* from, const char* to) {
+    return ::rename(from, to);
+}
+int RealUnlink(const char* path) {
+    return ::unlink(path);
+}
+
+constexpr FileSystemCalls kRealCalls{RealOpen,  RealWrite,  RealFsync,
+                                     RealClose, RealRename, RealUnlink};
+
+// Replaced only by tests, before the calls they fault are made.
+FileSystemCalls& InstalledCalls() {
+    static FileSystemCalls calls = kRealCalls;
+    return calls;
+}
+
+// ---- error codes -------------------------------------------------------------
+
+// Maps errno to the Windows error the platform's file calls reported for the
+// same condition; `fallback` covers I/O errors and anything unexpected.
+HRESULT HresultFromErrno(int err, long fallback) {
+    switch (err) {
+        case ENOENT:
+            return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+        case ENOTDIR:
+            return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case ETXTBSY:
+            return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+        case EISDIR:
+            return HRESULT_FROM_WIN32(ERROR_DIRECTORY);
+        case ENOSPC:
+        case EDQUOT:
+            return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+        case EFBIG:
+        case EOVERFLOW:
+            return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+        case ENAMETOOLONG:
+        case ELOOP:
+            return HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
+        case ENOMEM:
+            return E_OUTOFMEMORY;
+        case EEXIST:
+            return HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
+        case ENXIO:
+        case ENODEV:
+            return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
+        default:
+            return HRESULT_FROM_WIN32(fallback);
+    }
+}
+
+// On the write path a missing name means a missing folder: the file itself
+// need not exist.
+HRESULT WriteError(int err) {
+    if (err == ENOENT) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    return HresultFromErrno(err, ERROR_WRITE_FAULT);
+}
+
+// ---- reading -----------------------------------------------------------------
+
+// Owns a descriptor opened for reading (reads bypass the seam: only the writer
+// has faults worth injecting).
+class ReadFd {
+  public:
+    explicit ReadFd(int fd) : fd_(fd) {}
+    ~ReadFd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    ReadFd(const ReadFd&) = delete;
+    ReadFd& operator=(const ReadFd&) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+HRESULT ReadAll(int fd, size_t sizeHint, std::string& bytes) {
+    std::string data;
+    data.reserve(sizeHint);
+    char chunk[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return HresultFromErrno(errno, ERROR_READ_FAULT);
+        }
+        if (got == 0) break;
+        // The parser takes an int length: a larger file cannot be parsed.
+        if (data.size() + static_cast<size_t>(got) > static_cast<size_t>(INT_MAX)) {
+            return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+        }
+        data.append(chunk, static_cast<size_t>(got));
+    }
+    bytes.swap(data);
+    return S_OK;
+}
+
+// ---- writing -----------------------------------------------------------------
+
+// Owns a descriptor opened through the seam; closes it (through the seam) when
+// it was not closed explicitly.
+class SeamFd {
+  public:
+    explicit SeamFd(int fd) : fd_(fd) {}
+    ~SeamFd() {
+        if (fd_ >= 0) CurrentFileSystemCalls().close(fd_);
+    }
+    SeamFd(const SeamFd&) = delete;
+    SeamFd& operator=(const SeamFd&) = delete;
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    // Closes now and reports the result: a failing close can mean lost data.
+    int Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return CurrentFileSystemCalls().close(fd);
+    }
+
+  private:
+    int fd_;
+};
+
+// Writes every byte, resuming after signals and short writes. 0 or errno.
+int WriteAll(int fd, const char* bytes, size_t size) {
+    while (size > 0) {
+        const long wrote = CurrentFileSystemCalls().write(fd, bytes, size);
+        if (wrote < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (wrote == 0) return ENOSPC;  // no progress: the device takes no more
+        bytes += wrote;
+        size -= static_cast<size_t>(wrote);
+    }
+    return 0;
+}
+
+// Writes, syncs and closes `fd`. 0 or errno.
+int WriteSyncClose(SeamFd& fd, const char* bytes, size_t size) {
+    if (const int err = WriteAll(fd.get(), bytes, size); err != 0) return err;
+    if (CurrentFileSystemCalls().fsync(fd.get()) != 0) {
+        // Devices and pipes cannot be synced; that loses nothing.
+        if (errno != EINVAL && errno != EROFS) return errno;
+    }
+    if (fd.Close() != 0 && errno != EINTR) return errno;
+    return 0;
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string BaseNameOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Follows symbolic links from `path` to the file they end at (which may not
+// exist yet: saving through a dangling link creates its target). Sets `err`
+// to ELOOP for a cycle, or to the readlink error.
+std::string ResolveLinks(const std::string& path, int& err) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+        std::string target(static_cast<size_t>(PATH_MAX), '\0');
+        const ssize_t len = ::readlink(current.c_str(), target.data(), target.size());
+        if (len < 0) {
+            err = errno;
+            return current;
+        }
+        target.resize(static_cast<size_t>(len));
+        current = target.front() == '/' ? target : FolderOf(current) + "/" + target;
+    }
+    err = ELOOP;
+    return current;
+}
+
+// A name for a temporary file beside `target`, hidden and unlikely to clash.
+std::string TemporaryNameFor(const std::string& target) {
+    static std::atomic<unsigned> counter{0};
+    thread_local std::mt19937_64 random(
+        std::random_device{}() ^
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%08x%04x.tmp", static_cast<unsigned>(random()),
+                  counter.fetch_add(1) & 0xFFFFu);
+    return FolderOf(target) + "/." + BaseNameOf(target) + suffix;
+}
+
+// Creates a new temporary file beside `target` as mkstemp does (exclusive
+// create, retried on a name clash). Returns the descriptor or -1 with errno.
+int CreateTemporaryFile(const std::string& target, mode_t mode, std::string& tempPath) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempPath = TemporaryNameFor(target);
+        const int fd = CurrentFileSystemCalls().open(tempPath.c_str(),
+                                                     O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+// Gives the temporary file the existing file's permissions and, where the
+// process may, its owner and group.
+int CopyOwnershipAndMode(int fd, const struct stat& existing) {
+    if (::fchmod(fd, existing.st_mode & 07777) != 0) return errno;
+    if (::fchown(fd, existing.st_uid, existing.st_gid) != 0 && errno != EPERM) return errno;
+    return 0;
+}
+
+// The old way, for a file in a folder where no temporary file can be made:
+// truncate and rewrite. A failure here can leave the file partly written.
+HRESULT RewriteInPlace(const std::string& target, int flags, const char* bytes, size_t size) {
+    SeamFd fd(CurrentFileSystemCalls().open(target.c_str(), flags | O_CLOEXEC, 0666));
+    if (!fd.valid()) return WriteError(errno);
+    if ((flags & O_NONBLOCK) != 0) {
+        const int fdFlags = ::fcntl(fd.get(), F_GETFL);
+        if (fdFlags >= 0) ::fcntl(fd.get(), F_SETFL, fdFlags & ~O_NONBLOCK);
+    }
+    if (const int err = WriteSyncClose(fd, bytes, size); err != 0) return WriteError(err);
+    return S_OK;
+}
+
+// Makes the rename durable. The new content is already in place, so a folder
+// that cannot be synced is not reported as a failed save.
+void SyncFolder(const std::string& folder) {
+    SeamFd dir(
+        CurrentFileSystemCalls().open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+    if (dir.valid()) CurrentFileSystemCalls().fsync(dir.get());
+}
+
+HRESULT ReplaceThroughTemporary(const std::string& target,
+                                const std::optional<struct stat>& existing, const char* bytes,
+                                size_t size) {
+    std::string tempPath;
+    // A new file gets 0666 less the umask, as a plain create would; an
+    // existing file's mode is copied onto the private 0600 temporary.
+    const mode_t createMode = existing ? 0600 : 0666;
+    SeamFd fd(CreateTemporaryFile(target, createMode, tempPath));
+    if (!fd.valid()) {
+        const int err = errno;
+        const bool folderRefused = err == EACCES || err == EPERM;
+        if (folderRefused && existing) {
+            return RewriteInPlace(target, O_WRONLY | O_TRUNC, bytes, size);
+        }
+        return WriteError(err);
+    }
+    int err = existing ? CopyOwnershipAndMode(fd.get(), *existing) : 0;
+    if (err == 0) err = WriteSyncClose(fd, bytes, size);
+    if (err == 0 && CurrentFileSystemCalls().rename(tempPath.c_str(), target.c_str()) != 0) {
+        err = errno;
+    }
+    if (err != 0) {
+        if (fd.valid()) fd.Close();
+        CurrentFileSystemCalls().unlink(tempPath.c_str());
+        return WriteError(err);
+    }
+    SyncFolder(FolderOf(target));
+    return S_OK;
+}
+
+}  // namespace
+
+const FileSystemCalls& CurrentFileSystemCalls() {
+    return InstalledCalls();
+}
+
+FileSystemCalls SetFileSystemCallsForTesting(const FileSystemCalls& calls) {
+    const FileSystemCalls previous = InstalledCalls();
+    InstalledCalls() = calls;
+    return previous;
+}
+
+HRESULT ReadWholeFile(const std::string& path, std::string& bytes) {
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused
+    // below like every file that is not a regular one.
+    ReadFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0) return HresultFromErrno(errno, ERROR_READ_FAULT);
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) return HresultFromErrno(errno, ERROR_READ_FAULT);
+    if (S_ISDIR(st.st_mode)) return HRESULT_FROM_WIN32(ERROR_DIRECTORY);
+    if (!S_ISREG(st.st_mode)) return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
+    if (st.st_size > INT_MAX) return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    return ReadAll(fd.get(), static_cast<size_t>(st.st_size), bytes);
+}
+
+HRESULT WriteFileAtomically(const std::string& path, const char* bytes, size_t size) {
+    if (path.empty()) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    if (bytes == nullptr && size != 0) return E_POINTER;
+    int linkError = 0;
+    const std::string target = ResolveLinks(path, linkError);
+    if (linkError != 0) return WriteError(linkError);
+
+    struct stat st;
+    std::optional<struct stat> existing;
+    if (::stat(target.c_str(), &st) == 0) {
+        existing = st;
+    } else if (errno != ENOENT) {
+        return WriteError(errno);
+    }
+    if (existing && S_ISDIR(st.st_mode)) return HRESULT_FROM_WIN32(ERROR_DIRECTORY);
+    if (existing && !S_ISREG(st.st_mode)) {
+        // A device or pipe is written to, never replaced by a regular file.
+        // O_NONBLOCK: a pipe without a reader is refused instead of waited on.
+        return RewriteInPlace(target, O_WRONLY | O_NONBLOCK, bytes, size);
+    }
+    return ReplaceThroughTemporary(target, existing, bytes, size);
+}
+
+}  // namespace xmlutil::file
