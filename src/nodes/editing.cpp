@@ -24,12 +24,10 @@ void PrintNameMessage(const char* format, const std::wstring& name) {
 
 // Asks the document for a new element without namespace, by node type; the
 // result is what the document answered (E_POINTER when there is no document).
-HRESULT CreateElement(IXMLDOMDocument* doc, const std::wstring& name,
-                      CComPtr<IXMLDOMNode>& element) {
+HRESULT CreateElement(IXMLDOMDocument* doc, const Bstr& name, CComPtr<IXMLDOMNode>& element) {
     if (doc == nullptr) return E_POINTER;
-    const Bstr tagName(name);
     const Variant type = Variant::Int32(NODE_ELEMENT);
-    const HRESULT hr = doc->createNode(type.get(), tagName.get(), nullptr, &element);
+    const HRESULT hr = doc->createNode(type.get(), name.get(), nullptr, &element);
     // Whatever the service may have handed back with a failure is dropped.
     if (hr != S_OK) element.Release();
     return hr;
@@ -45,23 +43,31 @@ IXMLDOMNode* AppendTarget(const CComPtr<IXMLDOMNode>& parent, IXMLDOMDocument* d
 }  // namespace
 
 CComPtr<IXMLDOMNode> CXMLUtil::CreateNode(std::wstring name, std::wstring value) {
+    // Both strings are copied before the document is touched, so running out of
+    // memory for either leaves the tree as it was.
+    const Bstr tagName(name);
+    const Bstr text(value);
     CComPtr<IXMLDOMNode> element;
-    m_hr = CreateElement(m_pDoc, name, element);
+    m_hr = CreateElement(m_pDoc, tagName, element);
     if (m_hr != S_OK) {
         PrintNameMessage("create Node:%s failed!\n", name);
         return CComPtr<IXMLDOMNode>();
     }
     // The element is handed back even when its text cannot be set; m_hr then
     // tells the caller that the text was not stored.
-    m_hr = element->put_text(Bstr(value).get());
+    m_hr = element->put_text(text.get());
     return element;
 }
 
 CComPtr<IXMLDOMNode> CXMLUtil::AppendChildNode(CComPtr<IXMLDOMNode> parent, std::wstring name,
                                                std::wstring value) {
-    // The element is made without text: the text is set once, after appending.
+    // Both strings are copied before the document is touched, so running out of
+    // memory for either leaves the tree as it was. The element is made without
+    // text: the text is set once, after appending.
+    const Bstr tagName(name);
+    const Bstr text(value);
     CComPtr<IXMLDOMNode> element;
-    m_hr = CreateElement(m_pDoc, name, element);
+    m_hr = CreateElement(m_pDoc, tagName, element);
     if (m_hr != S_OK) PrintNameMessage("create Node:%s failed!\n", name);
 
     // The append is asked for even without an element: the service refuses a
@@ -75,7 +81,7 @@ CComPtr<IXMLDOMNode> CXMLUtil::AppendChildNode(CComPtr<IXMLDOMNode> parent, std:
     }
     // A text the service cannot store (one XML cannot hold) is recorded, and
     // the appended element is still returned so the caller can see where it is.
-    m_hr = appended->put_text(Bstr(value).get());
+    m_hr = appended->put_text(text.get());
     return appended;
 }
 
