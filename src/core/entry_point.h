@@ -1,0 +1,20 @@
+// SPDX-License-Identifier: MIT
+// The library's load-time entry point: what DllMain does on Windows, run by a
+// shared-library constructor and destructor. Internal and hidden: no other
+// library in the process can interpose on it.
+#pragma once
+
+#include "xmlutil/wintypes.h"
+
+namespace xmlutil::core {
+
+// DLL_PROCESS_ATTACH: initialises COM on the calling thread as a
+// multithreaded apartment and remembers the result. DLL_PROCESS_DETACH:
+// releases COM only when that result was S_OK. Other reasons do nothing.
+// Always TRUE, so a failing COM initialisation never fails the load.
+__attribute__((visibility("hidden"))) BOOL DllMain(HINSTANCE module, DWORD reason, LPVOID reserved);
+
+// The CoInitializeEx result of the last process attach (S_OK before any).
+__attribute__((visibility("hidden"))) HRESULT ComInitializationResult();
+
+}  // namespace xmlutil::core

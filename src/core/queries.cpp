@@ -1,0 +1,86 @@
+// SPDX-License-Identifier: MIT
+// CXMLUtil: handing out the document and its root element, and selecting
+// nodes by XPath expression (the resolver behind every path overload).
+#include <utility>
+
+#include "dom/com_holders.h"
+#include "xmlutil/XMLUtil.h"
+
+using xmlutil::dom::Bstr;
+
+namespace {
+
+// Where an expression is evaluated: the context node, or the whole document
+// when the caller gave none. Null when neither exists.
+IXMLDOMNode* QueryTarget(const CComPtr<IXMLDOMNode>& context, IXMLDOMDocument* doc) {
+    if (context) return context.p;
+    return doc;
+}
+
+}  // namespace
+
+// Not recorded: handing out a reference cannot fail.
+CComPtr<IXMLDOMDocument> CXMLUtil::GetDomDocument() {
+    return m_pDoc;
+}
+
+long CXMLUtil::GetDOMElement(CComPtr<IXMLDOMElement>& element) {
+    if (!m_pDoc) return m_hr = E_POINTER;
+    element.Release();
+    return m_hr = m_pDoc->get_documentElement(&element);
+}
+
+long CXMLUtil::GetRootNode(CComPtr<IXMLDOMNode>& node) {
+    if (!m_pDoc) return m_hr = E_POINTER;
+    CComPtr<IXMLDOMElement> root;
+    // Unlike GetDOMElement, `node` keeps what it held when there is no root.
+    if ((m_hr = m_pDoc->get_documentElement(&root)) != S_OK) return m_hr;
+    // An element is a node: no interface query is needed, none can fail.
+    node = root.p;
+    return m_hr;
+}
+
+long CXMLUtil::GetSingleNode(std::wstring xpath, CComPtr<IXMLDOMNode>& node,
+                             CComPtr<IXMLDOMNode> context) {
+    const Bstr expression(xpath);
+    IXMLDOMNode* target = QueryTarget(context, m_pDoc);
+    if (target == nullptr) return m_hr = E_POINTER;
+    node.Release();
+    m_hr = target->selectSingleNode(expression.get(), &node);
+    // Only a match leaves a node in the output.
+    if (m_hr != S_OK) node.Release();
+    return m_hr;
+}
+
+long CXMLUtil::GetNodes(std::wstring xpath, std::vector<CComPtr<IXMLDOMNode>>& nodes,
+                        CComPtr<IXMLDOMNode> context) {
+    const Bstr expression(xpath);
+    IXMLDOMNode* target = QueryTarget(context, m_pDoc);
+    if (target == nullptr) return m_hr = E_POINTER;
+    CComPtr<IXMLDOMNodeList> list;
+    if ((m_hr = target->selectNodes(expression.get(), &list)) != S_OK) return m_hr;
+    long length = 0;
+    if ((m_hr = list->get_length(&length)) != S_OK) return m_hr;
+    // Filled aside and swapped in, so running out of memory half way leaves
+    // the caller's vector as it was.
+    std::vector<CComPtr<IXMLDOMNode>> matches;
+    matches.reserve(static_cast<size_t>(length > 0 ? length : 0));
+    for (long i = 0; i < length; ++i) {
+        CComPtr<IXMLDOMNode> item;
+        // An item that cannot be had is skipped; its result is not recorded.
+        if (list->get_item(i, &item) == S_OK && item) matches.push_back(std::move(item));
+    }
+    nodes.swap(matches);
+    return m_hr;
+}
+
+long CXMLUtil::GetNodesCount(std::wstring xpath, long& count) {
+    const Bstr expression(xpath);
+    if (!m_pDoc) return m_hr = E_POINTER;
+    CComPtr<IXMLDOMNodeList> list;
+    if ((m_hr = m_pDoc->selectNodes(expression.get(), &list)) != S_OK) return m_hr;
+    long length = 0;
+    if ((m_hr = list->get_length(&length)) != S_OK) return m_hr;
+    count = length;
+    return m_hr;
+}
