@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <utility>
 
 #include "wintypes.h"
@@ -35,7 +36,8 @@ public:
     }
     T* operator=(const CComPtr& other) noexcept { return *this = other.p; }
     T* operator=(CComPtr&& other) noexcept {
-        if (this != &other) {
+        // operator& is overloaded (it hands out the slot), hence addressof.
+        if (this != std::addressof(other)) {
             T* old = p;
             p = other.p;
             other.p = nullptr;
