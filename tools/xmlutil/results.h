@@ -1,0 +1,18 @@
+// SPDX-License-Identifier: MIT
+// Names of the result codes the library and the tool report.
+#pragma once
+
+#include <xmlutil/wintypes.h>
+
+#include <string>
+
+namespace xmlutil::tool {
+
+// "S_FALSE", "E_INVALIDARG", "HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)", ...;
+// "unknown" for a code without a name here.
+std::string ResultName(HRESULT hr);
+
+// The code as eight hex digits with its name: "0x80070057 E_INVALIDARG".
+std::string DescribeResult(HRESULT hr);
+
+}  // namespace xmlutil::tool
