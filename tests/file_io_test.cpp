@@ -1,0 +1,318 @@
+// SPDX-License-Identifier: MIT
+// Whole-file reads and atomic replacement: what ends up on disk, and that every
+// failing write leaves the previous file byte-for-byte as it was, with no
+// temporary file behind.
+#include "platform/file/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "support/test_util.h"
+
+namespace {
+
+using xmlutil::file::CurrentFileSystemCalls;
+using xmlutil::file::FileSystemCalls;
+using xmlutil::file::ReadWholeFile;
+using xmlutil::file::SetFileSystemCallsForTesting;
+using xmlutil::file::WriteFileAtomically;
+using xmlutil::test::ReadFileBytes;
+using xmlutil::test::TempDir;
+using xmlutil::test::WriteFileBytes;
+
+const std::string kOld = "<old>previous content</old>\n";
+const std::string kNew = "<new>replacement content, longer than the old one</new>\n";
+
+HRESULT Write(const std::string& path, const std::string& bytes) {
+    return WriteFileAtomically(path, bytes.data(), bytes.size());
+}
+
+struct stat StatOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st;
+}
+
+// ---- faults injected through the seam ------------------------------------------
+
+// What the fake calls do; reset before each test.
+struct Faults {
+    FileSystemCalls real{};
+    long writeBudget = -1;  // bytes accepted before writes fail with ENOSPC (-1: no limit)
+    bool trickle = false;   // one byte per write, every other call interrupted
+    int trickleCalls = 0;
+    int fsyncErrno = 0;
+    int closeErrno = 0;
+    int renameErrno = 0;
+    int createErrno = 0;  // errno for opens that create a new file (O_EXCL)
+    int inPlaceOpens = 0;
+};
+Faults faults;
+
+int FakeOpen(const char* path, int flags, unsigned mode) {
+    if ((flags & O_EXCL) != 0 && faults.createErrno != 0) {
+        errno = faults.createErrno;
+        return -1;
+    }
+    if ((flags & O_TRUNC) != 0) ++faults.inPlaceOpens;
+    return faults.real.open(path, flags, mode);
+}
+
+long FakeWrite(int fd, const void* data, size_t size) {
+    if (faults.trickle) {
+        if (faults.trickleCalls++ % 2 == 0) {
+            errno = EINTR;
+            return -1;
+        }
+        size = 1;
+    }
+    if (faults.writeBudget >= 0) {
+        if (faults.writeBudget == 0) {
+            errno = ENOSPC;
+            return -1;
+        }
+        size = std::min(size, static_cast<size_t>(faults.writeBudget));
+        faults.writeBudget -= static_cast<long>(size);
+    }
+    return faults.real.write(fd, data, size);
+}
+
+int FakeFsync(int fd) {
+    if (faults.fsyncErrno != 0) {
+        errno = faults.fsyncErrno;
+        return -1;
+    }
+    return faults.real.fsync(fd);
+}
+
+int FakeClose(int fd) {
+    const int result = faults.real.close(fd);
+    if (faults.closeErrno != 0) {
+        errno = faults.closeErrno;
+        return -1;
+    }
+    return result;
+}
+
+int FakeRename(const char* from, const char* to) {
+    if (faults.renameErrno != 0) {
+        errno = faults.renameErrno;
+        return -1;
+    }
+    return faults.real.rename(from, to);
+}
+
+class FileWriteTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        faults = Faults{};
+        faults.real = SetFileSystemCallsForTesting({FakeOpen, FakeWrite, FakeFsync, FakeClose,
+                                                    FakeRename, CurrentFileSystemCalls().unlink});
+    }
+    void TearDown() override { SetFileSystemCallsForTesting(faults.real); }
+
+    // A file holding kOld with mode 0640, and the folder's listing with it.
+    std::string ExistingFile() {
+        const std::string path = dir.File("doc.xml");
+        WriteFileBytes(path, kOld);
+        EXPECT_EQ(::chmod(path.c_str(), 0640), 0);
+        listing = dir.Entries();
+        return path;
+    }
+    // The file still holds kOld, with its mode, and nothing was left beside it.
+    void ExpectUntouched(const std::string& path) {
+        EXPECT_EQ(ReadFileBytes(path), kOld);
+        EXPECT_EQ(StatOf(path).st_mode & 07777, 0640u);
+        EXPECT_EQ(dir.Entries(), listing) << "a temporary file was left behind";
+    }
+
+    TempDir dir;
+    std::vector<std::string> listing;
+};
+
+// ---- successful writes ---------------------------------------------------------
+
+TEST_F(FileWriteTest, NewFileGetsBytesAndUmaskMode) {
+    const mode_t mask = ::umask(022);
+    const std::string path = dir.File("new.xml");
+    EXPECT_HR(Write(path, kNew), S_OK);
+    ::umask(mask);
+    EXPECT_EQ(ReadFileBytes(path), kNew);
+    EXPECT_EQ(StatOf(path).st_mode & 07777, 0644u);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"new.xml"});
+}
+
+TEST_F(FileWriteTest, ReplacementKeepsModeAndOwner) {
+    const std::string path = ExistingFile();
+    // Root may hand the file to another owner; others cannot, and then the
+    // file simply keeps theirs.
+    const bool privileged = ::geteuid() == 0;
+    if (privileged) {
+        ASSERT_EQ(::chown(path.c_str(), 1234, 5678), 0);
+    }
+    const struct stat before = StatOf(path);
+
+    EXPECT_HR(Write(path, kNew), S_OK);
+
+    const struct stat after = StatOf(path);
+    EXPECT_EQ(ReadFileBytes(path), kNew);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+    EXPECT_NE(after.st_ino, before.st_ino) << "not replaced through a new file";
+    EXPECT_EQ(dir.Entries(), listing);
+}
+
+TEST_F(FileWriteTest, EmptyContentAndInterruptedShortWrites) {
+    const std::string path = ExistingFile();
+    EXPECT_HR(WriteFileAtomically(path, nullptr, 0), S_OK);
+    EXPECT_EQ(ReadFileBytes(path), "");
+
+    faults.trickle = true;  // one byte per call, every other call EINTR
+    const std::string withNul = std::string("a\0b", 3) + kNew;
+    EXPECT_HR(Write(path, withNul), S_OK);
+    EXPECT_EQ(ReadFileBytes(path), withNul);
+}
+
+TEST_F(FileWriteTest, SymbolicLinksAreFollowedAndKept) {
+    ASSERT_EQ(::mkdir(dir.File("real").c_str(), 0755), 0);
+    const std::string real = dir.File("real/doc.xml");
+    WriteFileBytes(real, kOld);
+    // A relative link to a relative link: both resolved from their own folder.
+    ASSERT_EQ(::symlink("real/doc.xml", dir.File("hop").c_str()), 0);
+    ASSERT_EQ(::symlink("hop", dir.File("link.xml").c_str()), 0);
+
+    EXPECT_HR(Write(dir.File("link.xml"), kNew), S_OK);
+    EXPECT_EQ(ReadFileBytes(real), kNew);
+    EXPECT_TRUE(S_ISLNK(StatOf(dir.File("link.xml")).st_mode));
+    EXPECT_TRUE(S_ISLNK(StatOf(dir.File("hop")).st_mode));
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"hop", "link.xml", "real"}));
+
+    // A dangling link: its target is created, the link stays.
+    ASSERT_EQ(::symlink("real/later.xml", dir.File("dangling").c_str()), 0);
+    EXPECT_HR(Write(dir.File("dangling"), kNew), S_OK);
+    EXPECT_EQ(ReadFileBytes(dir.File("real/later.xml")), kNew);
+    EXPECT_TRUE(S_ISLNK(StatOf(dir.File("dangling")).st_mode));
+
+    // A cycle is refused instead of looping.
+    ASSERT_EQ(::symlink("cycle-b", dir.File("cycle-a").c_str()), 0);
+    ASSERT_EQ(::symlink("cycle-a", dir.File("cycle-b").c_str()), 0);
+    EXPECT_LT(Write(dir.File("cycle-a"), kNew), 0);
+}
+
+// A folder that refuses new files but holds a writable file: the file is
+// rewritten in place, as saving always did there.
+TEST_F(FileWriteTest, ReadOnlyFolderWithWritableFileRewritesInPlace) {
+    const std::string path = ExistingFile();
+    const ino_t inode = StatOf(path).st_ino;
+    faults.createErrno = EACCES;
+
+    EXPECT_HR(Write(path, kNew), S_OK);
+    EXPECT_EQ(ReadFileBytes(path), kNew);
+    EXPECT_EQ(StatOf(path).st_ino, inode);
+    EXPECT_EQ(faults.inPlaceOpens, 1);
+    EXPECT_EQ(dir.Entries(), listing);
+
+    // Without a file to rewrite there is nothing to fall back on.
+    EXPECT_HR(Write(dir.File("absent.xml"), kNew), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(xmlutil::test::FileExists(dir.File("absent.xml")));
+}
+
+TEST(FileWriteRealPermissions, ReadOnlyFolderWithWritableFile) {
+    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+    TempDir dir;
+    const std::string path = dir.File("doc.xml");
+    WriteFileBytes(path, kOld);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+    EXPECT_HR(Write(path, kNew), S_OK);
+    EXPECT_EQ(ReadFileBytes(path), kNew);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"doc.xml"});
+}
+
+// ---- failing writes leave the old file as it was ----------------------------------
+
+TEST_F(FileWriteTest, FullDiskHalfWay) {
+    const std::string path = ExistingFile();
+    faults.writeBudget = static_cast<long>(kNew.size() / 2);
+    EXPECT_HR(Write(path, kNew), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    ExpectUntouched(path);
+}
+
+TEST_F(FileWriteTest, FailingSyncCloseOrRename) {
+    const std::string path = ExistingFile();
+    faults.fsyncErrno = EIO;
+    EXPECT_HR(Write(path, kNew), HRESULT_FROM_WIN32(ERROR_WRITE_FAULT));
+    ExpectUntouched(path);
+
+    faults = Faults{faults.real};
+    faults.closeErrno = EDQUOT;
+    EXPECT_HR(Write(path, kNew), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    ExpectUntouched(path);
+
+    faults = Faults{faults.real};
+    faults.renameErrno = EXDEV;
+    EXPECT_LT(Write(path, kNew), 0);
+    ExpectUntouched(path);
+}
+
+TEST_F(FileWriteTest, PathIsAFolderOrInAMissingFolder) {
+    ASSERT_EQ(::mkdir(dir.File("folder").c_str(), 0755), 0);
+    WriteFileBytes(dir.File("folder/inside"), kOld);
+    EXPECT_HR(Write(dir.File("folder"), kNew), HRESULT_FROM_WIN32(ERROR_DIRECTORY));
+    EXPECT_EQ(ReadFileBytes(dir.File("folder/inside")), kOld);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"folder"});
+
+    EXPECT_HR(Write(dir.File("missing/doc.xml"), kNew), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+    EXPECT_HR(Write("", kNew), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"folder"});
+}
+
+// A device is written to, never replaced by a regular file.
+TEST_F(FileWriteTest, DeviceIsWrittenNotReplaced) {
+    EXPECT_HR(Write("/dev/full", kNew), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    EXPECT_TRUE(S_ISCHR(StatOf("/dev/full").st_mode));
+    EXPECT_HR(Write("/dev/null", kNew), S_OK);
+    EXPECT_TRUE(S_ISCHR(StatOf("/dev/null").st_mode));
+}
+
+// ---- reading -------------------------------------------------------------------
+
+TEST(FileRead, WholeFileExactly) {
+    TempDir dir;
+    const std::string bytes = std::string("<a>\0\xff\xfe</a>", 10) + std::string(200000, 'x');
+    WriteFileBytes(dir.File("f"), bytes);
+    std::string got = "stale";
+    EXPECT_HR(ReadWholeFile(dir.File("f"), got), S_OK);
+    EXPECT_EQ(got, bytes);
+
+    WriteFileBytes(dir.File("empty"), "");
+    EXPECT_HR(ReadWholeFile(dir.File("empty"), got), S_OK);
+    EXPECT_EQ(got, "");
+}
+
+TEST(FileRead, RefusalsLeaveTheBufferAlone) {
+    TempDir dir;
+    std::string got = "kept";
+    EXPECT_HR(ReadWholeFile(dir.File("absent"), got), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    EXPECT_HR(ReadWholeFile(dir.path(), got), HRESULT_FROM_WIN32(ERROR_DIRECTORY));
+    EXPECT_HR(ReadWholeFile(dir.File("absent/x"), got), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    WriteFileBytes(dir.File("plain"), "x");
+    EXPECT_HR(ReadWholeFile(dir.File("plain/x"), got), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(got, "kept");
+}
+
+// A FIFO with no writer must be refused at once, not waited on.
+TEST(FileRead, FifoIsRefusedWithoutBlocking) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.File("pipe").c_str(), 0600), 0);
+    std::string got;
+    EXPECT_HR(ReadWholeFile(dir.File("pipe"), got), HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED));
+}
+
+}  // namespace
