@@ -20,18 +20,21 @@ const wchar_t* const kDocuments[] = {
     LR"(<d><e><f><g>deep</g></f></e></d>)",
 };
 const wchar_t* const kExpressions[] = {
-    L"//*",    L"//@*",       L"//namespace::*", L"//text()", L"/",      L"/*",
-    L"//node()", L"//comment()", L"..",          L"count(//*)", L"//a[", L"*",
-    L"@*",     L"node()",     L"//processing-instruction()", L"/*/*[last()]",
+    L"//*",          L"//@*",        L"//namespace::*",
+    L"//text()",     L"/",           L"/*",
+    L"//node()",     L"//comment()", L"..",
+    L"count(//*)",   L"//a[",        L"*",
+    L"@*",           L"node()",      L"//processing-instruction()",
+    L"/*/*[last()]",
 };
 const wchar_t* const kNames[] = {
-    L"a",     L"b",       L"Item",  L"ID",        L"p:a",  L"xmlns", L"xmlns:p",
-    L"xml:lang", L"xml:space", L"",  L"a b",      L"1a",   L"q:z",   L"Root",
+    L"a",        L"b",         L"Item", L"ID",  L"p:a", L"xmlns", L"xmlns:p",
+    L"xml:lang", L"xml:space", L"",     L"a b", L"1a",  L"q:z",   L"Root",
 };
 const wchar_t* const kTexts[] = {
-    L"",        L"x",           L"a&b<c>\"'", L"]]>",  L"--",       L"?>",
-    L"preserve", L"\x0001",     L"\xD800",    L"\x110000", L"tab\there", L"   ",
-    L"\x4E2D\x6587", L"\xFFFE", L"ok\x0000hidden",
+    L"",          L"x",        L"a&b<c>\"'",    L"]]>",    L"--",
+    L"?>",        L"preserve", L"\x0001",       L"\xD800", L"\x110000",
+    L"tab\there", L"   ",      L"\x4E2D\x6587", L"\xFFFE", L"ok\x0000hidden",
 };
 
 template <class T, size_t N>
@@ -48,7 +51,7 @@ std::wstring PickText(fuzz::ByteReader& in) {
 
 struct Machine {
     std::array<std::unique_ptr<CXMLUtil>, 2> docs{std::make_unique<CXMLUtil>(),
-                                                   std::make_unique<CXMLUtil>()};
+                                                  std::make_unique<CXMLUtil>()};
     std::array<CComPtr<IXMLDOMNode>, 12> slots;
 
     CXMLUtil& Doc(fuzz::ByteReader& in) { return *docs[in.pick(docs.size())]; }
@@ -184,7 +187,8 @@ struct Machine {
                 CXMLUtil& doc = Doc(in);
                 CComPtr<IXMLDOMNode> node = Slot(in);
                 CheckResult(doc.GetNodeAttrs(node, names, values), "GetNodeAttrs");
-                if (names.size() != values.size()) fuzz::Fail("attribute lists of different lengths");
+                if (names.size() != values.size())
+                    fuzz::Fail("attribute lists of different lengths");
                 CXMLUtil& target = Doc(in);
                 CheckResult(target.SetNodeAttrs(Slot(in), names, values), "SetNodeAttrs");
                 break;
@@ -208,7 +212,8 @@ struct Machine {
             std::wstring xml;
             if (doc->GetXML(xml) != S_OK) fuzz::Fail("GetXML of a document failed");
             CXMLUtil again;
-            if (again.LoadXML(xml.c_str()) != S_OK) fuzz::Fail("edited document does not load", xml);
+            if (again.LoadXML(xml.c_str()) != S_OK)
+                fuzz::Fail("edited document does not load", xml);
         }
     }
 };

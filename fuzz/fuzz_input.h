@@ -41,7 +41,7 @@ inline std::wstring WideFromBytes(const uint8_t* data, size_t size) {
 
 // Reads the fuzz input as a sequence of small numbers; zeros once it is used up.
 class ByteReader {
-public:
+  public:
     ByteReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
     bool done() const { return pos_ >= size_; }
     uint8_t next() { return pos_ < size_ ? data_[pos_++] : 0; }
@@ -54,7 +54,7 @@ public:
         return out;
     }
 
-private:
+  private:
     const uint8_t* data_;
     size_t size_;
     size_t pos_ = 0;

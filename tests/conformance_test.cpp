@@ -138,8 +138,9 @@ struct Tally {
         const bool correct = accepted == c.wellFormed;
         if (correct) ++right;
         if (!correct && !IsKnownWrong(c.path)) {
-            unexpectedlyWrong.push_back(Relative(c.path) + (c.wellFormed ? " (well-formed, refused)"
-                                                                         : " (not well-formed, accepted)"));
+            unexpectedlyWrong.push_back(Relative(c.path) + (c.wellFormed
+                                                                ? " (well-formed, refused)"
+                                                                : " (not well-formed, accepted)"));
         }
         if (correct && IsKnownWrong(c.path)) knownWrongNowRight.push_back(Relative(c.path));
     }
@@ -152,7 +153,7 @@ std::string Join(const std::vector<std::string>& items) {
 }
 
 class ConformanceTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!std::ifstream(kSuiteDir + "/list_cases.py")) {
             GTEST_SKIP() << "W3C XML conformance suite not found at " << kSuiteDir

@@ -2,9 +2,8 @@
 // Replays every input that once made a fuzz target fail, through the same
 // code the fuzz targets run (their invariants throw here instead of
 // aborting), and the seed corpora, so the ordinary suite keeps them fixed.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
@@ -25,7 +24,8 @@ std::vector<std::string> FilesIn(const std::string& dir) {
     if (DIR* d = opendir(dir.c_str())) {
         while (const dirent* entry = readdir(d)) {
             const std::string name = entry->d_name;
-            if (name != "." && name != ".." && name != ".gitkeep") files.push_back(dir + "/" + name);
+            if (name != "." && name != ".." && name != ".gitkeep")
+                files.push_back(dir + "/" + name);
         }
         closedir(d);
     }
