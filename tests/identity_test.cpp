@@ -295,19 +295,10 @@ class NetworkNamespace {
     std::string name_;
 };
 
-TEST(RealMachine, AFreshNetworkNamespaceGivesTwelveZeros) {
-    if (!RunQuietly("command -v ip")) GTEST_SKIP() << "the ip tool (iproute2) is not installed";
-    NetworkNamespace ns;
-    if (ns.name().empty()) {
-        GTEST_SKIP() << "cannot create a network namespace here (needs root and "
-                        "namespace support)";
-    }
-    std::string extra = ns.AddVirtualInterface();
-    if (extra.empty()) {
-        GTEST_SKIP() << "cannot add a dummy or ifb interface in a network namespace here";
-    }
-
-    std::string seen = ns.RunInside([] {
+// What a document object sees inside the namespace: its interfaces (sorted,
+// comma-terminated), the ID CreateXMLWithID stamps, and IsError() afterwards.
+std::string IdentityInside(const NetworkNamespace& ns) {
+    return ns.RunInside([] {
         std::vector<std::string> names;
         if (!xmlutil::net::KernelAdapterSource().ListAdapters(names)) return std::string("no list");
         std::sort(names.begin(), names.end());
@@ -321,10 +312,40 @@ TEST(RealMachine, AFreshNetworkNamespaceGivesTwelveZeros) {
         out += "|" + std::to_string(util.IsError());
         return out;
     });
+}
+
+// Skips the current test when namespaces cannot be made here.
+#define SKIP_WITHOUT_NAMESPACE(ns)                                                          \
+    do {                                                                                    \
+        if (!RunQuietly("command -v ip")) GTEST_SKIP() << "ip (iproute2) is not installed"; \
+        if ((ns).name().empty()) {                                                          \
+            GTEST_SKIP() << "cannot create a network namespace here (needs root and "       \
+                            "network namespace support)";                                   \
+        }                                                                                   \
+    } while (false)
+
+TEST(RealMachine, AFreshNetworkNamespaceGivesTwelveZeros) {
+    NetworkNamespace ns;
+    SKIP_WITHOUT_NAMESPACE(ns);
+    std::string extra = ns.AddVirtualInterface();
+    if (extra.empty()) {
+        GTEST_SKIP() << "cannot add a dummy or ifb interface in a network namespace here";
+    }
     // Only loopback and the new interface exist there; neither has a
     // permanent address, so the identity is twelve zeros and no error.
     const std::string interfaces = extra < "lo" ? extra + ",lo," : "lo," + extra + ",";
-    EXPECT_EQ(seen, interfaces + "|Win32_000000000000|0");
+    EXPECT_EQ(IdentityInside(ns), interfaces + "|Win32_000000000000|0");
+}
+
+TEST(RealMachine, ACurrentAddressSetInSoftwareIsNotTheIdentity) {
+    NetworkNamespace ns;
+    SKIP_WITHOUT_NAMESPACE(ns);
+    // A veth pair has no permanent address; one end gets a low current address.
+    if (!RunQuietly("ip -n " + ns.name() +
+                    " link add v0 address 02:00:00:00:00:01 type veth peer name v1")) {
+        GTEST_SKIP() << "cannot add a veth pair with a chosen address in a network namespace here";
+    }
+    EXPECT_EQ(IdentityInside(ns), "lo,v0,v1,|Win32_000000000000|0");
 }
 
 }  // namespace
