@@ -136,23 +136,6 @@ TEST(MinAdapterAddress, AsksAgainOnEveryCallAndLeavesTheObjectAlone) {
     EXPECT_EQ(util.IsError(), 1);
 }
 
-TEST(AdapterSourceSetting, InstallingReturnsThePreviousAndNullRestoresTheKernel) {
-    FakeAdapters outer, inner;
-    EXPECT_EQ(&xmlutil::net::CurrentAdapterSource(),
-              &xmlutil::net::CurrentAdapterSource());  // the kernel, one instance
-    xmlutil::net::AdapterSource& kernel = xmlutil::net::CurrentAdapterSource();
-    EXPECT_NE(dynamic_cast<KernelAdapterSource*>(&kernel), nullptr);
-    {
-        InstalledAdapters first(outer);
-        {
-            InstalledAdapters second(inner);
-            EXPECT_EQ(&xmlutil::net::CurrentAdapterSource(), &inner);
-        }
-        EXPECT_EQ(&xmlutil::net::CurrentAdapterSource(), &outer);
-    }
-    EXPECT_EQ(&xmlutil::net::CurrentAdapterSource(), &kernel);
-}
-
 // ---- the kernel ------------------------------------------------------------
 
 TEST(KernelAdapters, ListsEveryInterfaceUpOrDown) {
