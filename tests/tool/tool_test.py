@@ -1,0 +1,502 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+"""Runs the xmlutil command-line tool as a user or a script would: exit
+statuses, standard output, the one-line error message, and the files that the
+editing subcommands write (in place and with -o).
+
+Usage: tool_test.py --tool PATH/TO/xmlutil --data examples/data [TestGroup ...]
+"""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+TOOL = ""
+DATA = ""
+
+NAMES = ["文件", "编辑", "视图", "帮助"]
+ERROR_LINE = re.compile(r"^xmlutil [a-z-]+: .*0x[0-9A-F]{8} [A-Z_0-9()]+\n$")
+
+
+class Result:
+    def __init__(self, completed):
+        self.status = completed.returncode
+        self.out = completed.stdout.decode("utf-8")
+        self.err = completed.stderr.decode("utf-8", "replace")
+
+
+def xmlutil(*args):
+    """Runs the tool; arguments may be str or bytes (bytes pass as they are)."""
+    argv = [TOOL] + [a if isinstance(a, bytes) else a.encode("utf-8") for a in args]
+    return Result(subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                 timeout=120))
+
+
+class ToolCase(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="xmlutil-tool-")
+        self.addCleanup(shutil.rmtree, self.dir)
+
+    def sample(self, name="menu.xml"):
+        """A private copy of a bundled sample (the bundled files are never edited)."""
+        path = os.path.join(self.dir, name)
+        shutil.copyfile(os.path.join(DATA, name), path)
+        return path
+
+    def write(self, name, text, encoding="utf-8"):
+        path = os.path.join(self.dir, name)
+        with open(path, "wb") as f:
+            f.write(text.encode(encoding))
+        return path
+
+    @staticmethod
+    def read_bytes(path):
+        with open(path, "rb") as f:
+            return f.read()
+
+    def assertDone(self, result, out=None):
+        self.assertEqual(result.status, 0, result.err)
+        self.assertEqual(result.err, "")
+        if out is not None:
+            self.assertEqual(result.out, out)
+
+    def assertFailed(self, result, subcommand, *fragments, status=2):
+        """Status 2 (or the one given), nothing on stdout, one stderr line naming
+        the subcommand and the result code in hex with its name."""
+        self.assertEqual(result.status, status, result.out + result.err)
+        self.assertEqual(result.out, "")
+        self.assertRegex(result.err, ERROR_LINE)
+        self.assertTrue(result.err.startswith("xmlutil %s: " % subcommand), result.err)
+        for fragment in fragments:
+            self.assertIn(fragment, result.err)
+
+    def assertNoMatch(self, result, out=""):
+        self.assertEqual(result.status, 1, result.err)
+        self.assertEqual(result.out, out)
+        self.assertIn("no node matches", result.err)
+
+    def assertUsage(self, result, *fragments):
+        self.assertEqual(result.status, 64, result.out + result.err)
+        self.assertEqual(result.out, "")
+        for fragment in fragments:
+            self.assertIn(fragment, result.err)
+
+
+class Usage(ToolCase):
+    SUBCOMMANDS = ["get", "values", "count", "xml", "children", "attr", "attrs", "set",
+                   "set-attr", "append", "remove", "clear", "merge-menu", "new", "stamp", "id"]
+
+    def test_help_lists_every_subcommand_and_the_exit_statuses(self):
+        for flag in ("--help", "-h", "help"):
+            result = xmlutil(flag)
+            self.assertDone(result)
+            for name in self.SUBCOMMANDS:
+                self.assertRegex(result.out, r"\n  %s " % re.escape(name))
+            self.assertIn("-o OUT", result.out)
+            self.assertIn("64 usage error", result.out)
+
+    def test_subcommand_help_shows_its_usage(self):
+        for name in self.SUBCOMMANDS:
+            for argv in ([name, "--help"], ["help", name], [name, "file.xml", "-h"]):
+                result = xmlutil(*argv)
+                self.assertDone(result)
+                self.assertTrue(result.out.startswith("Usage: xmlutil " + name), result.out)
+        self.assertIn("[-o OUT]", xmlutil("set", "--help").out)
+        self.assertNotIn("-o OUT", xmlutil("get", "--help").out)
+
+    def test_mistyped_subcommand_suggests_the_nearest(self):
+        for typed, meant in [("gte", "get"), ("sett", "set"), ("mergemenu", "merge-menu"),
+                             ("set_attr", "set-attr"), ("childs", "children"), ("cout", "count")]:
+            self.assertUsage(xmlutil(typed, "file.xml"), "unknown subcommand '%s'" % typed,
+                             "did you mean '%s'?" % meant)
+        result = xmlutil("frobnicate")
+        self.assertUsage(result, "unknown subcommand")
+        self.assertNotIn("did you mean", result.err)
+
+    def test_wrong_arguments_are_usage_errors(self):
+        menu = self.sample()
+        before = self.read_bytes(menu)
+        cases = [
+            [],
+            ["--frobnicate"],
+            ["get", menu],
+            ["get", menu, "/Root", "extra"],
+            ["get", menu, "/Root", "-o", "out.xml"],  # queries take no -o
+            ["set", menu, "/Root/Config/Theme"],
+            ["set-attr", menu, "/Root", "a"],
+            ["append", menu, "/Root"],
+            ["append", menu, "/Root", "a", "b", "c"],
+            ["merge-menu", menu, "/Root/Menu"],
+            ["set", menu, "/Root/Config/Theme", "x", "-o"],
+            ["set", menu, "/Root/Config/Theme", "x", "-o", self.dir + "/a.xml", "-o",
+             self.dir + "/b.xml"],
+            ["set", menu, "/Root/Config/Theme", "x", "--output="],
+            ["id", "extra"],
+            ["help", "nosuch"],
+        ]
+        for argv in cases:
+            with self.subTest(argv=argv):
+                self.assertUsage(xmlutil(*argv), "xmlutil")
+        self.assertEqual(self.read_bytes(menu), before)
+        self.assertEqual(os.listdir(self.dir), ["menu.xml"])
+
+    def test_version(self):
+        result = xmlutil("--version")
+        self.assertDone(result)
+        self.assertRegex(result.out, r"^xmlutil \d+\.\d+\.\d+\n$")
+
+
+class Queries(ToolCase):
+    def setUp(self):
+        super().setUp()
+        self.menu = os.path.join(DATA, "menu.xml")
+
+    def test_get_prints_the_first_match(self):
+        self.assertDone(xmlutil("get", self.menu, '/Root/Menu/Item[@id="edit"]/Name'), "编辑\n")
+        self.assertDone(xmlutil("get", self.menu, "//Name"), "文件\n")
+        self.assertDone(xmlutil("get", self.menu, "/Root/Menu/Item[1]/@shortcut"), "Alt+F\n")
+        # An element's text is its descendants' text; indentation is not text.
+        self.assertDone(xmlutil("get", self.menu, "/Root/Config"), "zh-CN经典\n")
+
+    def test_values_prints_every_match_in_document_order(self):
+        self.assertDone(xmlutil("values", self.menu, "/Root/Menu/Item/Name"),
+                        "".join(n + "\n" for n in NAMES))
+        self.assertDone(xmlutil("values", self.menu, "//Item/@id"), "file\nedit\nview\nhelp\n")
+
+    def test_count(self):
+        self.assertDone(xmlutil("count", self.menu, "/Root/Menu/Item"), "4\n")
+        self.assertDone(xmlutil("count", self.menu, "//@shortcut"), "3\n")
+        self.assertNoMatch(xmlutil("count", self.menu, "/Root/Nothing"), out="0\n")
+
+    def test_no_match_is_status_1_for_every_query(self):
+        for argv in (["get", self.menu, "/Root/Nothing"],
+                     ["values", self.menu, "/Root/Nothing"],
+                     ["xml", self.menu, "/Root/Nothing"],
+                     ["children", self.menu, "/Root/Nothing"],
+                     ["attr", self.menu, "/Root/Nothing", "id"],
+                     ["attrs", self.menu, "/Root/Nothing"]):
+            with self.subTest(argv=argv):
+                self.assertNoMatch(xmlutil(*argv))
+
+    def test_xml_prints_the_document_or_the_first_match(self):
+        whole = xmlutil("xml", self.menu)
+        self.assertDone(whole)
+        self.assertTrue(whole.out.startswith("<?xml"), whole.out)
+        for name in NAMES + ["<Config", "</Root>"]:
+            self.assertIn(name, whole.out)
+
+        item = xmlutil("xml", self.menu, '/Root/Menu/Item[@id="view"]')
+        self.assertDone(item)
+        markup = re.sub(r"\s+", "", item.out)
+        self.assertEqual(markup, '<Itemid="view"><Name>视图</Name><Command>menu.view</Command></Item>')
+
+    def test_children_prints_type_and_name(self):
+        self.assertDone(xmlutil("children", self.menu, "/Root/Menu/Item[1]"),
+                        "element\tName\nelement\tCommand\n")
+        mixed = self.write("mixed.xml", "<r><!--note--><a/>text<![CDATA[<raw>]]><?go now?>"
+                                        "<p:b xmlns:p='urn:p'/></r>")
+        self.assertDone(xmlutil("children", mixed, "/r"),
+                        "comment\nelement\ta\ntext\ncdata\nprocessing-instruction\tgo\n"
+                        "element\tp:b\n")
+        self.assertDone(xmlutil("children", mixed, "/r/a"), "")
+
+    def test_attributes(self):
+        item = "/Root/Menu/Item[1]"
+        self.assertDone(xmlutil("attr", self.menu, item, "shortcut"), "Alt+F\n")
+        self.assertDone(xmlutil("attr", self.menu, item, "absent"), "\n")
+        self.assertDone(xmlutil("attrs", self.menu, item), "id=file\nshortcut=Alt+F\n")
+        self.assertDone(xmlutil("attrs", self.menu, "/Root/Menu"), "")
+        # A text node has no attributes: the member answers S_FALSE.
+        self.assertFailed(xmlutil("attrs", self.menu, item + "/Name/text()"), "attrs",
+                          "GetNodeAttrs", "0x00000001 S_FALSE")
+
+    def test_files_that_do_not_load(self):
+        missing = os.path.join(self.dir, "missing.xml")
+        self.assertFailed(xmlutil("get", missing, "/Root"), "get", missing, "no such file",
+                          "0x00000001 S_FALSE")
+        broken = self.write("broken.xml", "<Root><Menu></Root>")
+        self.assertFailed(xmlutil("count", broken, "/Root"), "count", broken,
+                          "not well-formed", "S_FALSE")
+        self.assertFailed(xmlutil("xml", self.dir), "xml", "directory", "S_FALSE")
+
+    def test_bad_expressions_fail_with_the_library_code(self):
+        for argv in (["get", self.menu, "/Root/["],
+                     ["values", self.menu, "/Root/["],
+                     ["count", self.menu, "count(//Item)"]):
+            with self.subTest(argv=argv):
+                self.assertFailed(xmlutil(*argv), argv[0], self.menu, "0x80004005 E_FAIL")
+
+
+class Edits(ToolCase):
+    THEME = "/Root/Config/Theme"
+
+    def test_set_in_place_keeps_text_exactly(self):
+        menu = self.sample()
+        text = "dark & <bold> \"quoted\" 'x'  two  spaces"
+        self.assertDone(xmlutil("set", menu, self.THEME, text), "")
+        self.assertDone(xmlutil("get", menu, self.THEME), text + "\n")
+        # Everything else is still there.
+        self.assertDone(xmlutil("values", menu, "/Root/Menu/Item/Name"),
+                        "".join(n + "\n" for n in NAMES))
+
+    def test_output_option_anywhere_leaves_the_input_alone(self):
+        menu = self.sample()
+        original = self.read_bytes(menu)
+        # Before the subcommand it is not an option of the subcommand.
+        self.assertUsage(xmlutil("-o", os.path.join(self.dir, "x.xml"), "set", menu, self.THEME,
+                                 "v"), "unknown option")
+        for n, argv in enumerate([["set", "-o", "{out}", menu, self.THEME, "v{n}"],
+                                  ["set", menu, "-o", "{out}", self.THEME, "v{n}"],
+                                  ["set", menu, self.THEME, "-o", "{out}", "v{n}"],
+                                  ["set", menu, self.THEME, "v{n}", "-o", "{out}"],
+                                  ["set", menu, self.THEME, "v{n}", "--output", "{out}"],
+                                  ["set", menu, self.THEME, "v{n}", "--output={out}"]]):
+            out = os.path.join(self.dir, "out%d.xml" % n)
+            with self.subTest(argv=argv):
+                self.assertDone(xmlutil(*[a.format(out=out, n=n) for a in argv]), "")
+                self.assertDone(xmlutil("get", out, self.THEME), "v%d\n" % n)
+                self.assertEqual(self.read_bytes(menu), original)
+
+    def test_dash_text_passes_after_double_dash_or_as_is(self):
+        menu = self.sample()
+        self.assertDone(xmlutil("set", menu, self.THEME, "--", "-o"))
+        self.assertDone(xmlutil("get", menu, self.THEME), "-o\n")
+        self.assertDone(xmlutil("set", menu, self.THEME, "-5"))
+        self.assertDone(xmlutil("get", menu, self.THEME), "-5\n")
+
+    def test_set_attr_adds_and_replaces(self):
+        menu = self.sample()
+        item = "/Root/Menu/Item[2]"
+        self.assertDone(xmlutil("set-attr", menu, item, "shortcut", "Ctrl+E"))
+        self.assertDone(xmlutil("set-attr", menu, item, "hint", "a<b & \"c\""))
+        self.assertDone(xmlutil("attrs", menu, item),
+                        "id=edit\nshortcut=Ctrl+E\nhint=a<b & \"c\"\n")
+
+    def test_append_adds_a_last_child(self):
+        menu = self.sample()
+        item = "/Root/Menu/Item[@id='help']"
+        self.assertDone(xmlutil("append", menu, item, "Tooltip", "显示帮助"))
+        self.assertDone(xmlutil("append", menu, item, "Separator"))
+        self.assertDone(xmlutil("children", menu, item),
+                        "element\tName\nelement\tCommand\nelement\tTooltip\nelement\tSeparator\n")
+        self.assertDone(xmlutil("get", menu, item + "/Tooltip"), "显示帮助\n")
+        self.assertDone(xmlutil("get", menu, item + "/Separator"), "\n")
+
+    def test_remove_and_clear(self):
+        menu = self.sample()
+        self.assertDone(xmlutil("remove", menu, "/Root/Menu/Item[@id='view']"))
+        self.assertDone(xmlutil("values", menu, "//Item/@id"), "file\nedit\nhelp\n")
+        self.assertDone(xmlutil("remove", menu, "/Root/Menu/Item[1]/@shortcut"))
+        self.assertDone(xmlutil("attrs", menu, "/Root/Menu/Item[1]"), "id=file\n")
+        self.assertDone(xmlutil("clear", menu, "/Root/Menu"))
+        self.assertDone(xmlutil("children", menu, "/Root/Menu"), "")
+        self.assertDone(xmlutil("count", menu, "/Root/Config/*"), "2\n")
+
+    def test_no_match_edits_change_nothing(self):
+        menu = self.sample()
+        original = self.read_bytes(menu)
+        for argv in (["set", menu, "/Root/Nothing", "x"],
+                     ["set-attr", menu, "/Root/Nothing", "a", "b"],
+                     ["append", menu, "/Root/Nothing", "a"],
+                     ["remove", menu, "/Root/Nothing"],
+                     ["clear", menu, "/Root/Nothing"],
+                     ["stamp", menu, "/Root/Nothing"]):
+            with self.subTest(argv=argv):
+                self.assertNoMatch(xmlutil(*argv))
+                self.assertEqual(self.read_bytes(menu), original)
+
+    def test_failing_edits_leave_the_file_intact(self):
+        menu = self.sample()
+        original = self.read_bytes(menu)
+        text_node = "/Root/Menu/Item[1]/Name/text()"
+        cases = [
+            # Text XML cannot hold.
+            (["set", menu, self.THEME, "bell\x07"], "E_INVALIDARG"),
+            (["set-attr", menu, "/Root", "a", "nul\x01"], "E_INVALIDARG"),
+            # A text node has no attributes.
+            (["set-attr", menu, text_node, "a", "b"], "S_FALSE"),
+            # Not UTF-8 on the command line.
+            (["set", menu, self.THEME, b"\xff\xfe"],
+             "HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION)"),
+            # A second document element, a name XML does not allow.
+            (["append", menu, "/", "Second"], "AppendChildNode"),
+            (["append", menu, "/Root", "1bad"], ""),
+            # A file without a document element would not load again.
+            (["remove", menu, "/Root"], "nothing written"),
+            (["clear", menu, "/"], "nothing written"),
+            # The target folder does not exist.
+            (["set", menu, self.THEME, "x", "-o", os.path.join(self.dir, "no", "out.xml")],
+             "cannot save"),
+        ]
+        for argv, fragment in cases:
+            with self.subTest(argv=argv):
+                result = xmlutil(*argv)
+                # AppendChildNode reports its own failure on stdout as well.
+                if argv[0] == "append":
+                    result.out = ""
+                self.assertFailed(result, argv[0], fragment)
+                self.assertEqual(self.read_bytes(menu), original)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["menu.xml"])
+
+
+class Encodings(ToolCase):
+    def test_gb2312_file_is_shown_as_utf8(self):
+        gb = os.path.join(DATA, "menu-gb2312.xml")
+        self.assertIn("文件".encode("gb2312"), self.read_bytes(gb))
+        self.assertDone(xmlutil("values", gb, "/Root/Menu/Item/Name"),
+                        "".join(n + "\n" for n in NAMES))
+        self.assertDone(xmlutil("get", gb, "/Root/Config/Theme"), "经典\n")
+        whole = xmlutil("xml", gb, "/Root/Menu/Item[1]")
+        self.assertDone(whole)
+        self.assertIn("<Name>文件</Name>", whole.out)
+
+    def test_edit_of_a_gb2312_file_stays_gb2312(self):
+        gb = self.sample("menu-gb2312.xml")
+        self.assertDone(xmlutil("set", gb, "/Root/Menu/Item[1]/Name", "新文件"))
+        saved = self.read_bytes(gb)
+        self.assertIn(b'encoding="gb2312"', saved.lower().replace(b"'", b'"'))
+        self.assertIn("新文件".encode("gb2312"), saved)
+        self.assertNotIn("新文件".encode("utf-8"), saved)
+        self.assertDone(xmlutil("get", gb, "/Root/Menu/Item[1]/Name"), "新文件\n")
+
+    def test_characters_beyond_gb2312_survive(self):
+        gb = self.sample("menu-gb2312.xml")
+        text = "€ 😀 𝄞 é"
+        self.assertDone(xmlutil("set", gb, "/Root/Config/Theme", text))
+        self.assertDone(xmlutil("set-attr", gb, "/Root/Config", "sign", text))
+        self.assertDone(xmlutil("get", gb, "/Root/Config/Theme"), text + "\n")
+        self.assertDone(xmlutil("attr", gb, "/Root/Config", "sign"), text + "\n")
+
+    def test_utf8_round_trip_of_every_plane(self):
+        menu = self.sample()
+        text = "ASCII é 中文 \U0001F600 \U0010FFFD"
+        self.assertDone(xmlutil("set", menu, "/Root/Config/Theme", text))
+        self.assertDone(xmlutil("get", menu, "/Root/Config/Theme"), text + "\n")
+        self.assertIn(text.encode("utf-8"), self.read_bytes(menu))
+
+    def test_malformed_utf8_arguments_are_refused(self):
+        menu = os.path.join(DATA, "menu.xml")
+        for bad in (b"\xc0\xaf", b"\xed\xa0\x80", b"\xf4\x90\x80\x80", b"\xe4\xb8"):
+            with self.subTest(bad=bad):
+                self.assertFailed(xmlutil("get", menu, b"/Root/" + bad), "get",
+                                  "0x80070459 HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION)")
+
+    def test_file_names_in_utf8(self):
+        path = self.sample()
+        named = os.path.join(self.dir, "菜单.xml")
+        os.rename(path, named)
+        self.assertDone(xmlutil("count", named, "//Item"), "4\n")
+        self.assertDone(xmlutil("set", named, "/Root/Config/Theme", "x"))
+        self.assertDone(xmlutil("get", named, "/Root/Config/Theme"), "x\n")
+
+
+class Menus(ToolCase):
+    EXTRA = ["工具", "窗口"]
+
+    def test_merge_appends_the_menu_entries_in_order(self):
+        menu = self.sample()
+        extra = os.path.join(DATA, "extra-menu.xml")
+        self.assertDone(xmlutil("merge-menu", menu, "/Root/Menu", extra), "")
+        self.assertDone(xmlutil("values", menu, "/Root/Menu/Item/Name"),
+                        "".join(n + "\n" for n in NAMES + self.EXTRA))
+        self.assertDone(xmlutil("get", menu, "/Root/Menu/Item[6]/@id"), "window\n")
+        self.assertDone(xmlutil("merge-menu", menu, "/Root/Menu", extra))
+        self.assertDone(xmlutil("count", menu, "/Root/Menu/Item"), "8\n")
+
+    def test_merge_from_gb2312_with_output_option(self):
+        menu = self.sample()
+        original = self.read_bytes(menu)
+        out = os.path.join(self.dir, "merged.xml")
+        self.assertDone(xmlutil("merge-menu", "-o", out, menu, "/Root/Config",
+                                os.path.join(DATA, "menu-gb2312.xml")))
+        self.assertEqual(self.read_bytes(menu), original)
+        self.assertDone(xmlutil("values", out, "/Root/Config/Item/Name"),
+                        "".join(n + "\n" for n in NAMES))
+
+    def test_bad_menu_files_fail_and_change_nothing(self):
+        menu = self.sample()
+        original = self.read_bytes(menu)
+        lower = self.write("lower.xml", "<root><Menu><Item/></Menu></root>")
+        nested = self.write("nested.xml", "<Root><Other><Menu><Item/></Menu></Other></Root>")
+        broken = self.write("broken.xml", "<Root><Menu>")
+        missing = os.path.join(self.dir, "missing.xml")
+        for menu_file, fragment in ((lower, "has no /Root/Menu"), (nested, "has no /Root/Menu"),
+                                    (broken, "not well-formed"), (missing, "no such file")):
+            with self.subTest(menu_file=menu_file):
+                self.assertFailed(xmlutil("merge-menu", menu, "/Root/Menu", menu_file),
+                                  "merge-menu", menu_file, fragment)
+                self.assertEqual(self.read_bytes(menu), original)
+        self.assertNoMatch(xmlutil("merge-menu", menu, "/Root/Nothing",
+                                   os.path.join(DATA, "extra-menu.xml")))
+        self.assertEqual(self.read_bytes(menu), original)
+
+    def test_merge_that_cannot_place_the_entries_is_not_saved(self):
+        # Under an attribute no element can be appended.
+        menu = self.sample()
+        original = self.read_bytes(menu)
+        self.assertFailed(xmlutil("merge-menu", menu, "/Root/Config/@version",
+                                  os.path.join(DATA, "extra-menu.xml")),
+                          "merge-menu", "nothing written", "E_FAIL")
+        self.assertEqual(self.read_bytes(menu), original)
+
+
+class Identity(ToolCase):
+    ID = re.compile(r"^Win32_([0-9A-F]{12})?\n$")
+
+    def machine_id(self):
+        result = xmlutil("id")
+        self.assertDone(result)
+        self.assertRegex(result.out, self.ID)
+        return result.out
+
+    def test_id_is_stable(self):
+        self.assertEqual(self.machine_id(), self.machine_id())
+
+    def test_new_creates_an_identified_document(self):
+        path = os.path.join(self.dir, "new.xml")
+        self.assertDone(xmlutil("new", path), "")
+        saved = self.read_bytes(path)
+        self.assertTrue(saved.startswith(b"<?xml"), saved)
+        self.assertIn(b"gb2312", saved[:60].lower())
+        self.assertDone(xmlutil("attr", path, "/Root", "ID"), self.machine_id())
+        self.assertDone(xmlutil("children", path, "/Root"), "")
+
+    def test_new_never_replaces_a_file(self):
+        menu = self.sample()
+        original = self.read_bytes(menu)
+        self.assertFailed(xmlutil("new", menu), "new", menu,
+                          "HRESULT_FROM_WIN32(ERROR_FILE_EXISTS)")
+        self.assertEqual(self.read_bytes(menu), original)
+        self.assertFailed(xmlutil("new", os.path.join(self.dir, "no", "new.xml")), "new",
+                          "cannot save")
+
+    def test_stamp_sets_one_id(self):
+        menu = self.sample()
+        item = "/Root/Menu/Item[1]"
+        self.assertDone(xmlutil("stamp", menu, item))
+        self.assertDone(xmlutil("stamp", menu, item))
+        machine = self.machine_id().strip()
+        self.assertDone(xmlutil("attrs", menu, item),
+                        "id=file\nshortcut=Alt+F\nID=%s\n" % machine)
+        original = self.read_bytes(menu)
+        self.assertFailed(xmlutil("stamp", menu, item + "/Name/text()"), "stamp", "S_FALSE")
+        self.assertEqual(self.read_bytes(menu), original)
+
+
+def main():
+    global TOOL, DATA
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--tool", required=True)
+    parser.add_argument("--data", required=True)
+    options, rest = parser.parse_known_args()
+    TOOL = os.path.abspath(options.tool)
+    DATA = os.path.abspath(options.data)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
