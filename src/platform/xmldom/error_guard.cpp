@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: MIT
+#include "platform/xmldom/error_guard.h"
+
+#include <libxml/globals.h>
+
+namespace xmlutil::xmldom {
+namespace {
+
+// A generic handler that prints nothing. Passing NULL to
+// xmlSetGenericErrorFunc would reinstate the default handler, which prints.
+void IgnoreGenericError(void* /*context*/, const char* /*message*/, ...) {}
+
+}  // namespace
+
+void IgnoreStructuredError(void* /*context*/, xmlError* /*error*/) {}
+
+ErrorSilencer::ErrorSilencer()
+    : savedStructured_(xmlStructuredError),
+      savedStructuredContext_(xmlStructuredErrorContext),
+      savedGeneric_(xmlGenericError),
+      savedGenericContext_(xmlGenericErrorContext) {
+    xmlSetStructuredErrorFunc(nullptr, IgnoreStructuredError);
+    xmlSetGenericErrorFunc(nullptr, IgnoreGenericError);
+}
+
+ErrorSilencer::~ErrorSilencer() {
+    // Assigned directly: the setter functions would turn a saved NULL into
+    // libxml2's printing default.
+    xmlStructuredError = savedStructured_;
+    xmlStructuredErrorContext = savedStructuredContext_;
+    xmlGenericError = savedGeneric_;
+    xmlGenericErrorContext = savedGenericContext_;
+}
+
+}  // namespace xmlutil::xmldom

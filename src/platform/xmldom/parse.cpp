@@ -1,0 +1,241 @@
+// SPDX-License-Identifier: MIT
+// Parsing from memory with the defences the DOM service promises: no file or
+// network access, no external entity, internal entities expanded under
+// libxml2's amplification check, libxml2's depth limit kept, NUL characters
+// refused, nothing printed. After a successful parse the tree is brought to
+// the shape callers expect: indentation dropped and the declaration kept as
+// the document's first child.
+#include <libxml/SAX2.h>
+#include <libxml/parserInternals.h>
+
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "platform/xmldom/engine.h"
+#include "platform/xmldom/engine_declaration.h"
+#include "platform/xmldom/error_guard.h"
+
+namespace xmlutil::xmldom {
+namespace {
+
+// What the parser callbacks learn beyond what libxml2 records itself. Reached
+// through the parser context's `_private`.
+struct ParseObservations {
+    bool undeclaredEntityInContent = false;
+};
+
+ParseObservations& ObservationsOf(void* parserContext) {
+    auto* ctxt = static_cast<xmlParserCtxt*>(parserContext);
+    return *static_cast<ParseObservations*>(ctxt->_private);
+}
+
+// Keeps internal entities and drops every entity declared with a SYSTEM or
+// PUBLIC identifier: with XML_PARSE_NOENT libxml2 would otherwise read the
+// file or URL it names while substituting it.
+void KeepInternalEntityDecl(void* ctx, const xmlChar* name, int type, const xmlChar* publicId,
+                            const xmlChar* systemId, xmlChar* content) {
+    if (publicId != nullptr || systemId != nullptr) return;
+    xmlSAX2EntityDecl(ctx, name, type, publicId, systemId, content);
+}
+
+// The external DTD subset is never read.
+void IgnoreExternalSubset(void* /*ctx*/, const xmlChar* /*name*/, const xmlChar* /*externalId*/,
+                          const xmlChar* /*systemId*/) {}
+
+// Drops the report, noting a reference to an undeclared entity in content or
+// an attribute value. libxml2 treats that as a mere warning when the document
+// has an external subset (which is never read), and would then keep an
+// unresolved reference node or silently drop the reference from an attribute
+// value. Inside the DTD (`inSubset`) such a warning is about a parameter
+// entity that was not read, which a non-validating parser may skip.
+void ObserveParseError(void* ctx, xmlError* error) {
+    auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    if (error != nullptr && error->code == XML_WAR_UNDECLARED_ENTITY && ctxt->inSubset == 0) {
+        ObservationsOf(ctx).undeclaredEntityInContent = true;
+    }
+}
+
+// True when the input holds a NUL character: a 0x00 byte in a byte encoding,
+// or a zero code unit in UTF-16 / UTF-32 (whose other characters are full of
+// 0x00 bytes). libxml2 2.9.14 accepts a NUL after the root element.
+bool HasNulCharacter(const unsigned char* bytes, size_t size, const InputLayout& layout) {
+    if (layout.unitSize == 1) return std::memchr(bytes, 0, size) != nullptr;
+    for (size_t pos = layout.markSize; pos + layout.unitSize <= size; pos += layout.unitSize) {
+        bool zero = true;
+        for (size_t i = 0; i < layout.unitSize && zero; ++i) zero = bytes[pos + i] == 0;
+        if (zero) return true;
+    }
+    return false;
+}
+
+// A byte-order mark that contradicts the declared encoding (a UTF-8 mark
+// before encoding="ISO-8859-1", a UTF-16 mark before encoding="UTF-8") is a
+// fatal error in XML; libxml2 2.9.14 lets the mark win silently.
+bool MarkContradictsDeclaration(const InputLayout& layout, const std::string& declarationData) {
+    if (!layout.utf8Mark && !layout.utf16Mark) return false;
+    const auto decl = ParseDeclarationData(declarationData);
+    if (!decl || decl->encoding.empty()) return false;
+    const std::string& enc = decl->encoding;
+    if (layout.utf8Mark)
+        return !EqualsIgnoringCase(enc, "UTF-8") && !EqualsIgnoringCase(enc, "UTF8");
+    return !EqualsIgnoringCase(enc, "UTF-16") && !EqualsIgnoringCase(enc, "UTF-16LE") &&
+           !EqualsIgnoringCase(enc, "UTF-16BE") && !EqualsIgnoringCase(enc, "ISO-10646-UCS-2") &&
+           !EqualsIgnoringCase(enc, "UCS-2");
+}
+
+bool IsXmlNamespace(const xmlNs* ns) {
+    return ns != nullptr && ns->href != nullptr && xmlStrEqual(ns->href, XML_XML_NAMESPACE);
+}
+
+// The value of `xml:space` on `element` when it has one, else nullptr.
+const xmlChar* XmlSpaceValue(const xmlNode* element) {
+    for (const xmlAttr* attr = element->properties; attr != nullptr; attr = attr->next) {
+        if (IsXmlNamespace(attr->ns) && xmlStrEqual(attr->name, ToXml("space")) &&
+            attr->children != nullptr && attr->children->next == nullptr) {
+            return attr->children->content;
+        }
+    }
+    return nullptr;
+}
+
+// Whether white space is preserved inside `element`, given whether it is
+// preserved around it: the nearest xml:space wins, "default" switches it off.
+bool PreservesSpace(const xmlNode* element, bool inherited) {
+    const xmlChar* value = XmlSpaceValue(element);
+    if (value == nullptr) return inherited;
+    if (xmlStrEqual(value, ToXml("preserve"))) return true;
+    if (xmlStrEqual(value, ToXml("default"))) return false;
+    return inherited;
+}
+
+bool IsWhitespaceOnlyText(const xmlNode* node) {
+    // xmlIsBlankNode also answers true for CDATA sections: check the type.
+    return node->type == XML_TEXT_NODE && xmlIsBlankNode(const_cast<xmlNode*>(node)) != 0;
+}
+
+// Two attributes of one element with the same local name in the same
+// namespace (through two prefixes bound to one URI) break namespace
+// well-formedness; libxml2 2.9.14 does not report it.
+bool HasDuplicateExpandedAttribute(const xmlNode* element) {
+    for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
+        if (a->ns == nullptr) continue;
+        for (const xmlAttr* b = a->next; b != nullptr; b = b->next) {
+            if (b->ns != nullptr && b->ns != a->ns && xmlStrEqual(a->name, b->name) &&
+                xmlStrEqual(a->ns->href, b->ns->href)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Walks the whole tree once, without recursion (documents may be deep):
+// removes whitespace-only text nodes that have a sibling unless
+// xml:space="preserve" applies (when `stripBlanks`), and checks attribute
+// names. False when the document must be refused.
+bool NormaliseTree(xmlDoc* doc, bool stripBlanks) {
+    xmlNode* const top = reinterpret_cast<xmlNode*>(doc);
+    std::vector<bool> preserve{false};  // one entry per open element, plus the document
+    xmlNode* cur = doc->children;
+    while (cur != nullptr) {
+        if (cur->type == XML_ELEMENT_NODE) {
+            if (cur->properties != nullptr && cur->properties->next != nullptr &&
+                HasDuplicateExpandedAttribute(cur)) {
+                return false;
+            }
+            if (cur->children != nullptr) {
+                preserve.push_back(PreservesSpace(cur, preserve.back()));
+                cur = cur->children;
+                continue;
+            }
+        }
+        xmlNode* next = cur->next;
+        xmlNode* parent = cur->parent;
+        if (stripBlanks && !preserve.back() && IsWhitespaceOnlyText(cur) &&
+            (cur->prev != nullptr || cur->next != nullptr)) {
+            xmlUnlinkNode(cur);
+            xmlFreeNode(cur);
+        }
+        while (next == nullptr && parent != top) {
+            preserve.pop_back();
+            next = parent->next;
+            parent = parent->parent;
+        }
+        cur = next;
+    }
+    return true;
+}
+
+// Links a processing instruction holding the declaration as the document's
+// first child. Linked by hand: libxml2's insertion helpers may merge or free
+// nodes, and the declaration must come before everything.
+bool InsertDeclaration(xmlDoc* doc, const std::string& data) {
+    xmlNode* pi = xmlNewDocPI(doc, ToXml(kDeclarationTarget), ToXml(data.c_str()));
+    if (pi == nullptr) return false;
+    xmlNode* first = doc->children;
+    pi->parent = reinterpret_cast<xmlNode*>(doc);
+    pi->prev = nullptr;
+    pi->next = first;
+    if (first != nullptr) {
+        first->prev = pi;
+    } else {
+        doc->last = pi;
+    }
+    doc->children = pi;
+    return true;
+}
+
+XmlDocPtr RunParser(const ParseRequest& request, ParseObservations& observations) {
+    XmlParserCtxtPtr ctxt(xmlNewParserCtxt());
+    if (ctxt == nullptr || ctxt->sax == nullptr) return nullptr;
+    ctxt->_private = &observations;
+    ctxt->sax->entityDecl = KeepInternalEntityDecl;
+    ctxt->sax->externalSubset = IgnoreExternalSubset;
+    ctxt->sax->serror = ObserveParseError;
+    int options = XML_PARSE_NOENT | XML_PARSE_NONET;
+    const char* encoding = nullptr;
+    if (request.fromUnicodeText) {
+        // UTF-8 made from Unicode text: the declaration's encoding no longer applies.
+        options |= XML_PARSE_IGNORE_ENC;
+        encoding = "UTF-8";
+    }
+    XmlDocPtr doc(xmlCtxtReadMemory(ctxt.get(), request.data, static_cast<int>(request.size),
+                                    nullptr, encoding, options));
+    if (doc == nullptr || !ctxt->wellFormed || !ctxt->nsWellFormed ||
+        observations.undeclaredEntityInContent) {
+        return nullptr;
+    }
+    return doc;
+}
+
+}  // namespace
+
+HRESULT ParseDocument(const ParseRequest& request, XmlDocPtr& out) {
+    if (request.data == nullptr || request.size == 0 ||
+        request.size > static_cast<size_t>(INT_MAX)) {
+        return S_FALSE;
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(request.data);
+    InputLayout layout = DetectInputLayout(bytes, request.size);
+    if (request.fromUnicodeText && layout.unitSize != 1) layout = InputLayout{};
+    if (HasNulCharacter(bytes, request.size, layout)) return S_FALSE;
+
+    const std::optional<std::string> declaration =
+        ReadLeadingDeclaration(bytes, request.size, layout);
+    if (declaration && !request.fromUnicodeText &&
+        MarkContradictsDeclaration(layout, *declaration)) {
+        return S_FALSE;
+    }
+
+    ErrorSilencer silence;
+    ParseObservations observations;
+    XmlDocPtr doc = RunParser(request, observations);
+    if (doc == nullptr) return S_FALSE;
+    if (!NormaliseTree(doc.get(), !request.preserveWhiteSpace)) return S_FALSE;
+    if (declaration && !InsertDeclaration(doc.get(), *declaration)) return E_OUTOFMEMORY;
+    out = std::move(doc);
+    return S_OK;
+}
+
+}  // namespace xmlutil::xmldom

@@ -1,0 +1,450 @@
+// SPDX-License-Identifier: MIT
+// Writing nodes and documents out through libxml2's serialiser, with the
+// declaration kept as a processing instruction (so exactly one is written)
+// and checks that make what is saved load back equal.
+#include <iconv.h>
+#include <libxml/encoding.h>
+#include <libxml/parserInternals.h>
+
+#include <cerrno>
+#include <string_view>
+#include <vector>
+
+#include "platform/xmldom/engine.h"
+#include "platform/xmldom/engine_declaration.h"
+#include "platform/xmldom/error_guard.h"
+
+namespace xmlutil::xmldom {
+namespace {
+
+constexpr char kUtf8[] = "UTF-8";
+constexpr char kDefaultDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+
+// Options every save uses: no declaration of libxml2's own (ours is a node),
+// and never the XHTML mode, which would rewrite and even free nodes of an
+// XHTML document while writing it.
+constexpr int kBaseSaveOptions = XML_SAVE_NO_DECL | XML_SAVE_NO_XHTML | XML_SAVE_AS_XML;
+
+struct EncodingHandlerCloser {
+    void operator()(xmlCharEncodingHandler* h) const { xmlCharEncCloseFunc(h); }
+};
+using EncodingHandlerPtr = std::unique_ptr<xmlCharEncodingHandler, EncodingHandlerCloser>;
+
+// Writes through a save context into a memory buffer and hands back the bytes.
+template <typename Write>
+HRESULT SaveToBytes(const char* encoding, int options, Write write, std::string& bytes) {
+    XmlBufferPtr buffer(xmlBufferCreate());
+    if (buffer == nullptr) return E_OUTOFMEMORY;
+    xmlSaveCtxt* save = xmlSaveToBuffer(buffer.get(), encoding, options);
+    if (save == nullptr) return E_OUTOFMEMORY;
+    const long written = write(save);
+    const int closed = xmlSaveClose(save);  // flushes the encoder into the buffer
+    if (written < 0 || closed < 0) return E_OUTOFMEMORY;
+    bytes.assign(FromXml(xmlBufferContent(buffer.get())),
+                 static_cast<size_t>(xmlBufferLength(buffer.get())));
+    return S_OK;
+}
+
+// For the life of the object, the document names UTF-8 as its encoding.
+// libxml2 writes non-ASCII characters of attribute values as character
+// references when the document names no encoding, and literally otherwise.
+class DocumentEncodingOverride {
+  public:
+    explicit DocumentEncodingOverride(xmlDoc* doc) : doc_(doc) {
+        if (doc_ == nullptr) return;
+        saved_ = doc_->encoding;
+        doc_->encoding = ToXml(kUtf8);
+    }
+    ~DocumentEncodingOverride() {
+        if (doc_ != nullptr) doc_->encoding = saved_;
+    }
+    DocumentEncodingOverride(const DocumentEncodingOverride&) = delete;
+    DocumentEncodingOverride& operator=(const DocumentEncodingOverride&) = delete;
+
+  private:
+    xmlDoc* doc_;
+    const xmlChar* saved_ = nullptr;
+};
+
+bool IsDeclarationNode(const xmlNode* node) {
+    return node != nullptr && node->type == XML_PI_NODE &&
+           xmlStrEqual(node->name, ToXml(kDeclarationTarget));
+}
+
+// ---- checks made before a save ----------------------------------------------
+
+// Answers whether the target encoding can hold a UTF-8 string, using the same
+// conversion libxml2's writer will use.
+class EncodabilityCheck {
+  public:
+    explicit EncodabilityCheck(xmlCharEncodingHandler* handler) : handler_(handler) {
+        if (handler_->output == nullptr) {
+            cd_ = iconv_open(handler_->name, kUtf8);
+        }
+    }
+    ~EncodabilityCheck() {
+        if (cd_ != kNoIconv) iconv_close(cd_);
+    }
+    EncodabilityCheck(const EncodabilityCheck&) = delete;
+    EncodabilityCheck& operator=(const EncodabilityCheck&) = delete;
+
+    bool CanEncode(const xmlChar* text) const {
+        if (text == nullptr) return true;
+        const std::string_view s(FromXml(text));
+        bool ascii = true;
+        for (char c : s) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+        if (ascii) return true;
+        if (handler_->output != nullptr) return ConvertsWithHandler(s);
+        return ConvertsWithIconv(s);
+    }
+
+  private:
+    static inline const iconv_t kNoIconv = reinterpret_cast<iconv_t>(-1);
+
+    bool ConvertsWithHandler(std::string_view s) const {
+        std::vector<unsigned char> out(4096);
+        const auto* in = reinterpret_cast<const unsigned char*>(s.data());
+        size_t left = s.size();
+        while (left > 0) {
+            int outLen = static_cast<int>(out.size());
+            int inLen = static_cast<int>(left);
+            const int rc = handler_->output(out.data(), &outLen, in, &inLen);
+            if (rc == -2 || inLen <= 0) return false;
+            in += inLen;
+            left -= static_cast<size_t>(inLen);
+        }
+        return true;
+    }
+
+    bool ConvertsWithIconv(std::string_view s) const {
+        if (cd_ == kNoIconv) return false;  // cannot tell: refuse rather than risk it
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        std::vector<char> out(4096);
+        char* in = const_cast<char*>(s.data());
+        size_t inLeft = s.size();
+        while (inLeft > 0) {
+            char* outPtr = out.data();
+            size_t outLeft = out.size();
+            if (iconv(cd_, &in, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1) &&
+                errno != E2BIG) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    xmlCharEncodingHandler* handler_;
+    iconv_t cd_ = kNoIconv;
+};
+
+// The text of a qualified name as written: prefix, colon, local name.
+bool CanEncodeName(const EncodabilityCheck& enc, const xmlNs* ns, const xmlChar* name) {
+    return (ns == nullptr || enc.CanEncode(ns->prefix)) && enc.CanEncode(name);
+}
+
+// Characters that libxml2 writes unescaped into a namespace declaration.
+bool IsWritableNamespaceUri(const xmlChar* href) {
+    if (href == nullptr) return true;
+    for (const xmlChar* p = href; *p != 0; ++p) {
+        if (*p == '<' || *p == '&') return false;
+    }
+    return true;
+}
+
+// Checks one node (not its children) for what the save would write wrongly.
+HRESULT CheckNode(const xmlNode* node, const EncodabilityCheck& enc) {
+    const HRESULT untranslatable = HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+    switch (node->type) {
+        case XML_ELEMENT_NODE:
+            if (!CanEncodeName(enc, node->ns, node->name)) return untranslatable;
+            for (const xmlNs* ns = node->nsDef; ns != nullptr; ns = ns->next) {
+                if (!enc.CanEncode(ns->prefix)) return untranslatable;
+                if (!IsWritableNamespaceUri(ns->href)) return E_FAIL;
+            }
+            for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
+                if (!CanEncodeName(enc, a->ns, a->name)) return untranslatable;
+            }
+            return S_OK;
+        case XML_PI_NODE:
+            // Only the document's first child may be the declaration.
+            if (xmlStrcasecmp(node->name, ToXml(kDeclarationTarget)) == 0 &&
+                !(node->parent != nullptr && node->parent->type == XML_DOCUMENT_NODE &&
+                  node->prev == nullptr && IsDeclarationNode(node))) {
+                return E_FAIL;
+            }
+            return enc.CanEncode(node->name) && enc.CanEncode(node->content) ? S_OK
+                                                                             : untranslatable;
+        case XML_COMMENT_NODE:
+        case XML_CDATA_SECTION_NODE:
+            return enc.CanEncode(node->content) ? S_OK : untranslatable;
+        case XML_ENTITY_REF_NODE:
+            return enc.CanEncode(node->name) ? S_OK : untranslatable;
+        default:
+            return S_OK;
+    }
+}
+
+// Walks the tree without recursion: every node must be writable in the
+// target encoding, and no branch may be deeper than the parser accepts.
+HRESULT CheckTreeForSave(xmlDoc* doc, const EncodabilityCheck& enc) {
+    // The parser refuses an element nested deeper than this (its depth limit
+    // counts the elements open around the one being started).
+    const size_t maxElementDepth = static_cast<size_t>(xmlParserMaxDepth) + 1;
+    xmlNode* const top = reinterpret_cast<xmlNode*>(doc);
+    size_t depth = 0;
+    xmlNode* cur = doc->children;
+    while (cur != nullptr) {
+        if (cur->type == XML_DTD_NODE) {
+            // The internal subset is written by libxml2's DTD writer; its
+            // declarations are not nodes of the content.
+        } else {
+            const HRESULT hr = CheckNode(cur, enc);
+            if (hr != S_OK) return hr;
+        }
+        if (cur->type == XML_ELEMENT_NODE) {
+            if (depth + 1 > maxElementDepth) return E_FAIL;
+            if (cur->children != nullptr) {
+                ++depth;
+                cur = cur->children;
+                continue;
+            }
+        }
+        while (cur->next == nullptr && cur->parent != top && cur->parent != nullptr) {
+            cur = cur->parent;
+            --depth;
+        }
+        cur = cur->next;
+    }
+    return S_OK;
+}
+
+// ---- indentation never inside xml:space="preserve" ---------------------------
+
+const xmlChar* XmlSpaceValue(const xmlNode* element) {
+    for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
+        if (a->ns != nullptr && xmlStrEqual(a->ns->href, XML_XML_NAMESPACE) &&
+            xmlStrEqual(a->name, ToXml("space")) && a->children != nullptr &&
+            a->children->next == nullptr) {
+            return a->children->content;
+        }
+    }
+    return nullptr;
+}
+
+bool HasTextLikeChild(const xmlNode* element) {
+    for (const xmlNode* c = element->children; c != nullptr; c = c->next) {
+        if (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE ||
+            c->type == XML_ENTITY_REF_NODE) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// libxml2's formatter stops indenting for the whole subtree of an element
+// that has a text child. For the time of a save, each outermost
+// xml:space="preserve" element whose children are all non-text gets an empty
+// text node as first child (it writes nothing), so nothing inside it is
+// indented. The tree is restored exactly when the object goes.
+class PreserveRegionsUnformatted {
+  public:
+    explicit PreserveRegionsUnformatted(xmlDoc* doc) {
+        xmlNode* const top = reinterpret_cast<xmlNode*>(doc);
+        xmlNode* cur = doc->children;
+        while (cur != nullptr) {
+            if (cur->type == XML_ELEMENT_NODE && cur->children != nullptr) {
+                const xmlChar* space = XmlSpaceValue(cur);
+                if (space != nullptr && xmlStrEqual(space, ToXml("preserve"))) {
+                    if (!HasTextLikeChild(cur)) Mark(doc, cur);
+                    // Formatting is off for this whole subtree: skip it.
+                } else {
+                    cur = cur->children;
+                    continue;
+                }
+            }
+            while (cur->next == nullptr && cur->parent != top && cur->parent != nullptr) {
+                cur = cur->parent;
+            }
+            cur = cur->next;
+        }
+    }
+    ~PreserveRegionsUnformatted() {
+        for (xmlNode* marker : markers_) {
+            xmlNode* parent = marker->parent;
+            parent->children = marker->next;
+            marker->next->prev = nullptr;
+            marker->next = nullptr;
+            marker->parent = nullptr;
+            xmlFreeNode(marker);
+        }
+    }
+    PreserveRegionsUnformatted(const PreserveRegionsUnformatted&) = delete;
+    PreserveRegionsUnformatted& operator=(const PreserveRegionsUnformatted&) = delete;
+
+    bool ok() const { return ok_; }
+
+  private:
+    void Mark(xmlDoc* doc, xmlNode* element) {
+        xmlNode* marker = xmlNewDocText(doc, ToXml(""));
+        if (marker == nullptr) {
+            ok_ = false;
+            return;
+        }
+        // Linked by hand: xmlAddPrevSibling could merge text nodes.
+        marker->parent = element;
+        marker->next = element->children;
+        element->children->prev = marker;
+        element->children = marker;
+        markers_.push_back(marker);
+    }
+
+    std::vector<xmlNode*> markers_;
+    bool ok_ = true;
+};
+
+// ---- namespaces of a subtree written on its own --------------------------------
+
+// A subtree written alone loses the namespace declarations of its ancestors.
+// For the life of the object, the subtree's root also declares every
+// namespace its subtree uses from outside, so its markup parses on its own.
+class OuterNamespacesDeclared {
+  public:
+    explicit OuterNamespacesDeclared(xmlNode* root) : root_(root) {
+        if (root_->type != XML_ELEMENT_NODE || root_->parent == nullptr ||
+            root_->parent->type != XML_ELEMENT_NODE) {
+            return;
+        }
+        std::vector<const xmlNs*> declaredInside;
+        xmlNode* cur = root_;
+        while (cur != nullptr) {
+            if (cur->type == XML_ELEMENT_NODE) {
+                for (const xmlNs* ns = cur->nsDef; ns != nullptr; ns = ns->next) {
+                    declaredInside.push_back(ns);
+                }
+                Need(cur->ns, declaredInside);
+                for (const xmlAttr* a = cur->properties; a != nullptr; a = a->next) {
+                    Need(a->ns, declaredInside);
+                }
+                if (cur->children != nullptr) {
+                    cur = cur->children;
+                    continue;
+                }
+            }
+            while (cur != root_ && cur->next == nullptr) cur = cur->parent;
+            if (cur == root_) break;
+            cur = cur->next;
+        }
+        if (added_ == nullptr) return;
+        // Appended after the root's own declarations; cut off again later.
+        if (root_->nsDef == nullptr) {
+            root_->nsDef = added_;
+        } else {
+            lastOwn_ = root_->nsDef;
+            while (lastOwn_->next != nullptr) lastOwn_ = lastOwn_->next;
+            lastOwn_->next = added_;
+        }
+    }
+    ~OuterNamespacesDeclared() {
+        if (added_ == nullptr) return;
+        if (lastOwn_ != nullptr) {
+            lastOwn_->next = nullptr;
+        } else {
+            root_->nsDef = nullptr;
+        }
+        xmlFreeNsList(added_);
+    }
+    OuterNamespacesDeclared(const OuterNamespacesDeclared&) = delete;
+    OuterNamespacesDeclared& operator=(const OuterNamespacesDeclared&) = delete;
+
+  private:
+    void Need(const xmlNs* ns, const std::vector<const xmlNs*>& declaredInside) {
+        if (ns == nullptr || xmlStrEqual(ns->prefix, ToXml("xml"))) return;
+        for (const xmlNs* d : declaredInside) {
+            if (d == ns) return;
+        }
+        for (const xmlNs* own = root_->nsDef; own != nullptr; own = own->next) {
+            if (xmlStrEqual(own->prefix, ns->prefix)) return;  // would be declared twice
+        }
+        for (const xmlNs* a = added_; a != nullptr; a = a->next) {
+            if (xmlStrEqual(a->prefix, ns->prefix)) return;
+        }
+        xmlNs* copy = xmlNewNs(nullptr, ns->href, ns->prefix);
+        if (copy == nullptr) return;
+        copy->next = added_;
+        added_ = copy;
+    }
+
+    xmlNode* root_;
+    xmlNs* added_ = nullptr;
+    xmlNs* lastOwn_ = nullptr;
+};
+
+HRESULT SerializeAttribute(xmlNode* attr, std::string& utf8) {
+    std::string bytes;
+    const HRESULT hr = SaveToBytes(
+        kUtf8, kBaseSaveOptions, [attr](xmlSaveCtxt* save) { return xmlSaveTree(save, attr); },
+        bytes);
+    if (FAILED(hr)) return hr;
+    // libxml2 writes an attribute as it appears in a start tag: " name=...".
+    if (!bytes.empty() && bytes[0] == ' ') bytes.erase(0, 1);
+    utf8 = std::move(bytes);
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT SerializeToUtf8(xmlNode* node, std::string& utf8) {
+    if (node == nullptr) return E_INVALIDARG;
+    ErrorSilencer silence;
+    if (node->type == XML_ATTRIBUTE_NODE) {
+        DocumentEncodingOverride encoding(node->doc);
+        return SerializeAttribute(node, utf8);
+    }
+    if (node->type == XML_DOCUMENT_NODE) {
+        xmlDoc* doc = reinterpret_cast<xmlDoc*>(node);
+        return SaveToBytes(
+            kUtf8, kBaseSaveOptions, [doc](xmlSaveCtxt* save) { return xmlSaveDoc(save, doc); },
+            utf8);
+    }
+    DocumentEncodingOverride encoding(node->doc);
+    OuterNamespacesDeclared namespaces(node);
+    return SaveToBytes(
+        kUtf8, kBaseSaveOptions, [node](xmlSaveCtxt* save) { return xmlSaveTree(save, node); },
+        utf8);
+}
+
+HRESULT SerializeForSave(xmlDoc* doc, bool indent, std::string& bytes) {
+    if (doc == nullptr) return E_INVALIDARG;
+    ErrorSilencer silence;
+    xmlNode* declaration = IsDeclarationNode(doc->children) ? doc->children : nullptr;
+    std::string encodingName = kUtf8;
+    if (declaration != nullptr) {
+        const auto decl = ParseDeclarationData(FromXml(declaration->content));
+        if (!decl) return E_FAIL;  // written as it stands, it would not parse
+        if (!decl->encoding.empty()) encodingName = decl->encoding;
+    }
+    EncodingHandlerPtr handler(xmlFindCharEncodingHandler(encodingName.c_str()));
+    if (handler == nullptr) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+    {
+        const EncodabilityCheck check(handler.get());
+        const HRESULT hr = CheckTreeForSave(doc, check);
+        if (hr != S_OK) return hr;
+    }
+
+    int options = kBaseSaveOptions;
+    std::unique_ptr<PreserveRegionsUnformatted> unformatted;
+    if (indent) {
+        options |= XML_SAVE_FORMAT;
+        unformatted = std::make_unique<PreserveRegionsUnformatted>(doc);
+        if (!unformatted->ok()) return E_OUTOFMEMORY;
+    }
+    std::string out;
+    const HRESULT hr = SaveToBytes(
+        encodingName.c_str(), options, [doc](xmlSaveCtxt* save) { return xmlSaveDoc(save, doc); },
+        out);
+    if (FAILED(hr)) return hr;
+    bytes = declaration == nullptr ? kDefaultDeclaration + out : std::move(out);
+    return S_OK;
+}
+
+}  // namespace xmlutil::xmldom

@@ -1,0 +1,100 @@
+// SPDX-License-Identifier: MIT
+// XPath 1.0 over libxml2: one evaluation context per document, reused, and
+// compiled expressions cached by their text. Errors are dropped, never printed.
+#include <libxml/xpathInternals.h>
+
+#include <unordered_map>
+
+#include "platform/xmldom/engine.h"
+#include "platform/xmldom/error_guard.h"
+
+namespace xmlutil::xmldom {
+
+struct XPathEvaluator::State {
+    // Compiled expressions do not depend on any tree, so they outlive
+    // DocumentChanged(). The cache is emptied when it grows past this many
+    // entries, so programs that build expressions from data stay bounded.
+    static constexpr size_t kMaxCachedExpressions = 1024;
+
+    xmlDoc* doc = nullptr;
+    XmlXPathContextPtr context;
+    std::unordered_map<std::string, XmlXPathCompExprPtr> compiled;
+
+    // The context for `target`, made anew when the document is another one.
+    xmlXPathContext* ContextFor(xmlDoc* target) {
+        if (context == nullptr || doc != target) {
+            context.reset(xmlXPathNewContext(target));
+            doc = context == nullptr ? nullptr : target;
+            if (context != nullptr) context->error = IgnoreStructuredError;
+        }
+        return context.get();
+    }
+
+    // The compiled form of `expression`; nullptr when it does not compile.
+    xmlXPathCompExpr* Compiled(xmlXPathContext* ctx, const std::string& expression) {
+        const auto found = compiled.find(expression);
+        if (found != compiled.end()) return found->second.get();
+        XmlXPathCompExprPtr comp(xmlXPathCtxtCompile(ctx, ToXml(expression.c_str())));
+        if (comp == nullptr) return nullptr;
+        if (compiled.size() >= kMaxCachedExpressions) compiled.clear();
+        return compiled.emplace(expression, std::move(comp)).first->second.get();
+    }
+};
+
+namespace {
+
+XPathHit HitFor(xmlNode* node) {
+    XPathHit hit;
+    if (node->type == XML_NAMESPACE_DECL) {
+        // A namespace node of XPath is a copy of the declaration owned by the
+        // result object; libxml2 keeps the element it belongs to in `next`.
+        const auto* ns = reinterpret_cast<const xmlNs*>(node);
+        if (ns->prefix != nullptr) hit.nsPrefix = FromXml(ns->prefix);
+        if (ns->href != nullptr) hit.nsUri = FromXml(ns->href);
+        hit.nsOwner = reinterpret_cast<xmlNode*>(ns->next);
+        return hit;
+    }
+    hit.node = node;
+    return hit;
+}
+
+}  // namespace
+
+XPathEvaluator::XPathEvaluator() : state_(std::make_unique<State>()) {}
+XPathEvaluator::~XPathEvaluator() = default;
+
+HRESULT XPathEvaluator::Select(xmlDoc* doc, xmlNode* context, const std::string& expression,
+                               bool firstOnly, std::vector<XPathHit>& hits) {
+    if (doc == nullptr) return E_INVALIDARG;
+    ErrorSilencer silence;
+    xmlXPathContext* ctx = state_->ContextFor(doc);
+    if (ctx == nullptr) return E_OUTOFMEMORY;
+    xmlXPathCompExpr* comp = state_->Compiled(ctx, expression);
+    if (comp == nullptr) return E_FAIL;
+
+    ctx->node = context != nullptr ? context : reinterpret_cast<xmlNode*>(doc);
+    ctx->contextSize = -1;
+    ctx->proximityPosition = -1;
+    XmlXPathObjectPtr result(xmlXPathCompiledEval(comp, ctx));
+    ctx->node = nullptr;
+    if (result == nullptr || result->type != XPATH_NODESET) return E_FAIL;
+
+    std::vector<XPathHit> found;
+    xmlNodeSet* set = result->nodesetval;
+    if (set != nullptr && set->nodeNr > 0) {
+        if (set->nodeNr > 1) xmlXPathNodeSetSort(set);
+        const int count = firstOnly ? 1 : set->nodeNr;
+        found.reserve(static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i) found.push_back(HitFor(set->nodeTab[i]));
+    }
+    hits = std::move(found);
+    return S_OK;
+}
+
+void XPathEvaluator::DocumentChanged() {
+    // Nothing cached here is derived from the tree yet: the context holds only
+    // the document pointer (checked on every call) and compiled expressions
+    // are tree-independent. An index over the tree would be dropped here.
+}
+
+}  // namespace xmlutil::xmldom
