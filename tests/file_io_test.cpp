@@ -169,6 +169,17 @@ TEST_F(FileWriteTest, ReplacementKeepsModeAndOwner) {
     EXPECT_EQ(dir.Entries(), listing);
 }
 
+// The temporary name must fit beside a file whose own name is at the limit.
+TEST_F(FileWriteTest, LongestFileNameIsStillReplacedAtomically) {
+    const std::string name(255, 'n');
+    WriteFileBytes(dir.File(name), kOld);
+    const ino_t inode = StatOf(dir.File(name)).st_ino;
+    EXPECT_HR(Write(dir.File(name), kNew), S_OK);
+    EXPECT_EQ(ReadFileBytes(dir.File(name)), kNew);
+    EXPECT_NE(StatOf(dir.File(name)).st_ino, inode);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{name});
+}
+
 TEST_F(FileWriteTest, EmptyContentAndInterruptedShortWrites) {
     const std::string path = ExistingFile();
     EXPECT_HR(WriteFileAtomically(path, nullptr, 0), S_OK);

@@ -226,7 +226,8 @@ std::string TemporaryNameFor(const std::string& target) {
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, ".%08x%04x.tmp", static_cast<unsigned>(random()),
                   counter.fetch_add(1) & 0xFFFFu);
-    return FolderOf(target) + "/." + BaseNameOf(target) + suffix;
+    // The name is cut so the temporary name stays within NAME_MAX (255).
+    return FolderOf(target) + "/." + BaseNameOf(target).substr(0, 200) + suffix;
 }
 
 // Creates a new temporary file beside `target` as mkstemp does (exclusive
