@@ -1,0 +1,469 @@
+// SPDX-License-Identifier: MIT
+// Allocation failure injected into libxml2 (through xmlMemSetup) at the n-th
+// allocation, for n = 1, 2, ... until the operation no longer reaches an
+// allocation that fails, and into the string allocator (SysAllocString) the
+// same way. Every run must either report failure and leave everything as it
+// was, or report success with exactly the fault-free result; a raised
+// E_OUTOFMEMORY exception leaves the recorded result unchanged; and no run
+// may keep libxml2 memory alive once its objects are gone (the sanitizer
+// build's LeakSanitizer checks the rest).
+#include <errno.h>
+#include <libxml/xmlerror.h>
+#include <libxml/xmlmemory.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/com/alloc_hooks.h"
+#include "platform/file/file_io.h"
+#include "support/private_access.h"
+#include "support/test_util.h"
+
+namespace {
+
+using xmlutil::test::ReadFileBytes;
+using xmlutil::test::TempDir;
+using xmlutil::test::WriteFileBytes;
+
+// ---- the libxml2 allocator with a fault at the n-th call ----------------------
+
+struct XmlHeap {
+    long calls = 0;   // allocations since Arm()
+    long failAt = 0;  // 0: never fail
+    bool failed = false;
+    long live = 0;  // blocks handed out and not yet freed
+};
+XmlHeap heap;
+
+bool FailThisCall() {
+    ++heap.calls;
+    if (heap.failAt != 0 && heap.calls == heap.failAt) {
+        heap.failed = true;
+        return true;
+    }
+    return false;
+}
+
+void* CountingMalloc(size_t size) {
+    if (FailThisCall()) return nullptr;
+    void* p = std::malloc(size);
+    if (p != nullptr) ++heap.live;
+    return p;
+}
+void* CountingRealloc(void* old, size_t size) {
+    if (FailThisCall()) return nullptr;
+    void* p = std::realloc(old, size);
+    if (p != nullptr && old == nullptr) ++heap.live;
+    return p;
+}
+void CountingFree(void* p) {
+    if (p != nullptr) --heap.live;
+    std::free(p);
+}
+char* CountingStrdup(const char* s) {
+    if (FailThisCall()) return nullptr;
+    char* p = strdup(s);
+    if (p != nullptr) ++heap.live;
+    return p;
+}
+
+// Installs the counting allocator for the whole program: memory that libxml2
+// took before (from malloc) is freed by the same free.
+class XmlHeapEnvironment : public testing::Environment {
+  public:
+    void SetUp() override {
+        xmlMemGet(&free_, &malloc_, &realloc_, &strdup_);
+        xmlMemSetup(CountingFree, CountingMalloc, CountingRealloc, CountingStrdup);
+    }
+    void TearDown() override { xmlMemSetup(free_, malloc_, realloc_, strdup_); }
+
+  private:
+    xmlFreeFunc free_ = nullptr;
+    xmlMallocFunc malloc_ = nullptr;
+    xmlReallocFunc realloc_ = nullptr;
+    xmlStrdupFunc strdup_ = nullptr;
+};
+[[maybe_unused]] const testing::Environment* const kHeapEnvironment =
+    testing::AddGlobalTestEnvironment(new XmlHeapEnvironment);  // gtest owns it
+
+// Blocks libxml2 holds for us, leaving out the per-thread copy of the last
+// error message (it lives until the next error).
+long LiveXmlBlocks() {
+    xmlResetLastError();
+    return heap.live;
+}
+
+// ---- what one run gave ---------------------------------------------------------
+
+struct Outcome {
+    enum Kind { kReturned, kComError, kAtlException } kind = kReturned;
+    long hr = S_OK;
+};
+
+Outcome Capture(const std::function<long()>& run) {
+    Outcome out;
+    try {
+        out.hr = run();
+    } catch (const _com_error& e) {
+        out.kind = Outcome::kComError;
+        out.hr = e.Error();
+    } catch (const CAtlException& e) {
+        out.kind = Outcome::kAtlException;
+        out.hr = e.m_hr;
+    }
+    return out;
+}
+
+std::string Describe(const Outcome& o) {
+    const char* kinds[] = {"returned", "_com_error", "CAtlException"};
+    return std::string(kinds[o.kind]) + " " + xmlutil::test::HrText(o.hr);
+}
+
+// One operation on state of its own. Run() is what faults are injected into;
+// State() shows everything the operation could change (read with no fault).
+class Scenario {
+  public:
+    virtual ~Scenario() = default;
+    virtual long Run() = 0;
+    virtual bool Succeeded(long hr) = 0;
+    virtual std::wstring State() = 0;
+    // The recorded result of the object that ran the operation.
+    virtual HRESULT Recorded() = 0;
+};
+using ScenarioFactory = std::function<std::unique_ptr<Scenario>()>;
+
+std::wstring XmlOf(CXMLUtil& doc) {
+    std::wstring xml = L"(GetXML failed)";
+    doc.GetXML(xml);
+    return xml;
+}
+
+enum class Fault { kXmlAllocation, kStringAllocation };
+
+void Arm(Fault fault, long n) {
+    heap.calls = 0;
+    heap.failed = false;
+    if (fault == Fault::kXmlAllocation) {
+        heap.failAt = n;
+    } else {
+        xmlutil::com::FailStringAllocationAfter(n - 1);
+    }
+}
+
+// Whether the armed fault was hit; disarms.
+bool Disarm(Fault fault) {
+    heap.failAt = 0;
+    xmlutil::com::ClearStringAllocationFailure();
+    return fault == Fault::kXmlAllocation ? heap.failed : true;
+}
+
+struct SeriesReport {
+    long runs = 0;
+    long failuresReported = 0;
+};
+
+// Runs the operation with a fault at n = 1, 2, ... until it succeeds with the
+// fault armed but not reached (string faults: until it succeeds at all).
+SeriesReport RunSeries(const ScenarioFactory& make, Fault fault, long limit = 5000) {
+    SeriesReport report;
+    std::wstring cleanState;
+    std::wstring changedState;
+    {
+        auto reference = make();
+        cleanState = reference->State();
+        const Outcome out = Capture([&] { return reference->Run(); });
+        EXPECT_EQ(out.kind, Outcome::kReturned);
+        EXPECT_TRUE(reference->Succeeded(out.hr)) << "fault-free run: " << Describe(out);
+        changedState = reference->State();
+    }
+    for (long n = 1; n <= limit; ++n) {
+        SCOPED_TRACE("fault at allocation " + std::to_string(n));
+        const long liveBefore = LiveXmlBlocks();
+        {
+            auto s = make();
+            const std::wstring before = s->State();
+            EXPECT_EQ(before, cleanState);
+            const HRESULT recordedBefore = s->Recorded();
+            Arm(fault, n);
+            const Outcome out = Capture([&] { return s->Run(); });
+            const bool hit = Disarm(fault);
+            ++report.runs;
+            const bool success = out.kind == Outcome::kReturned && s->Succeeded(out.hr);
+            const std::wstring after = s->State();
+            if (success) {
+                EXPECT_EQ(after, changedState) << "reported success with a different result";
+                if (!hit || fault == Fault::kStringAllocation) break;
+                continue;
+            }
+            ++report.failuresReported;
+            EXPECT_TRUE(hit) << "failed with no fault injected: " << Describe(out);
+            EXPECT_EQ(after, before) << "failure (" << Describe(out) << ") changed the state";
+            if (out.kind == Outcome::kReturned) {
+                EXPECT_NE(out.hr, S_OK);
+                EXPECT_EQ(s->Recorded(), out.hr) << "result not recorded";
+            } else {
+                EXPECT_EQ(fault, Fault::kStringAllocation) << "exception from a libxml2 fault";
+                EXPECT_HR(out.hr, E_OUTOFMEMORY);
+                EXPECT_EQ(s->Recorded(), recordedBefore) << "exception changed the recorded result";
+            }
+        }
+        EXPECT_LE(LiveXmlBlocks(), liveBefore) << "libxml2 memory kept after the objects are gone";
+        if (testing::Test::HasFailure()) break;  // one precise report, not thousands
+    }
+    return report;
+}
+
+// ---- the documents ----------------------------------------------------------------
+
+const wchar_t kSource[] =
+    L"<?xml version=\"1.0\" encoding=\"gb2312\"?>"
+    L"<!DOCTYPE Root [<!ENTITY e \"entity text\">]>"
+    L"<Root xmlns:p=\"urn:p\" ID=\"x\"><Menu name=\"m\"><Item k=\"old\">one &e;</Item>"
+    L"<p:Item p:a=\"1\">two<![CDATA[<raw>]]></p:Item><!-- c --><?pi d?></Menu></Root>";
+
+const wchar_t kTarget[] = L"<Doc xmlns:q=\"urn:q\"><Slot q:x=\"1\">text</Slot></Doc>";
+
+CComPtr<IXMLDOMNode> NodeAt(CXMLUtil& doc, const wchar_t* xpath) {
+    CComPtr<IXMLDOMNode> node;
+    EXPECT_HR(doc.GetSingleNode(xpath, node), S_OK) << xpath;
+    return node;
+}
+
+// A document object holding kSource and the node `xpath` selects in it
+// (resolved before any fault is armed); the operation runs on both.
+class OnSource : public Scenario {
+  public:
+    using Op = std::function<long(CXMLUtil&, CComPtr<IXMLDOMNode>)>;
+    OnSource(const wchar_t* xpath, Op op) : op_(std::move(op)) {
+        EXPECT_HR(doc_.LoadXML(kSource), S_OK);
+        if (xpath != nullptr) node_ = NodeAt(doc_, xpath);
+    }
+    long Run() override { return op_(doc_, node_); }
+    bool Succeeded(long hr) override { return hr == S_OK; }
+    std::wstring State() override { return XmlOf(doc_); }
+    HRESULT Recorded() override { return CXMLUtilTestAccess::RecordedResult(doc_); }
+
+  protected:
+    CXMLUtil doc_;
+    CComPtr<IXMLDOMNode> node_;
+    Op op_;
+};
+
+TEST(FaultInjection, SetNodeAttrReplacingAndAdding) {
+    for (const wchar_t* name : {L"k", L"new"}) {
+        SCOPED_TRACE(testing::Message() << "attribute " << name);
+        auto make = [name] {
+            return std::make_unique<OnSource>(
+                L"/Root/Menu/Item", [name](CXMLUtil& doc, CComPtr<IXMLDOMNode> item) {
+                    return doc.SetNodeAttr(item, name, L"value \x4E2D");
+                });
+        };
+        const SeriesReport xml = RunSeries(make, Fault::kXmlAllocation);
+        EXPECT_GT(xml.failuresReported, 0);
+        const SeriesReport str = RunSeries(make, Fault::kStringAllocation);
+        EXPECT_GT(str.failuresReported, 0);
+        RecordProperty(std::string("SetNodeAttr_runs_") + (name[0] == 'k' ? "k" : "new"),
+                       static_cast<int>(xml.runs + str.runs));
+    }
+}
+
+// The value copy is made first (CAtlException), then the name (_com_error).
+TEST(FaultInjection, SetNodeAttrRaisesTheDocumentedExceptions) {
+    CXMLUtil doc;
+    ASSERT_HR(doc.LoadXML(kSource), S_OK);
+    CComPtr<IXMLDOMNode> item = NodeAt(doc, L"/Root/Menu/Item");
+    const std::wstring before = XmlOf(doc);
+    CComPtr<IXMLDOMNode> none;
+    ASSERT_HR(doc.GetSingleNode(L"/nothing-here", none), S_FALSE);
+    const HRESULT recorded = CXMLUtilTestAccess::RecordedResult(doc);
+
+    xmlutil::com::FailStringAllocationAfter(0);
+    const Outcome valueCopy = Capture([&] { return doc.SetNodeAttr(item, L"k", L"v"); });
+    xmlutil::com::FailStringAllocationAfter(1);
+    const Outcome nameCopy = Capture([&] { return doc.SetNodeAttr(item, L"k", L"v"); });
+    xmlutil::com::ClearStringAllocationFailure();
+
+    EXPECT_EQ(valueCopy.kind, Outcome::kAtlException) << Describe(valueCopy);
+    EXPECT_HR(valueCopy.hr, E_OUTOFMEMORY);
+    EXPECT_EQ(nameCopy.kind, Outcome::kComError) << Describe(nameCopy);
+    EXPECT_HR(nameCopy.hr, E_OUTOFMEMORY);
+    EXPECT_EQ(CXMLUtilTestAccess::RecordedResult(doc), recorded);
+    EXPECT_EQ(XmlOf(doc), before);
+}
+
+TEST(FaultInjection, GetXmlOfDocumentAndSubtree) {
+    for (const wchar_t* xpath : {L"", L"/Root/Menu"}) {
+        SCOPED_TRACE(testing::Message() << "node " << xpath);
+        // The output string keeps "unchanged" when the call fails; on success it
+        // holds the markup, which is part of the state compared.
+        class GetXml : public OnSource {
+          public:
+            explicit GetXml(const wchar_t* path)
+                : OnSource(*path != L'\0' ? path : nullptr,
+                           [this](CXMLUtil& doc, CComPtr<IXMLDOMNode> node) {
+                               return doc.GetXML(out_, node);
+                           }) {}
+            std::wstring State() override { return out_ + L"\n" + OnSource::State(); }
+
+          private:
+            std::wstring out_ = L"unchanged";
+        };
+        auto make = [xpath] { return std::make_unique<GetXml>(xpath); };
+        EXPECT_GT(RunSeries(make, Fault::kXmlAllocation).failuresReported, 0);
+        EXPECT_GT(RunSeries(make, Fault::kStringAllocation).failuresReported, 0);
+    }
+}
+
+// Load replaces the document: the state is the document and the file.
+TEST(FaultInjection, LoadFromFile) {
+    TempDir dir;
+    WriteFileBytes(
+        dir.File("in.xml"),
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE a [<!ENTITY e \"ent\">]>\n"
+        "<a xmlns:p=\"urn:p\">\n  <p:b c=\"1\">&e; \xE4\xB8\xAD</p:b>\n  <!-- c -->\n</a>\n");
+    const std::wstring path = dir.WideFile("in.xml");
+    auto make = [&path] {
+        return std::make_unique<OnSource>(
+            nullptr, [path](CXMLUtil& doc, CComPtr<IXMLDOMNode>) { return doc.Load(path); });
+    };
+    const SeriesReport xml = RunSeries(make, Fault::kXmlAllocation);
+    EXPECT_GT(xml.failuresReported, 0);
+    // The path copy fails first: CAtlException, m_hr and the document unchanged.
+    const SeriesReport str = RunSeries(make, Fault::kStringAllocation);
+    EXPECT_GT(str.failuresReported, 0);
+}
+
+// Two documents: the copy's source lives in kSource, the parent in kTarget.
+class AppendAcross : public Scenario {
+  public:
+    explicit AppendAcross(bool byName) : byName_(byName) {
+        EXPECT_HR(source_.LoadXML(kSource), S_OK);
+        EXPECT_HR(target_.LoadXML(kTarget), S_OK);
+        parent_ = NodeAt(target_, L"/Doc/Slot");
+        node_ = NodeAt(source_, L"/Root/Menu");
+    }
+    long Run() override {
+        CComPtr<IXMLDOMNode> added = byName_
+                                         ? target_.AppendChildNode(parent_, L"New", L"new text")
+                                         : target_.AppendChildNode(parent_, node_, VARIANT_TRUE);
+        appended_ = added != nullptr;
+        return CXMLUtilTestAccess::RecordedResult(target_);
+    }
+    // Success is a handle with S_OK recorded; failure an empty handle with a
+    // failure recorded.
+    bool Succeeded(long hr) override {
+        EXPECT_EQ(appended_, hr == S_OK) << "handle and recorded result disagree";
+        return appended_;
+    }
+    std::wstring State() override { return XmlOf(target_) + L"\n" + XmlOf(source_); }
+    HRESULT Recorded() override { return CXMLUtilTestAccess::RecordedResult(target_); }
+
+  private:
+    bool byName_;
+    bool appended_ = false;
+    CXMLUtil source_;
+    CXMLUtil target_;
+    CComPtr<IXMLDOMNode> parent_;
+    CComPtr<IXMLDOMNode> node_;
+};
+
+TEST(FaultInjection, AppendChildNodeCopyAcrossDocuments) {
+    auto make = [] { return std::make_unique<AppendAcross>(false); };
+    EXPECT_GT(RunSeries(make, Fault::kXmlAllocation).failuresReported, 0);
+}
+
+TEST(FaultInjection, AppendChildNodeByName) {
+    auto make = [] { return std::make_unique<AppendAcross>(true); };
+    EXPECT_GT(RunSeries(make, Fault::kXmlAllocation).failuresReported, 0);
+    EXPECT_GT(RunSeries(make, Fault::kStringAllocation).failuresReported, 0);
+}
+
+// The node constructor: a new document object from a subtree. The state is
+// the source document and the markup of the copy (when one was made).
+class CopyThroughConstructor : public Scenario {
+  public:
+    CopyThroughConstructor() {
+        EXPECT_HR(source_.LoadXML(kSource), S_OK);
+        menu_ = NodeAt(source_, L"/Root/Menu");
+    }
+    long Run() override {
+        copy_ = std::make_unique<CXMLUtil>(menu_);
+        return CXMLUtilTestAccess::RecordedResult(*copy_);
+    }
+    bool Succeeded(long hr) override { return hr == S_OK; }
+    std::wstring State() override {
+        std::wstring state = XmlOf(source_);
+        if (copy_ && copy_->IsError() == 0) state += L"\ncopy: " + XmlOf(*copy_);
+        return state;
+    }
+    HRESULT Recorded() override {
+        return copy_ ? CXMLUtilTestAccess::RecordedResult(*copy_) : S_OK;
+    }
+
+  private:
+    CXMLUtil source_;
+    CComPtr<IXMLDOMNode> menu_;
+    std::unique_ptr<CXMLUtil> copy_;
+};
+
+TEST(FaultInjection, NodeConstructor) {
+    auto make = [] { return std::make_unique<CopyThroughConstructor>(); };
+    EXPECT_GT(RunSeries(make, Fault::kXmlAllocation).failuresReported, 0);
+    EXPECT_GT(RunSeries(make, Fault::kStringAllocation).failuresReported, 0);
+}
+
+// Save under allocation faults: the existing file is replaced whole or not at all.
+TEST(FaultInjection, SaveKeepsTheExistingFileOnFailure) {
+    TempDir dir;
+    const std::string file = dir.File("out.xml");
+    const std::string old = "<old>previous</old>\n";
+    class Save : public OnSource {
+      public:
+        Save(const std::string& f, const std::string& previous)
+            : OnSource(nullptr,
+                       [f](CXMLUtil& doc, CComPtr<IXMLDOMNode>) {
+                           return doc.Save(xmlutil::test::Widen(f));
+                       }),
+              file_(f) {
+            WriteFileBytes(f, previous);
+        }
+        std::wstring State() override {
+            return xmlutil::test::Widen(ReadFileBytes(file_)) + L"\n" + OnSource::State();
+        }
+
+      private:
+        std::string file_;
+    };
+    auto make = [&] { return std::make_unique<Save>(file, old); };
+    EXPECT_GT(RunSeries(make, Fault::kXmlAllocation).failuresReported, 0);
+    EXPECT_GT(RunSeries(make, Fault::kStringAllocation).failuresReported, 0);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out.xml"}) << "temporary file left behind";
+}
+
+// A device that is full: every write fails with ENOSPC.
+long WriteToFullDevice(int, const void*, size_t) {
+    errno = ENOSPC;
+    return -1;
+}
+
+TEST(FaultInjection, SaveToAFullDeviceKeepsTheExistingFile) {
+    TempDir dir;
+    const std::string file = dir.File("out.xml");
+    WriteFileBytes(file, "<old>previous</old>\n");
+    CXMLUtil doc;
+    ASSERT_HR(doc.LoadXML(kSource), S_OK);
+    xmlutil::file::FileSystemCalls full = xmlutil::file::CurrentFileSystemCalls();
+    full.write = WriteToFullDevice;
+    const xmlutil::file::FileSystemCalls real = xmlutil::file::SetFileSystemCallsForTesting(full);
+    const long hr = doc.Save(xmlutil::test::Widen(file));
+    xmlutil::file::SetFileSystemCallsForTesting(real);
+    EXPECT_LT(hr, 0);
+    EXPECT_EQ(doc.IsError(), 1);
+    EXPECT_EQ(ReadFileBytes(file), "<old>previous</old>\n");
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out.xml"});
+}
+
+}  // namespace
