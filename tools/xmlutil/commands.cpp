@@ -391,62 +391,63 @@ const std::vector<Subcommand>& Subcommands() {
         {"get", "FILE XPATH", "text of the first node XPATH selects",
          "Prints the text of the first node XPATH selects (an element's text includes its\n"
          "descendants' text).",
-         2, 2, false, RunGet},
+         2, 2, false, RunGet, "Queries"},
         {"values", "FILE XPATH", "text of every node XPATH selects, one per line",
          "Prints the text of every node XPATH selects, in document order, one per line.", 2, 2,
-         false, RunValues},
+         false, RunValues, "Queries"},
         {"count", "FILE XPATH", "number of nodes XPATH selects",
          "Prints the number of nodes XPATH selects; when it is 0 the status is 1.", 2, 2, false,
-         RunCount},
+         RunCount, "Queries"},
         {"xml", "FILE [XPATH]", "markup of the document or of the first match",
          "Prints the serialised document, or the markup of the first node XPATH selects.", 1, 2,
-         false, RunXml},
+         false, RunXml, "Queries"},
         {"children", "FILE XPATH", "type and name of each child of the first match",
          "Prints one line per child of the first node XPATH selects: its type (element,\n"
          "text, comment, cdata, processing-instruction, ...) and, for named types, a tab\n"
          "and its name.",
-         2, 2, false, RunChildren},
+         2, 2, false, RunChildren, "Queries"},
         {"attr", "FILE XPATH NAME", "value of one attribute of the first match",
          "Prints the value of the attribute NAME (compared without prefix) of the first node\n"
          "XPATH selects; an empty line when the element has no such attribute.",
-         3, 3, false, RunAttr},
+         3, 3, false, RunAttr, "Queries"},
         {"attrs", "FILE XPATH", "all attributes of the first match as name=value",
          "Prints every attribute of the first node XPATH selects as name=value, one per\n"
          "line (names without prefix, namespace declarations included).",
-         2, 2, false, RunAttrs},
+         2, 2, false, RunAttrs, "Queries"},
         {"set", "FILE XPATH TEXT", "replace the content of the first match by TEXT",
          "Replaces the content of the first node XPATH selects by TEXT, then saves.", 3, 3, true,
-         RunSet},
+         RunSet, "Edits"},
         {"set-attr", "FILE XPATH NAME VALUE", "set an attribute of the first match",
          "Sets (or replaces) the attribute NAME of the first node XPATH selects, then saves.", 4, 4,
-         true, RunSetAttr},
+         true, RunSetAttr, "Edits"},
         {"append", "FILE XPATH NAME [TEXT]", "append a new element under the first match",
          "Appends a new element NAME, holding TEXT when given, as the last child of the\n"
          "first node XPATH selects, then saves.",
-         3, 4, true, RunAppend},
+         3, 4, true, RunAppend, "Edits"},
         {"remove", "FILE XPATH", "remove the first match",
          "Removes the first node XPATH selects with its subtree, then saves. The document\n"
          "element cannot be removed: a file without one would not load again.",
-         2, 2, true, RunRemove},
+         2, 2, true, RunRemove, "Edits"},
         {"clear", "FILE XPATH", "remove every child of the first match",
-         "Removes every child of the first node XPATH selects, then saves.", 2, 2, true, RunClear},
+         "Removes every child of the first node XPATH selects, then saves.", 2, 2, true, RunClear,
+         "Edits"},
         {"merge-menu", "FILE XPATH MENUFILE", "append the entries of MENUFILE's /Root/Menu",
          "Appends a copy of every child of /Root/Menu in MENUFILE under the first node\n"
          "XPATH selects in FILE, then saves. Fails with status 2 when MENUFILE cannot be\n"
          "loaded or has no /Root/Menu.",
-         3, 3, true, RunMergeMenu},
-        {"new", "FILE", "create FILE: declaration and Root stamped with the machine ID",
-         "Creates FILE holding an XML declaration (GB2312) and an element Root whose ID\n"
-         "attribute is the machine identity. An existing FILE is never replaced.",
-         1, 1, false, RunNew},
+         3, 3, true, RunMergeMenu, "Edits"},
         {"stamp", "FILE XPATH", "set ID to the machine identity on the first match",
          "Sets the attribute ID of the first node XPATH selects to the machine identity\n"
          "(\"Win32_\" and the lowest permanent network adapter address), then saves.",
-         2, 2, true, RunStamp},
+         2, 2, true, RunStamp, "Edits"},
+        {"new", "FILE", "create FILE holding Root stamped with the machine ID",
+         "Creates FILE holding an XML declaration (GB2312) and an element Root whose ID\n"
+         "attribute is the machine identity. An existing FILE is never replaced.",
+         1, 1, false, RunNew, "Machine identity"},
         {"id", "", "print the machine identity",
          "Prints the machine identity: \"Win32_\" and the lowest permanent network adapter\n"
          "address in 12 hex digits.",
-         0, 0, false, RunId},
+         0, 0, false, RunId, "Machine identity"},
     };
     return kSubcommands;
 }

@@ -51,6 +51,7 @@ struct Subcommand {
     size_t maxOperands;
     bool edits;  // writes FILE back (or to -o OUT)
     void (*run)(const Invocation& invocation, Output& out);
+    const char* group;  // heading in the overview
 };
 
 // Every subcommand, in the order the overview lists them.

@@ -42,11 +42,15 @@ std::string SubcommandUsage(const Subcommand& subcommand) {
 
 std::string Overview() {
     std::string text = kOverviewHead;
-    text += "\nSubcommands:\n";
+    std::string_view group;
     for (const Subcommand& subcommand : Subcommands()) {
+        if (group != subcommand.group) {
+            group = subcommand.group;
+            text += "\n" + std::string(group) + ":\n";
+        }
         std::string left = std::string(subcommand.name) + " " + subcommand.operands;
         left.resize(std::max<size_t>(left.size() + 1, 33), ' ');
-        text += "  " + left + subcommand.summary + (subcommand.edits ? " (edits)" : "") + "\n";
+        text += "  " + left + subcommand.summary + "\n";
     }
     return text + kOverviewTail;
 }
@@ -90,7 +94,7 @@ const Subcommand* NearestSubcommand(std::string_view name) {
             best = distance;
         }
     }
-    const size_t allowed = std::max<size_t>(2, name.size() / 3);
+    const size_t allowed = std::max<size_t>(2, name.size() / 2);
     return best <= allowed ? nearest : nullptr;
 }
 
