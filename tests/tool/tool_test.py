@@ -144,6 +144,15 @@ class Usage(ToolCase):
         self.assertEqual(self.read_bytes(menu), before)
         self.assertEqual(os.listdir(self.dir), ["menu.xml"])
 
+    def test_output_that_cannot_be_written_is_a_failure(self):
+        if not os.path.exists("/dev/full"):
+            self.skipTest("no /dev/full")
+        with open("/dev/full", "wb") as full:
+            completed = subprocess.run([TOOL, "values", os.path.join(DATA, "menu.xml"), "//Name"],
+                                       stdout=full, stderr=subprocess.PIPE, timeout=60)
+        self.assertEqual(completed.returncode, 2)
+        self.assertIn(b"cannot write the output", completed.stderr)
+
     def test_version(self):
         result = xmlutil("--version")
         self.assertDone(result)
@@ -353,6 +362,17 @@ class Encodings(ToolCase):
         whole = xmlutil("xml", gb, "/Root/Menu/Item[1]")
         self.assertDone(whole)
         self.assertIn("<Name>文件</Name>", whole.out)
+
+    def test_printed_document_declares_utf8_and_loads_back(self):
+        gb = os.path.join(DATA, "menu-gb2312.xml")
+        printed = xmlutil("xml", gb)
+        self.assertDone(printed)
+        declaration = printed.out.split("?>", 1)[0]
+        self.assertIn("UTF-8", declaration)
+        self.assertNotIn("gb2312", declaration.lower())
+        copy = self.write("printed.xml", printed.out)
+        self.assertDone(xmlutil("values", copy, "/Root/Menu/Item/Name"),
+                        "".join(n + "\n" for n in NAMES))
 
     def test_edit_of_a_gb2312_file_stays_gb2312(self):
         gb = self.sample("menu-gb2312.xml")

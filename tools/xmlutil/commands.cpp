@@ -177,6 +177,20 @@ std::string DescribeChild(IXMLDOMNode* child) {
     return line;
 }
 
+// Printed markup is UTF-8 whatever the file's encoding, so a declaration at
+// its start must name UTF-8: saved from the terminal, it then loads as it reads.
+void DeclareUtf8(std::wstring& xml) {
+    if (xml.compare(0, 6, L"<?xml ") != 0) return;
+    const size_t end = xml.find(L"?>");
+    const size_t name = xml.find(L"encoding", 6);
+    if (end == std::wstring::npos || name == std::wstring::npos || name > end) return;
+    const size_t open = xml.find_first_of(L"\"'", name);
+    if (open == std::wstring::npos || open > end) return;
+    const size_t close = xml.find(xml[open], open + 1);
+    if (close == std::wstring::npos || close > end) return;
+    xml.replace(open + 1, close - open - 1, L"UTF-8");
+}
+
 // ---- queries -----------------------------------------------------------------
 
 void RunGet(const Invocation& invocation, Output& out) {
@@ -223,6 +237,7 @@ void RunXml(const Invocation& invocation, Output& out) {
     if (run.HasOperand(1)) node = SelectNode(run, doc, file, run.Operand(1));
     std::wstring xml;
     run.Require(file, "GetXML failed", doc.GetXML(xml, node));
+    DeclareUtf8(xml);
     while (!xml.empty() && (xml.back() == L'\n' || xml.back() == L'\r')) xml.pop_back();
     out.Line(xml);
 }
@@ -399,8 +414,9 @@ const std::vector<Subcommand>& Subcommands() {
          "Prints the number of nodes XPATH selects; when it is 0 the status is 1.", 2, 2, false,
          RunCount, "Queries"},
         {"xml", "FILE [XPATH]", "markup of the document or of the first match",
-         "Prints the serialised document, or the markup of the first node XPATH selects.", 1, 2,
-         false, RunXml, "Queries"},
+         "Prints the serialised document, or the markup of the first node XPATH selects.\n"
+         "The output is UTF-8 and its XML declaration, if any, says so.",
+         1, 2, false, RunXml, "Queries"},
         {"children", "FILE XPATH", "type and name of each child of the first match",
          "Prints one line per child of the first node XPATH selects: its type (element,\n"
          "text, comment, cdata, processing-instruction, ...) and, for named types, a tab\n"
