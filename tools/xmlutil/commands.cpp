@@ -40,6 +40,14 @@ class ReceivedBstr {
     BSTR value_ = nullptr;
 };
 
+// A file name or expression as it may appear in the one-line message.
+std::string OnOneLine(std::string text) {
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20) c = '?';
+    }
+    return text;
+}
+
 // Builds the messages of one run: "xmlutil SUBCOMMAND: FILE: what: 0x... NAME".
 class Run {
   public:
@@ -55,12 +63,12 @@ class Run {
     [[noreturn]] void Fail(const std::string& file, const std::string& what, HRESULT hr) const {
         std::string message = "xmlutil " + invocation_.subcommand + ": ";
         if (!file.empty()) message += file + ": ";
-        throw Exit{kExitFailure, message + what + ": " + DescribeResult(hr)};
+        throw Exit{kExitFailure, OnOneLine(message + what) + ": " + DescribeResult(hr)};
     }
 
     [[noreturn]] void NoMatch(const std::string& file, const std::string& xpath) const {
-        throw Exit{kExitNoMatch, "xmlutil " + invocation_.subcommand + ": " + file +
-                                     ": no node matches " + xpath};
+        throw Exit{kExitNoMatch, OnOneLine("xmlutil " + invocation_.subcommand + ": " + file +
+                                           ": no node matches " + xpath)};
     }
 
     void Require(const std::string& file, const std::string& what, HRESULT hr) const {
