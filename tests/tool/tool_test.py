@@ -515,6 +515,8 @@ def main():
     options, rest = parser.parse_known_args()
     TOOL = os.path.abspath(options.tool)
     DATA = os.path.abspath(options.data)
+    if not os.access(TOOL, os.X_OK):
+        sys.exit("tool_test.py: no xmlutil program at " + TOOL)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 
