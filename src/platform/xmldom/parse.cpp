@@ -8,6 +8,7 @@
 #include <libxml/SAX2.h>
 #include <libxml/parserInternals.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <vector>
@@ -22,12 +23,70 @@ namespace {
 // What the parser callbacks learn beyond what libxml2 records itself. Reached
 // through the parser context's `_private`.
 struct ParseObservations {
+    // Replacement text the expansion of entity references may produce in
+    // all, attribute values included. libxml2 bounds the expansion into
+    // content itself, but not the sum over attribute values.
+    size_t expansionLimit = 0;
+    size_t expandedBytes = 0;
+    // Bytes libxml2 rescans when it appends a copied entity to the text
+    // before it (it measures the whole text node each time): many references
+    // into one long text would take quadratic time.
+    size_t rescannedBytes = 0;
+    bool expansionRefused = false;
     bool undeclaredEntityInContent = false;
 };
 
-ParseObservations& ObservationsOf(void* parserContext) {
+// Amplification allowed for entity expansion: the larger of 10 MB and ten
+// times the input (the bound libxml2 applies to content).
+constexpr size_t kMinExpansionLimit = 10 * 1024 * 1024;
+constexpr size_t kExpansionFactor = 10;
+// Rescanning this much text costs well under a tenth of a second here; a
+// document needs tens of thousands of references into one text to reach it.
+constexpr size_t kRescanBudget = size_t{2} * 1024 * 1024 * 1024;
+
+// The observations of the parse behind `parserContext`. libxml2 hands the
+// entity parsers it nests their own context, with `_private` copied over.
+ParseObservations* ObservationsOf(void* parserContext) {
     auto* ctxt = static_cast<xmlParserCtxt*>(parserContext);
-    return *static_cast<ParseObservations*>(ctxt->_private);
+    return ctxt == nullptr ? nullptr : static_cast<ParseObservations*>(ctxt->_private);
+}
+
+// Marks the parse as failed without halting it: libxml2 expands no further
+// reference once the document is known not to be well-formed, and builds no
+// more of the tree once SAX is disabled.
+void RefuseExpansion(xmlParserCtxt* ctxt, ParseObservations* obs) {
+    obs->expansionRefused = true;
+    ctxt->wellFormed = 0;
+    ctxt->disableSAX = 1;
+}
+
+// Looks an entity up for a reference and accounts for its expansion. Past
+// the limits the parse is refused and no entity is found (a NULL answer alone
+// would make libxml2 look the entity up again by itself).
+xmlEntity* GetEntityWithinLimits(void* ctx, const xmlChar* name) {
+    xmlEntity* ent = xmlSAX2GetEntity(ctx, name);
+    auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    ParseObservations* obs = ObservationsOf(ctx);
+    if (ent == nullptr || obs == nullptr || ctxt->inSubset != 0 ||
+        ent->etype != XML_INTERNAL_GENERAL_ENTITY) {
+        return ent;
+    }
+    if (obs->expansionRefused) {
+        RefuseExpansion(ctxt, obs);  // this context may be a nested one, not yet told
+        return nullptr;
+    }
+    if (!ctxt->wellFormed) return ent;  // libxml2 expands nothing more anyway
+    obs->expandedBytes += static_cast<size_t>(ent->length);
+    const xmlNode* last = ctxt->node != nullptr ? ctxt->node->last : nullptr;
+    if (ctxt->instate == XML_PARSER_CONTENT && last != nullptr && last->type == XML_TEXT_NODE &&
+        last->content != nullptr) {
+        obs->rescannedBytes += static_cast<size_t>(xmlStrlen(last->content));
+    }
+    if (obs->expandedBytes > obs->expansionLimit || obs->rescannedBytes > kRescanBudget) {
+        RefuseExpansion(ctxt, obs);
+        return nullptr;
+    }
+    return ent;
 }
 
 // Keeps internal entities and drops every entity declared with a SYSTEM or
@@ -51,8 +110,10 @@ void IgnoreExternalSubset(void* /*ctx*/, const xmlChar* /*name*/, const xmlChar*
 // entity that was not read, which a non-validating parser may skip.
 void ObserveParseError(void* ctx, xmlError* error) {
     auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
-    if (error != nullptr && error->code == XML_WAR_UNDECLARED_ENTITY && ctxt->inSubset == 0) {
-        ObservationsOf(ctx).undeclaredEntityInContent = true;
+    ParseObservations* obs = ObservationsOf(ctx);
+    if (obs != nullptr && error != nullptr && error->code == XML_WAR_UNDECLARED_ENTITY &&
+        ctxt->inSubset == 0) {
+        obs->undeclaredEntityInContent = true;
     }
 }
 
@@ -193,6 +254,7 @@ XmlDocPtr RunParser(const ParseRequest& request, ParseObservations& observations
     ctxt->sax->entityDecl = KeepInternalEntityDecl;
     ctxt->sax->externalSubset = IgnoreExternalSubset;
     ctxt->sax->serror = ObserveParseError;
+    ctxt->sax->getEntity = GetEntityWithinLimits;
     int options = XML_PARSE_NOENT | XML_PARSE_NONET;
     const char* encoding = nullptr;
     if (request.fromUnicodeText) {
@@ -203,7 +265,7 @@ XmlDocPtr RunParser(const ParseRequest& request, ParseObservations& observations
     XmlDocPtr doc(xmlCtxtReadMemory(ctxt.get(), request.data, static_cast<int>(request.size),
                                     nullptr, encoding, options));
     if (doc == nullptr || !ctxt->wellFormed || !ctxt->nsWellFormed ||
-        observations.undeclaredEntityInContent) {
+        observations.undeclaredEntityInContent || observations.expansionRefused) {
         return nullptr;
     }
     return doc;
@@ -230,6 +292,7 @@ HRESULT ParseDocument(const ParseRequest& request, XmlDocPtr& out) {
 
     ErrorSilencer silence;
     ParseObservations observations;
+    observations.expansionLimit = std::max(kMinExpansionLimit, request.size * kExpansionFactor);
     XmlDocPtr doc = RunParser(request, observations);
     if (doc == nullptr) return S_FALSE;
     if (!NormaliseTree(doc.get(), !request.preserveWhiteSpace)) return S_FALSE;
