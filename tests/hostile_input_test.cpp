@@ -1,0 +1,580 @@
+// SPDX-License-Identifier: MIT
+// Hostile input through the public members: entity expansion bombs, external
+// entities and DTDs, compressed files, "-" and URLs as paths, NUL characters,
+// trees deeper than the loader accepts, and content whose saved form would
+// not load back the same. Loading refuses quickly and in bounded memory,
+// never reads what the caller did not name, and saving never changes data.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "dom/com_holders.h"
+#include "support/private_access.h"
+#include "support/test_util.h"
+
+namespace {
+
+using Handle = CComPtr<IXMLDOMNode>;
+using xmlutil::test::ReadFileBytes;
+using xmlutil::test::TempDir;
+using xmlutil::test::Widen;
+using xmlutil::test::WriteFileBytes;
+
+std::wstring XmlOf(CXMLUtil& doc) {
+    std::wstring xml = L"(GetXML failed)";
+    doc.GetXML(xml);
+    return xml;
+}
+
+std::string HostileData(const std::string& name) {
+    return XMLUTIL_TEST_DATA "/hostile/" + name;
+}
+
+// ---- entity expansion ----------------------------------------------------------------
+
+// One entity of `entityBytes` characters referenced `references` times.
+std::string EntityBomb(size_t entityBytes, size_t references) {
+    std::string doc = "<!DOCTYPE r [<!ENTITY big \"" + std::string(entityBytes, 'x') + "\">]>\n<r>";
+    doc.reserve(doc.size() + references * 5 + 8);
+    for (size_t i = 0; i < references; ++i) doc += "&big;";
+    return doc + "</r>\n";
+}
+
+struct Measured {
+    long result = -1;
+    double seconds = 0;
+    long peakKb = 0;  // growth of the peak resident size during the load
+};
+
+// Loads `path` in a child process, so the peak memory belongs to this load alone.
+Measured LoadInChild(const std::string& path) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        rusage before{};
+        getrusage(RUSAGE_SELF, &before);
+        const auto start = std::chrono::steady_clock::now();
+        Measured m;
+        {
+            CXMLUtil doc;
+            m.result = doc.Load(Widen(path));
+            if (m.result == S_OK) {
+                std::wstring text;
+                doc.GetNodeValue(L"/*", text);
+            }
+        }
+        m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        rusage after{};
+        getrusage(RUSAGE_SELF, &after);
+        m.peakKb = after.ru_maxrss - before.ru_maxrss;
+        const ssize_t written = write(fds[1], &m, sizeof m);
+        _exit(written == sizeof m ? 0 : 1);
+    }
+    close(fds[1]);
+    Measured m;
+    const ssize_t got = read(fds[0], &m, sizeof m);
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(got, static_cast<ssize_t>(sizeof m)) << "the loading child died";
+    return m;
+}
+
+TEST(HostileInput, QuadraticBlowupIsRefusedQuickly) {
+    TempDir dir;
+    WriteFileBytes(dir.File("blowup.xml"), EntityBomb(100 * 1024, 20000));
+    const Measured m = LoadInChild(dir.File("blowup.xml"));
+    EXPECT_HR(m.result, S_FALSE);
+    EXPECT_LT(m.seconds, 1.0);
+    EXPECT_LT(m.peakKb, 64 * 1024) << "peak memory grew by " << m.peakKb << " KB";
+    std::printf("quadratic blowup (100 KB entity x 20,000): %.3f s, peak +%ld KB\n", m.seconds,
+                m.peakKb);
+    RecordProperty("blowup_ms", static_cast<int>(m.seconds * 1000));
+    RecordProperty("blowup_peak_kb", static_cast<int>(m.peakKb));
+
+    // The same text given to LoadXML.
+    const std::string bomb = EntityBomb(100 * 1024, 20000);
+    const auto start = std::chrono::steady_clock::now();
+    CXMLUtil doc;
+    EXPECT_HR(doc.LoadXML(Widen(bomb).c_str()), S_FALSE);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
+}
+
+// Whatever loads never holds more text than max(10 MB, 10 x the file's size).
+TEST(HostileInput, LoadedTextStaysWithinTenTimesTheInput) {
+    TempDir dir;
+    const struct {
+        size_t entity, references;
+    } shapes[] = {{1000, 5000}, {10 * 1024, 2000}, {200, 100000}, {100 * 1024, 150}};
+    for (const auto& shape : shapes) {
+        SCOPED_TRACE(testing::Message() << shape.entity << " x " << shape.references);
+        const std::string bytes = EntityBomb(shape.entity, shape.references);
+        WriteFileBytes(dir.File("e.xml"), bytes);
+        CXMLUtil doc;
+        const long hr = doc.Load(dir.WideFile("e.xml"));
+        ASSERT_TRUE(hr == S_OK || hr == S_FALSE) << hr;
+        if (hr != S_OK) continue;
+        std::wstring text;
+        ASSERT_HR(doc.GetNodeValue(L"/r", text), S_OK);
+        const size_t limit = std::max<size_t>(10u << 20, 10 * bytes.size());
+        EXPECT_LE(text.size(), limit);
+        EXPECT_EQ(text.size(), shape.entity * shape.references) << "expansion was cut short";
+    }
+}
+
+TEST(HostileInput, BillionLaughsIsRefused) {
+    const auto start = std::chrono::steady_clock::now();
+    CXMLUtil doc;
+    EXPECT_HR(doc.Load(Widen(HostileData("billion-laughs.xml"))), S_FALSE);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
+}
+
+// ---- nothing is read but the named file -------------------------------------------
+
+// Watches a file for being opened or read.
+class OpenWatch {
+  public:
+    explicit OpenWatch(const std::string& path) : fd_(inotify_init1(IN_NONBLOCK)) {
+        if (fd_ >= 0) inotify_add_watch(fd_, path.c_str(), IN_OPEN | IN_ACCESS);
+    }
+    ~OpenWatch() {
+        if (fd_ >= 0) close(fd_);
+    }
+    bool Valid() const { return fd_ >= 0; }
+    bool Touched() const {
+        char buffer[4096];
+        return read(fd_, buffer, sizeof buffer) > 0;
+    }
+
+  private:
+    int fd_;
+};
+
+TEST(HostileInput, ExternalEntitiesAndDtdsAreNeverRead) {
+    TempDir dir;
+    const std::string token = "SECRET-7f3a9c";
+    const std::string secret = dir.File("secret.txt");
+    const std::string dtd = dir.File("secret.dtd");
+    WriteFileBytes(secret, token);
+    WriteFileBytes(dtd, "<!ENTITY fromdtd \"" + token + "\">");
+    const std::vector<std::string> documents = {
+        "<!DOCTYPE a [<!ENTITY x SYSTEM \"file://" + secret + "\">]><a>&x;</a>",
+        "<!DOCTYPE a [<!ENTITY x SYSTEM \"" + secret + "\">]><a>&x;</a>",
+        "<!DOCTYPE a [<!ENTITY x PUBLIC \"-//p\" \"" + secret + "\">]><a>&x;</a>",
+        "<!DOCTYPE a [<!ENTITY x SYSTEM \"" + secret + "\">]><a b=\"&x;\"/>",
+        "<!DOCTYPE a [<!ENTITY % p SYSTEM \"" + dtd + "\"> %p;]><a>&fromdtd;</a>",
+        "<!DOCTYPE a SYSTEM \"" + dtd + "\"><a>&fromdtd;</a>",
+        "<!DOCTYPE a SYSTEM \"" + dtd + "\"><a>plain</a>",
+        "<a xmlns:xi=\"http://www.w3.org/2001/XInclude\"><xi:include href=\"" + secret +
+            "\" parse=\"text\"/></a>",
+    };
+    for (size_t i = 0; i < documents.size(); ++i) {
+        SCOPED_TRACE(documents[i]);
+        OpenWatch secretWatch(secret);
+        OpenWatch dtdWatch(dtd);
+        ASSERT_TRUE(secretWatch.Valid() && dtdWatch.Valid());
+        WriteFileBytes(dir.File("doc.xml"), documents[i]);
+        for (int viaText = 0; viaText < 2; ++viaText) {
+            CXMLUtil doc;
+            const long hr = viaText ? doc.LoadXML(Widen(documents[i]).c_str())
+                                    : doc.Load(dir.WideFile("doc.xml"));
+            EXPECT_TRUE(hr == S_OK || hr == S_FALSE);
+            EXPECT_EQ(XmlOf(doc).find(Widen(token)), std::wstring::npos);
+            std::wstring text;
+            if (hr == S_OK) doc.GetNodeValue(L"/a", text);
+            EXPECT_EQ(text.find(Widen(token)), std::wstring::npos);
+        }
+        EXPECT_FALSE(secretWatch.Touched()) << "the secret file was opened";
+        EXPECT_FALSE(dtdWatch.Touched()) << "the external DTD was opened";
+    }
+}
+
+// A gzip member holding `<a>inflated</a>` in a stored deflate block.
+std::string GzipOf(const std::string& data) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char c : data) {
+        crc ^= c;
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    crc ^= 0xFFFFFFFFu;
+    std::string out("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10);
+    const auto len = static_cast<uint16_t>(data.size());
+    out += '\x01';
+    out += static_cast<char>(len & 0xFF);
+    out += static_cast<char>(len >> 8);
+    out += static_cast<char>(~len & 0xFF);
+    out += static_cast<char>((~len >> 8) & 0xFF);
+    out += data;
+    for (uint32_t v : {crc, static_cast<uint32_t>(data.size())}) {
+        for (int k = 0; k < 4; ++k) out += static_cast<char>((v >> (8 * k)) & 0xFF);
+    }
+    return out;
+}
+
+TEST(HostileInput, CompressedFilesAreNotInflated) {
+    TempDir dir;
+    WriteFileBytes(dir.File("a.xml.gz"), GzipOf("<a>inflated</a>"));
+    WriteFileBytes(dir.File("a.xml"), GzipOf("<a>inflated</a>"));
+    CXMLUtil doc;
+    EXPECT_HR(doc.Load(dir.WideFile("a.xml.gz")), S_FALSE);
+    EXPECT_HR(doc.Load(dir.WideFile("a.xml")), S_FALSE);
+    EXPECT_EQ(XmlOf(doc).find(L"inflated"), std::wstring::npos);
+}
+
+TEST(HostileInput, DashIsAFileNameNotStandardInput) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const std::string fed = "<a>from standard input</a>";
+    ASSERT_EQ(write(fds[1], fed.data(), fed.size()), static_cast<ssize_t>(fed.size()));
+    close(fds[1]);
+    const int savedStdin = dup(STDIN_FILENO);
+    dup2(fds[0], STDIN_FILENO);
+    close(fds[0]);
+    CXMLUtil doc;
+    const long hr = doc.Load(L"-");
+    char first = 0;
+    const ssize_t left = read(STDIN_FILENO, &first, 1);
+    dup2(savedStdin, STDIN_FILENO);
+    close(savedStdin);
+    EXPECT_HR(hr, S_FALSE);
+    EXPECT_EQ(left, 1) << "standard input was read";
+    EXPECT_EQ(first, '<');
+}
+
+TEST(HostileInput, UrlsAreNotFetched) {
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    socklen_t len = sizeof addr;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/a.xml";
+    TempDir dir;
+    WriteFileBytes(dir.File("local.xml"), "<a>local</a>");
+    CXMLUtil doc;
+    EXPECT_HR(doc.Load(Widen(url)), S_FALSE);
+    EXPECT_HR(doc.Load(Widen("file://" + dir.File("local.xml"))), S_FALSE);
+    // A document naming the URL as its external DTD or entity does not reach
+    // it either: the DTD is ignored, the entity dropped (its reference then
+    // makes the document not well-formed).
+    EXPECT_HR(doc.LoadXML(Widen("<!DOCTYPE a SYSTEM \"" + url + "\"><a/>").c_str()), S_OK);
+    const std::string entity = "<!DOCTYPE a [<!ENTITY e SYSTEM \"" + url + "\">]><a>&e;</a>";
+    EXPECT_HR(doc.LoadXML(Widen(entity).c_str()), S_FALSE);
+    WriteFileBytes(dir.File("entity.xml"), entity);
+    EXPECT_HR(doc.Load(dir.WideFile("entity.xml")), S_FALSE);
+    pollfd p{listener, POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 200), 0) << "a connection reached the listener";
+    close(listener);
+}
+
+// ---- NUL characters and byte orders -------------------------------------------------
+
+// ASCII-range text as UTF-16 bytes, little- or big-endian.
+std::string Utf16(const std::wstring& text, bool bigEndian) {
+    std::string out;
+    for (wchar_t c : text) {
+        const char low = static_cast<char>(c & 0xFF);
+        const char high = static_cast<char>((c >> 8) & 0xFF);
+        out += bigEndian ? high : low;
+        out += bigEndian ? low : high;
+    }
+    return out;
+}
+
+TEST(HostileInput, NulIsRefusedButUtf16Loads) {
+    TempDir dir;
+    struct Case {
+        const char* what;
+        std::string bytes;
+        long expected;
+    };
+    const std::string utf16le = "\xFF\xFE" + Utf16(L"<a>x</a>", false);
+    const std::string utf16be = "\xFE\xFF" + Utf16(L"<a>x</a>", true);
+    const std::string declaredLe = Utf16(L"<?xml version='1.0' encoding='UTF-16'?><a/>", false);
+    const std::vector<Case> cases = {
+        {"NUL after the root", std::string("<a>x</a>\0", 9), S_FALSE},
+        {"NUL in text", std::string("<a>x\0y</a>", 10), S_FALSE},
+        {"NUL in a comment after the root", std::string("<a/><!--\0-->", 12), S_FALSE},
+        {"NUL in an attribute", std::string("<a b='\0'/>", 10), S_FALSE},
+        {"UTF-16LE with a byte order mark", utf16le, S_OK},
+        {"UTF-16BE with a byte order mark", utf16be, S_OK},
+        {"UTF-16LE by its declaration", declaredLe, S_OK},
+        {"UTF-16LE with a zero code unit",
+         utf16le.substr(0, 8) + std::string("\0\0", 2) + utf16le.substr(8), S_FALSE},
+        {"UTF-16LE with a zero code unit after the root", utf16le + std::string("\0\0", 2),
+         S_FALSE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFileBytes(dir.File("f.xml"), c.bytes);
+        CXMLUtil doc;
+        EXPECT_HR(doc.Load(dir.WideFile("f.xml")), c.expected);
+        if (c.expected == S_OK) {
+            std::wstring text = L"?";
+            EXPECT_HR(doc.GetNodeValue(L"/a", text), S_OK);
+        }
+    }
+    CXMLUtil doc;
+    EXPECT_HR(doc.Load(Widen(HostileData("utf16le-bom.xml"))), S_OK);
+    std::wstring text;
+    EXPECT_HR(doc.GetNodeValue(L"/Root/Name", text), S_OK);
+    EXPECT_EQ(text, L"\x4E2D\x6587 \x00E9");
+}
+
+// ---- depth ----------------------------------------------------------------------
+
+// A chain of `depth` nested elements built through the public members.
+void BuildChain(CXMLUtil& doc, int depth) {
+    Handle parent;
+    for (int i = 0; i < depth; ++i) {
+        Handle child = doc.AppendChildNode(parent, L"d", L"");
+        ASSERT_TRUE(child) << "at depth " << i;
+        parent = child.p;
+    }
+    doc.SetNodeValue(parent, L"bottom");
+}
+
+TEST(HostileInput, TreeDeeperThanTheLoaderAcceptsIsRefusedAtSave) {
+    TempDir dir;
+    const std::string file = dir.File("deep.xml");
+    WriteFileBytes(file, "<old/>");
+    {
+        CXMLUtil doc;
+        ASSERT_NO_FATAL_FAILURE(BuildChain(doc, 400));
+        const long hr = doc.Save(Widen(file));
+        EXPECT_LT(hr, 0);
+        EXPECT_HR(CXMLUtilTestAccess::RecordedResult(doc), hr);
+        EXPECT_EQ(ReadFileBytes(file), "<old/>");
+        EXPECT_EQ(dir.Entries(), std::vector<std::string>{"deep.xml"});
+    }
+    {
+        CXMLUtil doc;
+        ASSERT_NO_FATAL_FAILURE(BuildChain(doc, 200));
+        ASSERT_HR(doc.Save(Widen(file)), S_OK);
+        CXMLUtil back;
+        EXPECT_HR(back.Load(Widen(file)), S_OK);
+        EXPECT_EQ(XmlOf(back), XmlOf(doc));
+    }
+}
+
+// ---- what is saved loads back equal ---------------------------------------------------
+
+// Content XML has no escape for is refused when it is made.
+TEST(HostileInput, ContentWithoutEscapeIsRefusedWhenMade) {
+    CXMLUtil util;
+    ASSERT_HR(util.LoadXML(L"<r xmlns:p=\"urn:p\"><c/></r>"), S_OK);
+    CComPtr<IXMLDOMDocument> dom = util.GetDomDocument();
+    ASSERT_TRUE(dom);
+    CComPtr<IXMLDOMComment> comment;
+    CComPtr<IXMLDOMProcessingInstruction> pi;
+    CComPtr<IXMLDOMCDATASection> cdata;
+    xmlutil::dom::Bstr ok(L"fine"), dashes(L"a--b"), trailing(L"ends-"), piEnd(L"a?>b"),
+        cdataEnd(L"x]]>y"), target(L"app");
+    EXPECT_HR(dom->createComment(dashes.get(), &comment), E_INVALIDARG);
+    EXPECT_HR(dom->createComment(trailing.get(), &comment), E_INVALIDARG);
+    EXPECT_HR(dom->createProcessingInstruction(target.get(), piEnd.get(), &pi), E_INVALIDARG);
+    EXPECT_HR(dom->createCDATASection(cdataEnd.get(), &cdata), E_INVALIDARG);
+    EXPECT_FALSE(comment);
+    EXPECT_FALSE(pi);
+    EXPECT_FALSE(cdata);
+    // Setting such text on an existing node is refused the same way.
+    ASSERT_HR(dom->createComment(ok.get(), &comment), S_OK);
+    EXPECT_HR(comment->put_text(dashes.get()), E_INVALIDARG);
+    ASSERT_HR(dom->createCDATASection(ok.get(), &cdata), S_OK);
+    EXPECT_HR(cdata->put_text(cdataEnd.get()), E_INVALIDARG);
+
+    // A prefix declared nowhere in scope is refused; a declared one is kept.
+    const std::wstring before = XmlOf(util);
+    Handle c;
+    ASSERT_HR(util.GetSingleNode(L"/r/c", c), S_OK);
+    EXPECT_FALSE(util.AppendChildNode(c, L"q:x", L""));
+    EXPECT_HR(CXMLUtilTestAccess::RecordedResult(util), E_INVALIDARG);
+    EXPECT_HR(util.SetNodeAttr(c, L"q:a", L"v"), E_INVALIDARG);
+    EXPECT_EQ(XmlOf(util), before);
+    EXPECT_TRUE(util.AppendChildNode(c, L"p:x", L"t"));
+    EXPECT_HR(util.SetNodeAttr(c, L"p:a", L"v"), S_OK);
+    EXPECT_HR(util.SetNodeAttr(c, L"xml:lang", L"en"), S_OK);
+    CXMLUtil again;
+    EXPECT_HR(again.LoadXML(XmlOf(util).c_str()), S_OK);
+    EXPECT_EQ(XmlOf(again), XmlOf(util));
+}
+
+TEST(HostileInput, UnencodableCharacterInCommentFailsSaveAndKeepsTheFile) {
+    TempDir dir;
+    const std::string file = dir.File("out.xml");
+    WriteFileBytes(file, "<old/>");
+    const wchar_t* placesNoReferenceReaches[] = {
+        L"<?xml version=\"1.0\" encoding=\"gb2312\"?><a><!-- \x1F600 --></a>",
+        L"<?xml version=\"1.0\" encoding=\"gb2312\"?><a><![CDATA[\x00E9]]></a>",
+        L"<?xml version=\"1.0\" encoding=\"gb2312\"?><a><?pi \x0E01?></a>",
+        L"<?xml version=\"1.0\" encoding=\"gb2312\"?><\x00E9l/>",
+    };
+    for (const wchar_t* markup : placesNoReferenceReaches) {
+        SCOPED_TRACE(testing::Message() << markup);
+        CXMLUtil doc;
+        ASSERT_HR(doc.LoadXML(markup), S_OK);
+        EXPECT_HR(doc.Save(Widen(file)), HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION));
+        EXPECT_EQ(ReadFileBytes(file), "<old/>");
+    }
+    // In text and attribute values the character becomes a reference and survives.
+    CXMLUtil doc;
+    ASSERT_HR(
+        doc.LoadXML(
+            L"<?xml version=\"1.0\" encoding=\"gb2312\"?><a b=\"\x1F600\">\x1F600 \x4E2D</a>"),
+        S_OK);
+    ASSERT_HR(doc.Save(Widen(file)), S_OK);
+    EXPECT_NE(ReadFileBytes(file).find("&#"), std::string::npos);
+    CXMLUtil back;
+    ASSERT_HR(back.Load(Widen(file)), S_OK);
+    EXPECT_EQ(XmlOf(back), XmlOf(doc));
+}
+
+// Random well-formed documents: saved and loaded back, the same document.
+class RandomDocument {
+  public:
+    explicit RandomDocument(unsigned seed) : rng_(seed) {}
+
+    std::wstring Make() {
+        std::wstring out;
+        const int declaration = Pick(3);
+        if (declaration == 1) out += L"<?xml version=\"1.0\" encoding=\"gb2312\"?>";
+        if (declaration == 2) out += L"<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+        if (Pick(2)) out += L"<!--" + Text(false) + L"-->";
+        out += L"<root xmlns:p=\"urn:p\"" + Attributes() + L">";
+        Children(4);
+        body_ += L"</root>";
+        out += body_;
+        if (Pick(2)) out += L"<?after " + Text(false) + L"?>";
+        return out;
+    }
+
+  private:
+    int Pick(int n) { return static_cast<int>(rng_() % static_cast<unsigned>(n)); }
+
+    // Text with markup characters, whitespace and characters GB2312 lacks
+    // (for comments, CDATA and instructions only ones it holds: `safe`).
+    std::wstring Text(bool rich) {
+        static const wchar_t* const pieces[] = {
+            L"a",  L" ", L"\t", L"\n",     L"\r\n",    L"\x4E2D", L"&", L"<", L">",
+            L"\"", L"'", L"]]", L"\x00E9", L"\x1F600", L"-",      L"?", L"}"};
+        std::wstring t;
+        const int n = 1 + Pick(6);
+        for (int i = 0; i < n; ++i) {
+            std::wstring piece = pieces[Pick(rich ? 17 : 6)];
+            t += piece;
+        }
+        return t;
+    }
+    static std::wstring Escape(const std::wstring& t) {
+        std::wstring e;
+        for (wchar_t c : t) {
+            if (c == L'&')
+                e += L"&amp;";
+            else if (c == L'<')
+                e += L"&lt;";
+            else if (c == L'>')
+                e += L"&gt;";
+            else if (c == L'"')
+                e += L"&quot;";
+            else if (c == L'\r')
+                e += L"&#13;";
+            else if (c == L'\t')
+                e += L"&#9;";
+            else if (c == L'\n')
+                e += L"&#10;";
+            else
+                e += c;
+        }
+        return e;
+    }
+    std::wstring Attributes() {
+        std::wstring a;
+        const int n = Pick(3);
+        for (int i = 0; i < n; ++i)
+            a += L" a" + std::to_wstring(i) + L"=\"" + Escape(Text(true)) + L"\"";
+        if (Pick(4) == 0) a += L" p:q=\"" + Escape(Text(true)) + L"\"";
+        return a;
+    }
+    void Children(int depth) {
+        const int n = Pick(5);
+        for (int i = 0; i < n; ++i) {
+            switch (depth > 0 ? Pick(7) : Pick(3)) {
+                case 0:
+                    body_ += Escape(Text(true));
+                    break;
+                case 1:
+                    body_ += L"<!--" + Text(false) + L"x-->";
+                    break;
+                case 2:
+                    body_ += L"<![CDATA[" + Text(false) + L"]]>";
+                    break;
+                case 3:
+                    body_ += L"<?pi " + Text(false) + L"?>";
+                    break;
+                case 4: {
+                    body_ += L"<e xml:space=\"preserve\"> <f>  </f>\n <g/> </e>";
+                    break;
+                }
+                default: {
+                    const std::wstring name = Pick(4) == 0 ? L"p:n" : L"n";
+                    body_ += L"<" + name + Attributes() + L">";
+                    Children(depth - 1);
+                    body_ += L"</" + name + L">";
+                }
+            }
+        }
+    }
+
+    std::mt19937 rng_;
+    std::wstring body_;
+};
+
+TEST(HostileInput, RandomDocumentsLoadBackEqualAfterSave) {
+    TempDir dir;
+    const std::string file = dir.File("r.xml");
+    int saved = 0;
+    for (unsigned seed = 1; seed <= 300; ++seed) {
+        const std::wstring markup = RandomDocument(seed).Make();
+        SCOPED_TRACE(testing::Message() << "seed " << seed);
+        CXMLUtil doc;
+        ASSERT_HR(doc.LoadXML(markup.c_str()), S_OK);
+        // Edit through the members too: text and attributes with every kind of character.
+        Handle root;
+        ASSERT_HR(doc.GetRootNode(root), S_OK);
+        ASSERT_HR(doc.SetNodeAttr(root, L"edited", L"<&>\"'\t\n\r \x1F600"), S_OK);
+        Handle added = doc.AppendChildNode(root, L"added", L" \r\n\x4E2D&amp; ");
+        ASSERT_TRUE(added);
+        WriteFileBytes(file, "<old/>");
+        const long hr = doc.Save(Widen(file));
+        if (hr != S_OK) {
+            EXPECT_HR(hr, HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION)) << XmlOf(doc);
+            EXPECT_EQ(ReadFileBytes(file), "<old/>");
+            continue;
+        }
+        ++saved;
+        CXMLUtil back;
+        ASSERT_HR(back.Load(Widen(file)), S_OK) << ReadFileBytes(file);
+        EXPECT_EQ(XmlOf(back), XmlOf(doc)) << "saved as:\n" << ReadFileBytes(file);
+    }
+    EXPECT_GT(saved, 100);
+}
+
+}  // namespace
