@@ -1,0 +1,263 @@
+// SPDX-License-Identifier: MIT
+#include "platform/xmldom/attributes.h"
+
+#include <memory>
+
+#include "platform/xmldom/document_object.h"
+#include "platform/xmldom/tree.h"
+
+namespace xmlutil::xmldom::attrs {
+
+namespace {
+
+struct AttrDeleter {
+    void operator()(xmlAttr* attr) const { xmlFreeProp(attr); }
+};
+using AttrPtr = std::unique_ptr<xmlAttr, AttrDeleter>;
+
+const xmlChar* PrefixArg(const std::string& prefix) {
+    return prefix.empty() ? nullptr : ToXml(prefix.c_str());
+}
+
+bool SameNamespace(const xmlNs* a, const xmlNs* b) {
+    if (a == nullptr || b == nullptr) return a == b;
+    return xmlStrEqual(a->href, b->href) != 0;
+}
+
+// The attribute of `element` with this namespace and local name, other than `except`.
+xmlAttr* FindByExpandedName(xmlNode* element, const xmlNs* ns, const xmlChar* local,
+                            const xmlAttr* except) {
+    for (xmlAttr* attr = element->properties; attr != nullptr; attr = attr->next) {
+        if (attr != except && xmlStrEqual(attr->name, local) && SameNamespace(attr->ns, ns)) {
+            return attr;
+        }
+    }
+    return nullptr;
+}
+
+// A namespace for an attribute that arrives with one bound elsewhere: the
+// binding in scope at `element` when it matches, else a declaration added on
+// the element (with a fresh prefix if its own is bound to something else).
+xmlNs* Rebind(xmlNode* element, const xmlNs* ns) {
+    xmlNs* same = tree::FindInScope(element, ns->prefix);
+    if (same != nullptr && xmlStrEqual(same->href, ns->href)) return same;
+    if (same == nullptr) {
+        xmlNs* made = xmlNewNs(element, ns->href, ns->prefix);
+        if (made == nullptr) throw std::bad_alloc();
+        return made;
+    }
+    for (int counter = 1;; ++counter) {
+        const std::string fresh = "ns" + std::to_string(counter);
+        if (tree::FindInScope(element, ToXml(fresh.c_str())) != nullptr) continue;
+        xmlNs* made = xmlNewNs(element, ns->href, ToXml(fresh.c_str()));
+        if (made == nullptr) throw std::bad_alloc();
+        return made;
+    }
+}
+
+void SetName(xmlNode* node, const std::string& name) {
+    xmlNodeSetName(node, ToXml(name.c_str()));
+    if (!xmlStrEqual(node->name, ToXml(name.c_str()))) throw std::bad_alloc();
+}
+
+}  // namespace
+
+std::string PrefixOf(const std::string& qname) {
+    const size_t colon = qname.find(':');
+    return colon == std::string::npos ? std::string() : qname.substr(0, colon);
+}
+
+std::string LocalOf(const std::string& qname) {
+    const size_t colon = qname.find(':');
+    return colon == std::string::npos ? qname : qname.substr(colon + 1);
+}
+
+bool IsDeclarationName(const std::string& qname, std::string* declaredPrefix) {
+    if (qname == "xmlns") {
+        if (declaredPrefix != nullptr) declaredPrefix->clear();
+        return true;
+    }
+    if (qname.compare(0, 6, "xmlns:") == 0) {
+        if (declaredPrefix != nullptr) *declaredPrefix = qname.substr(6);
+        return true;
+    }
+    return false;
+}
+
+bool IsValidNodeName(const std::string& qname) {
+    if (qname.empty() || xmlValidateQName(ToXml(qname.c_str()), 0) != 0) return false;
+    return PrefixOf(qname) != "xmlns";
+}
+
+std::string QualifiedName(const xmlNode* node) {
+    std::string name = node->name == nullptr ? "" : FromXml(node->name);
+    if (node->ns != nullptr && node->ns->prefix != nullptr) {
+        return std::string(FromXml(node->ns->prefix)) + ":" + name;
+    }
+    return name;
+}
+
+std::string LocalName(const xmlNode* node) {
+    const std::string name = node->name == nullptr ? "" : FromXml(node->name);
+    return node->ns != nullptr ? name : LocalOf(name);
+}
+
+std::string Prefix(const xmlNode* node) {
+    if (node->ns != nullptr) return node->ns->prefix == nullptr ? "" : FromXml(node->ns->prefix);
+    return PrefixOf(node->name == nullptr ? "" : FromXml(node->name));
+}
+
+std::string NamespaceUri(const xmlNode* node) {
+    if (node->ns != nullptr) return node->ns->href == nullptr ? "" : FromXml(node->ns->href);
+    if (node->type == XML_ATTRIBUTE_NODE && node->name != nullptr &&
+        IsDeclarationName(FromXml(node->name), nullptr)) {
+        return kXmlnsUri;
+    }
+    return "";
+}
+
+xmlAttr* FindAttribute(xmlNode* element, const std::string& qname) {
+    for (xmlAttr* attr = element->properties; attr != nullptr; attr = attr->next) {
+        if (QualifiedName(reinterpret_cast<xmlNode*>(attr)) == qname) return attr;
+    }
+    return nullptr;
+}
+
+xmlNs* FindDeclaration(xmlNode* element, const std::string& prefix) {
+    for (xmlNs* ns = element->nsDef; ns != nullptr; ns = ns->next) {
+        if (xmlStrEqual(ns->prefix, PrefixArg(prefix))) return ns;
+    }
+    return nullptr;
+}
+
+xmlAttr* MakeDeclarationNode(xmlDoc* doc, const xmlChar* prefix, const xmlChar* uri) {
+    std::string name = "xmlns";
+    if (prefix != nullptr) name += std::string(":") + FromXml(prefix);
+    AttrPtr attr(xmlNewDocProp(doc, ToXml(name.c_str()), nullptr));
+    if (attr == nullptr) throw std::bad_alloc();
+    tree::SetAttributeValue(attr.get(), uri == nullptr ? "" : FromXml(uri));
+    return attr.release();
+}
+
+HRESULT SetDeclaration(xmlNode* element, const std::string& prefix, const std::string& uri) {
+    // xmlns:p="" is not allowed in XML 1.0; "xml" and "xmlns" are reserved.
+    if (!prefix.empty() && (uri.empty() || xmlValidateNCName(ToXml(prefix.c_str()), 0) != 0 ||
+                            prefix == "xml" || prefix == "xmlns")) {
+        return E_INVALIDARG;
+    }
+    if (uri == "http://www.w3.org/XML/1998/namespace" || uri == kXmlnsUri) return E_INVALIDARG;
+    xmlNs* existing = FindDeclaration(element, prefix);
+    if (existing != nullptr) {
+        if (xmlStrEqual(existing->href, ToXml(uri.c_str()))) return S_OK;
+        if (tree::NamespaceInUse(element, existing)) return E_FAIL;
+        xmlChar* href = xmlStrdup(ToXml(uri.c_str()));
+        if (href == nullptr) throw std::bad_alloc();
+        xmlFree(const_cast<xmlChar*>(existing->href));
+        existing->href = href;
+        return S_OK;
+    }
+    xmlNs* made = xmlNewNs(element, ToXml(uri.c_str()), PrefixArg(prefix));
+    if (made == nullptr) throw std::bad_alloc();
+    // A detached element named with this prefix binds to it at once.
+    if (!prefix.empty() && element->ns == nullptr && PrefixOf(FromXml(element->name)) == prefix) {
+        SetName(element, LocalOf(FromXml(element->name)));
+        element->ns = made;
+    }
+    return S_OK;
+}
+
+HRESULT RemoveDeclaration(xmlNode* element, const std::string& prefix) {
+    xmlNs* existing = FindDeclaration(element, prefix);
+    if (existing == nullptr) return S_FALSE;
+    if (tree::NamespaceInUse(element, existing)) return E_FAIL;
+    xmlNs** link = &element->nsDef;
+    while (*link != existing) link = &(*link)->next;
+    *link = existing->next;
+    existing->next = nullptr;
+    xmlFreeNs(existing);
+    return S_OK;
+}
+
+HRESULT SetValue(DomNode& element, const std::string& qname, const std::string& value) {
+    xmlNode* elem = element.XmlNode();
+    std::string declared;
+    if (IsDeclarationName(qname, &declared)) return SetDeclaration(elem, declared, value);
+    if (!IsValidNodeName(qname)) return E_INVALIDARG;
+    const std::string prefix = PrefixOf(qname);
+    xmlNs* ns = nullptr;
+    if (!prefix.empty()) {
+        ns = tree::FindInScope(elem, ToXml(prefix.c_str()));
+        if (ns == nullptr) return E_INVALIDARG;  // undeclared prefix: the file would not load
+    }
+    const std::string local = LocalOf(qname);
+    if (xmlAttr* existing = FindByExpandedName(elem, ns, ToXml(local.c_str()), nullptr)) {
+        tree::SetAttributeValue(existing, value);
+        return S_OK;
+    }
+    AttrPtr attr(xmlNewDocProp(elem->doc, ToXml(local.c_str()), nullptr));
+    if (attr == nullptr) throw std::bad_alloc();
+    attr->ns = ns;
+    tree::SetAttributeValue(attr.get(), value);
+    tree::LinkAttribute(elem, attr.release(), nullptr);
+    return S_OK;
+}
+
+HRESULT SetNode(DomNode& element, DomNode& attribute) {
+    xmlNode* elem = element.XmlNode();
+    auto* attr = reinterpret_cast<xmlAttr*>(attribute.XmlNode());
+    if (attr->parent == elem) return S_OK;       // already set here
+    if (attr->parent != nullptr) return E_FAIL;  // in use by another element
+    const std::string name = FromXml(attr->name);
+    std::string declared;
+    if (attr->ns == nullptr && IsDeclarationName(name, &declared)) {
+        XmlCharPtr uri(xmlNodeGetContent(reinterpret_cast<xmlNode*>(attr)));
+        return SetDeclaration(elem, declared, uri == nullptr ? "" : FromXml(uri.get()));
+    }
+    xmlNs* unresolvedBinding = nullptr;
+    if (attr->ns == nullptr && !PrefixOf(name).empty()) {
+        unresolvedBinding = tree::FindInScope(elem, ToXml(PrefixOf(name).c_str()));
+        if (unresolvedBinding == nullptr) return E_INVALIDARG;
+    }
+    if (attr->doc != elem->doc) {
+        const HRESULT hr = tree::MoveToDocument(reinterpret_cast<xmlNode*>(attr), elem->doc);
+        if (FAILED(hr)) return hr;
+    }
+    if (unresolvedBinding != nullptr) {
+        SetName(reinterpret_cast<xmlNode*>(attr), LocalOf(name));
+        attr->ns = unresolvedBinding;
+    } else if (attr->ns != nullptr) {
+        attr->ns = Rebind(elem, attr->ns);
+    }
+    xmlAttr* old = FindByExpandedName(elem, attr->ns, attr->name, attr);
+    tree::LinkAttribute(elem, attr, old);
+    return S_OK;
+}
+
+HRESULT RemoveByName(DomNode& element, const std::string& qname, IXMLDOMNode** removed) {
+    xmlNode* elem = element.XmlNode();
+    std::string declared;
+    if (IsDeclarationName(qname, &declared)) {
+        xmlNs* existing = FindDeclaration(elem, declared);
+        if (existing == nullptr) return S_FALSE;
+        if (tree::NamespaceInUse(elem, existing)) return E_FAIL;
+        if (removed != nullptr) {
+            xmlAttr* copy = MakeDeclarationNode(elem->doc, existing->prefix, existing->href);
+            const HRESULT hr = WrapNode(reinterpret_cast<xmlNode*>(copy), removed);
+            if (FAILED(hr)) {
+                xmlFreeProp(copy);
+                return hr;
+            }
+        }
+        return RemoveDeclaration(elem, declared);
+    }
+    xmlAttr* attr = FindAttribute(elem, qname);
+    if (attr == nullptr) return S_FALSE;
+    if (removed != nullptr) {
+        const HRESULT hr = WrapNode(reinterpret_cast<xmlNode*>(attr), removed);
+        if (FAILED(hr)) return hr;
+    }
+    tree::Remove(reinterpret_cast<xmlNode*>(attr));
+    return S_OK;
+}
+
+}  // namespace xmlutil::xmldom::attrs

@@ -1,0 +1,415 @@
+// SPDX-License-Identifier: MIT
+#include <string>
+#include <vector>
+
+#include "platform/file/file_io.h"
+#include "platform/xmldom/attributes.h"
+#include "platform/xmldom/document_factory.h"
+#include "platform/xmldom/document_object.h"
+#include "platform/xmldom/engine_declaration.h"
+#include "platform/xmldom/error_guard.h"
+#include "platform/xmldom/tree.h"
+#include "platform/xmldom/utf.h"
+
+namespace xmlutil::xmldom {
+
+namespace {
+
+HRESULT TextArgument(BSTR text, std::string& utf8) {
+    return Utf8FromBstr(text, utf8);
+}
+
+// A processing-instruction target: a name without a colon; "xml" only in
+// lower case (the declaration), other spellings of it are reserved.
+bool IsValidTarget(const std::string& target) {
+    if (target.empty() || xmlValidateNCName(ToXml(target.c_str()), 0) != 0) return false;
+    return target == kDeclarationTarget || !EqualsIgnoringCase(target, kDeclarationTarget);
+}
+
+HRESULT PathArgument(const VARIANT& path, std::string& utf8) {
+    if (path.vt != VT_BSTR) return E_INVALIDARG;
+    return Utf8FromBstr(path.bstrVal, utf8);
+}
+
+HRESULT NodeTypeArgument(const VARIANT& type, LONG& value) {
+    switch (type.vt) {
+        case VT_I4:
+            value = type.lVal;
+            return S_OK;
+        case VT_I2:
+            value = type.iVal;
+            return S_OK;
+        default:
+            return E_INVALIDARG;
+    }
+}
+
+}  // namespace
+
+HRESULT CreateDocument(REFIID riid, void** out) {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    DocumentObject* document = nullptr;
+    HRESULT hr = DocumentObject::Create(&document);
+    if (FAILED(hr)) return hr;
+    hr = document->QueryInterface(riid, out);
+    document->Release();
+    return hr;
+}
+
+HRESULT DocumentObject::Create(DocumentObject** out) noexcept {
+    *out = nullptr;
+    try {
+        XmlDocPtr doc(xmlNewDoc(ToXml("1.0")));
+        if (doc == nullptr) return E_OUTOFMEMORY;
+        DocumentObject* made = new DocumentObject();  // owned by its reference count
+        try {
+            AttachDocState(doc.get(), made);
+        } catch (...) {
+            delete made;
+            throw;
+        }
+        made->doc_ = doc.release();
+        made->generation_ = NextGeneration();
+        *out = made;
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+DocumentObject::~DocumentObject() {
+    // Every wrapper holds a reference to this object, so none is left: the
+    // current xmlDoc (and any retired one) has no node a handle reaches.
+    if (doc_ != nullptr) FreeDocWithState(doc_);
+}
+
+void DocumentObject::Changed() noexcept {
+    generation_ = NextGeneration();
+    evaluator_.DocumentChanged();
+}
+
+HRESULT DocumentObject::Select(xmlDoc* doc, xmlNode* context, const std::string& expression,
+                               bool firstOnly, std::vector<XPathHit>& hits) {
+    if (doc != evaluatorDoc_) {
+        evaluator_.DocumentChanged();
+        evaluatorDoc_ = doc;
+    }
+    return evaluator_.Select(doc, context, expression, firstOnly, hits);
+}
+
+HRESULT DocumentObject::QueryInterface(REFIID riid, void** out) {
+    if (out == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IXMLDOMNode || riid == IID_IXMLDOMDocument) {
+        *out = static_cast<IXMLDOMDocument*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG DocumentObject::AddRef() {
+    return ++refs_;
+}
+
+ULONG DocumentObject::Release() {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+}
+
+void DocumentObject::ReplaceContent(XmlDocPtr doc) noexcept {
+    xmlDoc* previous = doc_;
+    doc_ = doc.release();
+    DocState& old = StateOf(previous);
+    old.retired = true;
+    // Handles into the old content keep it until the last of them goes.
+    if (old.wrappers == 0) FreeDocWithState(previous);
+    Changed();
+}
+
+HRESULT DocumentObject::LoadParsed(const ParseRequest& request, VARIANT_BOOL* isSuccessful) {
+    XmlDocPtr parsed;
+    const HRESULT hr = ParseDocument(request, parsed);
+    if (hr != S_OK) return hr == S_FALSE ? S_FALSE : hr;
+    AttachDocState(parsed.get(), this);
+    ReplaceContent(std::move(parsed));
+    *isSuccessful = VARIANT_TRUE;
+    return S_OK;
+}
+
+HRESULT DocumentObject::loadXML(BSTR bstrXML, VARIANT_BOOL* isSuccessful) {
+    if (isSuccessful == nullptr) return E_POINTER;
+    *isSuccessful = VARIANT_FALSE;
+    return Guarded([&]() -> HRESULT {
+        std::string utf8;
+        // Text XML cannot hold cannot parse either.
+        if (FAILED(TextArgument(bstrXML, utf8))) return S_FALSE;
+        ParseRequest request;
+        request.data = utf8.data();
+        request.size = utf8.size();
+        request.fromUnicodeText = true;
+        request.preserveWhiteSpace = PreserveWhiteSpace();
+        return LoadParsed(request, isSuccessful);
+    });
+}
+
+HRESULT DocumentObject::load(VARIANT xmlSource, VARIANT_BOOL* isSuccessful) {
+    if (isSuccessful == nullptr) return E_POINTER;
+    *isSuccessful = VARIANT_FALSE;
+    return Guarded([&]() -> HRESULT {
+        std::string path;
+        HRESULT hr = PathArgument(xmlSource, path);
+        if (hr == E_INVALIDARG && xmlSource.vt == VT_BSTR) return S_FALSE;  // no such file
+        if (FAILED(hr)) return hr;
+        std::string bytes;
+        if (FAILED(file::ReadWholeFile(path, bytes))) return S_FALSE;
+        ParseRequest request;
+        request.data = bytes.data();
+        request.size = bytes.size();
+        request.preserveWhiteSpace = PreserveWhiteSpace();
+        return LoadParsed(request, isSuccessful);
+    });
+}
+
+HRESULT DocumentObject::save(VARIANT destination) {
+    return Guarded([&]() -> HRESULT {
+        std::string path;
+        HRESULT hr = PathArgument(destination, path);
+        if (FAILED(hr)) return hr;
+        std::string bytes;
+        hr = SerializeForSave(doc_, !PreserveWhiteSpace(), bytes);
+        if (FAILED(hr)) return hr;
+        return file::WriteFileAtomically(path, bytes.data(), bytes.size());
+    });
+}
+
+HRESULT DocumentObject::get_documentElement(IXMLDOMElement** documentElement) {
+    if (documentElement == nullptr) return E_POINTER;
+    *documentElement = nullptr;
+    xmlNode* root = xmlDocGetRootElement(doc_);
+    if (root == nullptr) return S_FALSE;
+    return WrapNodeAs(root, documentElement);
+}
+
+template <class I>
+HRESULT DocumentObject::Hand(xmlNode* created, I** out) {
+    if (created == nullptr) return E_OUTOFMEMORY;
+    const HRESULT hr = WrapNodeAs(created, out);
+    if (FAILED(hr)) xmlFreeNode(created);  // never linked, never wrapped
+    return hr;
+}
+
+HRESULT DocumentObject::createElement(BSTR tagName, IXMLDOMElement** element) {
+    if (element == nullptr) return E_POINTER;
+    *element = nullptr;
+    return Guarded([&]() -> HRESULT {
+        std::string name;
+        if (FAILED(TextArgument(tagName, name)) || !attrs::IsValidNodeName(name)) {
+            return E_INVALIDARG;
+        }
+        return Hand(xmlNewDocNode(doc_, nullptr, ToXml(name.c_str()), nullptr), element);
+    });
+}
+
+HRESULT DocumentObject::createTextNode(BSTR data, IXMLDOMText** text) {
+    if (text == nullptr) return E_POINTER;
+    *text = nullptr;
+    return Guarded([&]() -> HRESULT {
+        std::string content;
+        if (FAILED(TextArgument(data, content))) return E_INVALIDARG;
+        return Hand(
+            xmlNewDocTextLen(doc_, ToXml(content.c_str()), static_cast<int>(content.size())), text);
+    });
+}
+
+HRESULT DocumentObject::createComment(BSTR data, IXMLDOMComment** comment) {
+    if (comment == nullptr) return E_POINTER;
+    *comment = nullptr;
+    return Guarded([&]() -> HRESULT {
+        std::string content;
+        if (FAILED(TextArgument(data, content)) || content.find("--") != std::string::npos ||
+            (!content.empty() && content.back() == '-')) {
+            return E_INVALIDARG;
+        }
+        return Hand(xmlNewDocComment(doc_, ToXml(content.c_str())), comment);
+    });
+}
+
+HRESULT DocumentObject::createCDATASection(BSTR data, IXMLDOMCDATASection** cdata) {
+    if (cdata == nullptr) return E_POINTER;
+    *cdata = nullptr;
+    return Guarded([&]() -> HRESULT {
+        std::string content;
+        if (FAILED(TextArgument(data, content)) || content.find("]]>") != std::string::npos) {
+            return E_INVALIDARG;
+        }
+        return Hand(
+            xmlNewCDataBlock(doc_, ToXml(content.c_str()), static_cast<int>(content.size())),
+            cdata);
+    });
+}
+
+HRESULT DocumentObject::createProcessingInstruction(BSTR target, BSTR data,
+                                                    IXMLDOMProcessingInstruction** pi) {
+    if (pi == nullptr) return E_POINTER;
+    *pi = nullptr;
+    return Guarded([&]() -> HRESULT {
+        std::string name;
+        std::string content;
+        if (FAILED(TextArgument(target, name)) || FAILED(TextArgument(data, content)) ||
+            !IsValidTarget(name) || content.find("?>") != std::string::npos) {
+            return E_INVALIDARG;
+        }
+        // A declaration must say what a declaration may say, or the saved
+        // file would not load.
+        if (name == kDeclarationTarget && !ParseDeclarationData(content)) return E_INVALIDARG;
+        return Hand(xmlNewDocPI(doc_, ToXml(name.c_str()), ToXml(content.c_str())), pi);
+    });
+}
+
+HRESULT DocumentObject::createAttribute(BSTR name, IXMLDOMAttribute** attribute) {
+    if (attribute == nullptr) return E_POINTER;
+    *attribute = nullptr;
+    return Guarded([&]() -> HRESULT {
+        std::string qname;
+        if (FAILED(TextArgument(name, qname))) return E_INVALIDARG;
+        std::string declared;
+        const bool declaration = attrs::IsDeclarationName(qname, &declared);
+        if (declaration ? !declared.empty() && (xmlValidateNCName(ToXml(declared.c_str()), 0) != 0)
+                        : !attrs::IsValidNodeName(qname)) {
+            return E_INVALIDARG;
+        }
+        // No value: xmlNewDocProp would parse one for entity references.
+        xmlAttr* attr = xmlNewDocProp(doc_, ToXml(qname.c_str()), nullptr);
+        return Hand(reinterpret_cast<xmlNode*>(attr), attribute);
+    });
+}
+
+HRESULT DocumentObject::createNode(VARIANT type, BSTR name, BSTR namespaceURI, IXMLDOMNode** node) {
+    if (node == nullptr) return E_POINTER;
+    *node = nullptr;
+    return Guarded([&]() -> HRESULT {
+        LONG kind = 0;
+        std::string uri;
+        if (FAILED(NodeTypeArgument(type, kind)) || FAILED(TextArgument(namespaceURI, uri))) {
+            return E_INVALIDARG;
+        }
+        BSTR empty = nullptr;
+        switch (kind) {
+            case NODE_ELEMENT: {
+                CComPtr<IXMLDOMElement> element;
+                HRESULT hr = createElement(name, &element);
+                if (FAILED(hr)) return hr;
+                if (!uri.empty()) {
+                    // The element declares its own namespace, so it is bound
+                    // wherever it goes.
+                    std::string qname;
+                    TextArgument(name, qname);
+                    const std::string prefix = attrs::PrefixOf(qname);
+                    if (prefix == "xml") return E_INVALIDARG;
+                    xmlNode* created = AsDomNode(element)->XmlNode();
+                    hr = attrs::SetDeclaration(created, prefix, uri);
+                    if (FAILED(hr)) return hr;
+                    if (prefix.empty()) created->ns = attrs::FindDeclaration(created, "");
+                }
+                return element.QueryInterface(node);
+            }
+            case NODE_ATTRIBUTE: {
+                if (!uri.empty())
+                    return E_INVALIDARG;  // attributes take a namespace from their element
+                CComPtr<IXMLDOMAttribute> attribute;
+                const HRESULT hr = createAttribute(name, &attribute);
+                return FAILED(hr) ? hr : attribute.QueryInterface(node);
+            }
+            case NODE_TEXT: {
+                CComPtr<IXMLDOMText> text;
+                const HRESULT hr = createTextNode(empty, &text);
+                return FAILED(hr) ? hr : text.QueryInterface(node);
+            }
+            case NODE_CDATA_SECTION: {
+                CComPtr<IXMLDOMCDATASection> cdata;
+                const HRESULT hr = createCDATASection(empty, &cdata);
+                return FAILED(hr) ? hr : cdata.QueryInterface(node);
+            }
+            case NODE_COMMENT: {
+                CComPtr<IXMLDOMComment> comment;
+                const HRESULT hr = createComment(empty, &comment);
+                return FAILED(hr) ? hr : comment.QueryInterface(node);
+            }
+            case NODE_PROCESSING_INSTRUCTION: {
+                CComPtr<IXMLDOMProcessingInstruction> pi;
+                const HRESULT hr = createProcessingInstruction(name, empty, &pi);
+                return FAILED(hr) ? hr : pi.QueryInterface(node);
+            }
+            default:
+                return E_INVALIDARG;
+        }
+    });
+}
+
+HRESULT DocumentObject::CloneDocument(bool deep, IXMLDOMNode** out) {
+    DocumentObject* made = nullptr;
+    HRESULT hr = Create(&made);
+    if (FAILED(hr)) return hr;
+    CComPtr<IXMLDOMDocument> copy;
+    copy.Attach(made);
+    made->async_ = async_;
+    made->validateOnParse_ = validateOnParse_;
+    made->preserveWhiteSpace_ = preserveWhiteSpace_;
+    if (deep) {
+        xmlDoc* target = made->doc_;
+        for (xmlNode* child = doc_->children; child != nullptr; child = child->next) {
+            // The document type is not copied: entities were expanded on load.
+            if (child->type == XML_DTD_NODE) continue;
+            xmlNode* cloned = nullptr;
+            ErrorSilencer quiet;
+            if (xmlDOMWrapCloneNode(nullptr, doc_, child, &cloned, target, nullptr, 1, 0) != 0 ||
+                cloned == nullptr) {
+                if (cloned != nullptr) xmlFreeNode(cloned);
+                return E_OUTOFMEMORY;
+            }
+            tree::LinkChild(reinterpret_cast<xmlNode*>(target), cloned, nullptr);
+            tree::RegisterIds(cloned);
+        }
+    }
+    return copy.QueryInterface(out);
+}
+
+HRESULT DocumentObject::get_async(VARIANT_BOOL* isAsync) {
+    if (isAsync == nullptr) return E_POINTER;
+    *isAsync = async_;
+    return S_OK;
+}
+
+HRESULT DocumentObject::put_async(VARIANT_BOOL isAsync) {
+    // Stored and reported; loading stays synchronous.
+    async_ = isAsync != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+HRESULT DocumentObject::get_validateOnParse(VARIANT_BOOL* isValidating) {
+    if (isValidating == nullptr) return E_POINTER;
+    *isValidating = validateOnParse_;
+    return S_OK;
+}
+
+HRESULT DocumentObject::put_validateOnParse(VARIANT_BOOL isValidating) {
+    // Stored and reported; documents are checked for well-formedness only.
+    validateOnParse_ = isValidating != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+HRESULT DocumentObject::get_preserveWhiteSpace(VARIANT_BOOL* isPreserving) {
+    if (isPreserving == nullptr) return E_POINTER;
+    *isPreserving = preserveWhiteSpace_;
+    return S_OK;
+}
+
+HRESULT DocumentObject::put_preserveWhiteSpace(VARIANT_BOOL isPreserving) {
+    preserveWhiteSpace_ = isPreserving != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+}  // namespace xmlutil::xmldom

@@ -1,0 +1,84 @@
+// SPDX-License-Identifier: MIT
+// The document object: what CreateDocument hands out.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/xmldom/engine.h"
+#include "platform/xmldom/node_methods.h"
+#include "xmlutil/atl.h"
+
+namespace xmlutil::xmldom {
+
+// The document object: the wrapper of the document node and the owner of the
+// current xmlDoc.
+class DocumentObject final : public NodeMethods<IXMLDOMDocument>, public DomNode {
+  public:
+    // A new, empty document object with one reference. E_OUTOFMEMORY.
+    static HRESULT Create(DocumentObject** out) noexcept;
+
+    xmlDoc* Doc() const { return doc_; }
+    xmlNode* XmlNode() const override { return reinterpret_cast<xmlNode*>(doc_); }
+    DocumentObject& Owner() const override { return const_cast<DocumentObject&>(*this); }
+    IXMLDOMNode* NodeInterface() override { return this; }
+    DomNode& Self() override { return *this; }
+
+    // Records a change to the tree, names, values or text of any xmlDoc this
+    // object serves: live lists and the XPath evaluator drop what they derived.
+    void Changed() noexcept;
+    uint64_t Generation() const { return generation_; }
+    // Evaluates an expression from `context` (a node of `doc`).
+    HRESULT Select(xmlDoc* doc, xmlNode* context, const std::string& expression, bool firstOnly,
+                   std::vector<XPathHit>& hits);
+    bool PreserveWhiteSpace() const { return preserveWhiteSpace_ != VARIANT_FALSE; }
+    // A new document object holding a copy of this one's content (its
+    // top-level nodes with their subtrees when `deep`, none otherwise).
+    HRESULT CloneDocument(bool deep, IXMLDOMNode** out);
+
+    // IUnknown
+    HRESULT QueryInterface(REFIID riid, void** out) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+
+    // IXMLDOMDocument
+    HRESULT get_documentElement(IXMLDOMElement** documentElement) override;
+    HRESULT createElement(BSTR tagName, IXMLDOMElement** element) override;
+    HRESULT createTextNode(BSTR data, IXMLDOMText** text) override;
+    HRESULT createComment(BSTR data, IXMLDOMComment** comment) override;
+    HRESULT createCDATASection(BSTR data, IXMLDOMCDATASection** cdata) override;
+    HRESULT createProcessingInstruction(BSTR target, BSTR data,
+                                        IXMLDOMProcessingInstruction** pi) override;
+    HRESULT createAttribute(BSTR name, IXMLDOMAttribute** attribute) override;
+    HRESULT createNode(VARIANT type, BSTR name, BSTR namespaceURI, IXMLDOMNode** node) override;
+    HRESULT load(VARIANT xmlSource, VARIANT_BOOL* isSuccessful) override;
+    HRESULT loadXML(BSTR bstrXML, VARIANT_BOOL* isSuccessful) override;
+    HRESULT save(VARIANT destination) override;
+    HRESULT get_async(VARIANT_BOOL* isAsync) override;
+    HRESULT put_async(VARIANT_BOOL isAsync) override;
+    HRESULT get_validateOnParse(VARIANT_BOOL* isValidating) override;
+    HRESULT put_validateOnParse(VARIANT_BOOL isValidating) override;
+    HRESULT get_preserveWhiteSpace(VARIANT_BOOL* isPreserving) override;
+    HRESULT put_preserveWhiteSpace(VARIANT_BOOL isPreserving) override;
+
+  private:
+    DocumentObject() = default;
+    ~DocumentObject();
+    // Makes `doc` the content, retiring (or freeing) the previous one.
+    void ReplaceContent(XmlDocPtr doc) noexcept;
+    HRESULT LoadParsed(const ParseRequest& request, VARIANT_BOOL* isSuccessful);
+    // A new node of the current xmlDoc, handed out as interface I.
+    template <class I>
+    HRESULT Hand(xmlNode* created, I** out);
+
+    ULONG refs_ = 1;
+    xmlDoc* doc_ = nullptr;
+    uint64_t generation_ = 0;
+    XPathEvaluator evaluator_;
+    xmlDoc* evaluatorDoc_ = nullptr;
+    VARIANT_BOOL async_ = VARIANT_TRUE;
+    VARIANT_BOOL validateOnParse_ = VARIANT_TRUE;
+    VARIANT_BOOL preserveWhiteSpace_ = VARIANT_FALSE;
+};
+
+}  // namespace xmlutil::xmldom

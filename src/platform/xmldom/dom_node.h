@@ -1,0 +1,117 @@
+// SPDX-License-Identifier: MIT
+// The object model of the DOM service: COM-shaped wrappers over libxml2
+// nodes, and the bookkeeping that keeps every handle valid.
+//
+// Ownership in one paragraph: each libxml2 node that a caller can see through
+// a handle has exactly one wrapper, found through `node->_private`. A wrapper
+// holds a counted reference to its document object; the document object
+// holds none to its wrappers. libxml2 frees a node only when no wrapper
+// points into its subtree: a detached subtree is freed when it is detached
+// without wrappers, or when the last wrapper inside it dies; an xmlDoc whose
+// content was replaced by a load ("retired") is freed when its last wrapper
+// dies; the current xmlDoc is freed with the document object.
+#pragma once
+
+#include <cstdint>
+#include <new>
+#include <string>
+
+#include "platform/xmldom/xml_ptr.h"
+#include "xmlutil/msxml.h"
+
+namespace xmlutil::xmldom {
+
+class DocumentObject;
+
+// Bookkeeping for one xmlDoc, owned through `xmlDoc->_private` (made by
+// AttachDocState, deleted by FreeDocWithState).
+struct DocState {
+    DocumentObject* owner = nullptr;  // the document object serving this xmlDoc
+    size_t wrappers = 0;              // wrappers of nodes of this xmlDoc
+    bool retired = false;             // replaced by a load; freed when wrappers reaches 0
+};
+
+DocState& StateOf(const xmlDoc* doc);
+// Gives `doc` its bookkeeping. Throws std::bad_alloc.
+void AttachDocState(xmlDoc* doc, DocumentObject* owner);
+// Frees the xmlDoc with every node still linked into it, and its bookkeeping.
+void FreeDocWithState(xmlDoc* doc);
+
+// What stands for one node: a node wrapper, or the document object (the
+// wrapper of the document node).
+class DomNode {
+  public:
+    virtual xmlNode* XmlNode() const = 0;
+    virtual DocumentObject& Owner() const = 0;
+    // The node's IXMLDOMNode interface, without adding a reference.
+    virtual IXMLDOMNode* NodeInterface() = 0;
+
+  protected:
+    ~DomNode() = default;
+};
+
+// The DomNode behind an interface pointer handed in by a caller; null when the
+// object is not one of ours.
+DomNode* AsDomNode(IUnknown* object);
+
+// The non-template part of every node wrapper: registration in `_private`,
+// the per-document wrapper count and the counted document reference.
+class WrapperCore : public DomNode {
+  public:
+    xmlNode* XmlNode() const override { return node_; }
+    DocumentObject& Owner() const override { return *doc_; }
+    // Points the wrapper at another document object after its node was
+    // adopted there; returns the previous one, whose reference the caller
+    // now holds and must release.
+    DocumentObject* Repoint(DocumentObject* doc) noexcept;
+
+  protected:
+    WrapperCore(xmlNode* node, DocumentObject* doc) noexcept;
+    virtual ~WrapperCore();
+    WrapperCore(const WrapperCore&) = delete;
+    WrapperCore& operator=(const WrapperCore&) = delete;
+
+    ULONG refs_ = 1;
+
+  private:
+    xmlNode* node_;
+    DocumentObject* doc_;
+};
+
+// The wrapper registered for a node, or null.
+inline WrapperCore* WrapperOf(const xmlNode* node) {
+    return node->type == XML_DOCUMENT_NODE ? nullptr : static_cast<WrapperCore*>(node->_private);
+}
+
+// A counted IXMLDOMNode for `node`, creating its wrapper when it has none;
+// for the document node, the document object. E_OUTOFMEMORY.
+HRESULT WrapNode(xmlNode* node, IXMLDOMNode** out) noexcept;
+
+// The same, asking the wrapper for interface I.
+template <class I>
+HRESULT WrapNodeAs(xmlNode* node, I** out) noexcept {
+    *out = nullptr;
+    IXMLDOMNode* wrapped = nullptr;
+    HRESULT hr = WrapNode(node, &wrapped);
+    if (FAILED(hr)) return hr;
+    hr = wrapped->QueryInterface(__uuidof(I), reinterpret_cast<void**>(out));
+    wrapped->Release();
+    return hr;
+}
+
+// Runs `body`, turning an allocation failure into E_OUTOFMEMORY so that no
+// exception leaves a COM method.
+template <class F>
+HRESULT Guarded(F&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+// A number that changes whenever a document changes: fresh values come from
+// one process-wide sequence, so two documents never share one.
+uint64_t NextGeneration() noexcept;
+
+}  // namespace xmlutil::xmldom

@@ -1,0 +1,284 @@
+// SPDX-License-Identifier: MIT
+#include "platform/xmldom/lists.h"
+
+#include <utility>
+
+#include "platform/xmldom/attributes.h"
+#include "platform/xmldom/document_object.h"
+#include "platform/xmldom/tree.h"
+#include "platform/xmldom/utf.h"
+
+namespace xmlutil::xmldom {
+
+namespace {
+
+// Reference counting and QueryInterface for a list or map object.
+template <class I>
+class CountedObject : public I {
+  public:
+    HRESULT QueryInterface(REFIID riid, void** out) override {
+        if (out == nullptr) return E_POINTER;
+        if (riid == IID_IUnknown || riid == __uuidof(I)) {
+            *out = static_cast<I*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+
+  protected:
+    virtual ~CountedObject() = default;
+
+  private:
+    ULONG refs_ = 1;
+};
+
+// nextNode/reset over get_item, shared by both kinds of list.
+template <class Derived>
+class IteratingList : public CountedObject<IXMLDOMNodeList> {
+  public:
+    HRESULT nextNode(IXMLDOMNode** next) override {
+        if (next == nullptr) return E_POINTER;
+        const HRESULT hr = get_item(position_, next);
+        if (hr == S_OK) ++position_;
+        return hr;
+    }
+    HRESULT reset() override {
+        position_ = 0;
+        return S_OK;
+    }
+
+  private:
+    long position_ = 0;
+};
+
+HRESULT Emit(xmlNode* node, IXMLDOMNode** out) {
+    if (node == nullptr) return S_FALSE;
+    return WrapNode(node, out);
+}
+
+// The children of a node, read from the tree at each call. Walking by rising
+// (or falling) index costs O(1) per step: a cursor remembers the last index
+// and node while the document's generation is unchanged, and the length is
+// counted once per generation.
+class ChildList final : public IteratingList<ChildList> {
+  public:
+    explicit ChildList(DomNode& parent) : parent_(parent.NodeInterface()), self_(parent) {}
+
+    HRESULT get_item(long index, IXMLDOMNode** item) override {
+        if (item == nullptr) return E_POINTER;
+        *item = nullptr;
+        if (index < 0) return S_FALSE;
+        return Guarded([&] { return Emit(Seek(index), item); });
+    }
+
+    HRESULT get_length(long* length) override {
+        if (length == nullptr) return E_POINTER;
+        Refresh();
+        if (length_ < 0) {
+            long count = 0;
+            for (xmlNode* child = First(); child != nullptr; child = child->next) ++count;
+            length_ = count;
+        }
+        *length = length_;
+        return S_OK;
+    }
+
+  private:
+    xmlNode* First() const {
+        xmlNode* node = self_.XmlNode();
+        return tree::HasOwnChildren(node) ? node->children : nullptr;
+    }
+    xmlNode* Last() const {
+        xmlNode* node = self_.XmlNode();
+        return tree::HasOwnChildren(node) ? node->last : nullptr;
+    }
+
+    // Forgets the cursor and length when the document changed since.
+    void Refresh() {
+        const uint64_t now = self_.Owner().Generation();
+        if (now == generation_) return;
+        generation_ = now;
+        cursorIndex_ = -1;
+        cursorNode_ = nullptr;
+        length_ = -1;
+    }
+
+    xmlNode* Seek(long index) {
+        Refresh();
+        if (length_ >= 0 && index >= length_) return nullptr;
+        long at;
+        xmlNode* node;
+        if (cursorNode_ != nullptr && index >= cursorIndex_ / 2) {
+            at = cursorIndex_;
+            node = cursorNode_;
+        } else if (length_ >= 0 && index > length_ / 2) {
+            at = length_ - 1;
+            node = Last();
+        } else {
+            at = 0;
+            node = First();
+        }
+        while (node != nullptr && at < index) node = node->next, ++at;
+        while (node != nullptr && at > index) node = node->prev, --at;
+        if (node == nullptr) {
+            if (at >= 0 && index > 0) length_ = at;  // walked off the end: at == length
+            return nullptr;
+        }
+        cursorIndex_ = at;
+        cursorNode_ = node;
+        return node;
+    }
+
+    CComPtr<IXMLDOMNode> parent_;  // keeps the node (and so its tree) alive
+    DomNode& self_;
+    uint64_t generation_ = 0;
+    long cursorIndex_ = -1;
+    xmlNode* cursorNode_ = nullptr;
+    long length_ = -1;
+};
+
+class SelectionList final : public IteratingList<SelectionList> {
+  public:
+    explicit SelectionList(std::vector<CComPtr<IXMLDOMNode>> nodes) : nodes_(std::move(nodes)) {}
+
+    HRESULT get_item(long index, IXMLDOMNode** item) override {
+        if (item == nullptr) return E_POINTER;
+        *item = nullptr;
+        if (index < 0 || static_cast<size_t>(index) >= nodes_.size()) return S_FALSE;
+        return nodes_[static_cast<size_t>(index)].CopyTo(item);
+    }
+    HRESULT get_length(long* length) override {
+        if (length == nullptr) return E_POINTER;
+        *length = static_cast<long>(nodes_.size());
+        return S_OK;
+    }
+
+  private:
+    std::vector<CComPtr<IXMLDOMNode>> nodes_;
+};
+
+// The attributes of an element: its namespace declarations first (each handed
+// out as a detached attribute node holding the URI: changing that node does
+// not change the element; set declarations through the element or
+// setNamedItem), then its attributes in order.
+class AttributeMap final : public CountedObject<IXMLDOMNamedNodeMap> {
+  public:
+    explicit AttributeMap(DomNode& element) : element_(element.NodeInterface()), self_(element) {}
+
+    HRESULT getNamedItem(BSTR name, IXMLDOMNode** item) override {
+        if (item == nullptr) return E_POINTER;
+        *item = nullptr;
+        return Guarded([&]() -> HRESULT {
+            std::string qname;
+            if (FAILED(Utf8FromBstr(name, qname))) return S_FALSE;
+            xmlNode* elem = self_.XmlNode();
+            std::string declared;
+            if (attrs::IsDeclarationName(qname, &declared)) {
+                xmlNs* ns = attrs::FindDeclaration(elem, declared);
+                return ns == nullptr ? S_FALSE : EmitDeclaration(ns, item);
+            }
+            return Emit(reinterpret_cast<xmlNode*>(attrs::FindAttribute(elem, qname)), item);
+        });
+    }
+
+    HRESULT setNamedItem(IXMLDOMNode* newItem, IXMLDOMNode** item) override {
+        if (item != nullptr) *item = nullptr;
+        if (newItem == nullptr) return E_INVALIDARG;
+        DomNode* attribute = AsDomNode(newItem);
+        if (attribute == nullptr || attribute->XmlNode()->type != XML_ATTRIBUTE_NODE) {
+            return E_INVALIDARG;
+        }
+        return Guarded([&]() -> HRESULT {
+            CComPtr<IXMLDOMNode> keep(newItem);
+            attribute->Owner().Changed();  // before a move may let that owner go
+            const HRESULT hr = attrs::SetNode(self_, *attribute);
+            self_.Owner().Changed();
+            if (hr != S_OK) return hr;
+            if (item != nullptr) *item = keep.Detach();
+            return S_OK;
+        });
+    }
+
+    HRESULT removeNamedItem(BSTR name, IXMLDOMNode** item) override {
+        if (item != nullptr) *item = nullptr;
+        return Guarded([&]() -> HRESULT {
+            std::string qname;
+            if (FAILED(Utf8FromBstr(name, qname))) return S_FALSE;
+            const HRESULT hr = attrs::RemoveByName(self_, qname, item);
+            if (hr == S_OK) self_.Owner().Changed();
+            return hr;
+        });
+    }
+
+    HRESULT get_item(long index, IXMLDOMNode** item) override {
+        if (item == nullptr) return E_POINTER;
+        *item = nullptr;
+        if (index < 0) return S_FALSE;
+        return Guarded([&]() -> HRESULT {
+            xmlNode* elem = self_.XmlNode();
+            long at = 0;
+            for (xmlNs* ns = elem->nsDef; ns != nullptr; ns = ns->next, ++at) {
+                if (at == index) return EmitDeclaration(ns, item);
+            }
+            for (xmlAttr* attr = elem->properties; attr != nullptr; attr = attr->next, ++at) {
+                if (at == index) return Emit(reinterpret_cast<xmlNode*>(attr), item);
+            }
+            return S_FALSE;
+        });
+    }
+
+    HRESULT get_length(long* length) override {
+        if (length == nullptr) return E_POINTER;
+        xmlNode* elem = self_.XmlNode();
+        long count = 0;
+        for (xmlNs* ns = elem->nsDef; ns != nullptr; ns = ns->next) ++count;
+        for (xmlAttr* attr = elem->properties; attr != nullptr; attr = attr->next) ++count;
+        *length = count;
+        return S_OK;
+    }
+
+  private:
+    HRESULT EmitDeclaration(const xmlNs* ns, IXMLDOMNode** item) {
+        xmlAttr* node = attrs::MakeDeclarationNode(self_.XmlNode()->doc, ns->prefix, ns->href);
+        const HRESULT hr = WrapNode(reinterpret_cast<xmlNode*>(node), item);
+        if (FAILED(hr)) xmlFreeProp(node);
+        return hr;
+    }
+
+    CComPtr<IXMLDOMNode> element_;  // keeps the element alive
+    DomNode& self_;
+};
+
+template <class Object, class I, class... Args>
+HRESULT Hand(I** out, Args&&... args) {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    return Guarded([&]() -> HRESULT {
+        *out = new Object(std::forward<Args>(args)...);  // owned by its reference count
+        return S_OK;
+    });
+}
+
+}  // namespace
+
+HRESULT MakeChildList(DomNode& parent, IXMLDOMNodeList** out) {
+    return Hand<ChildList>(out, parent);
+}
+
+HRESULT MakeSelectionList(std::vector<CComPtr<IXMLDOMNode>> nodes, IXMLDOMNodeList** out) {
+    return Hand<SelectionList>(out, std::move(nodes));
+}
+
+HRESULT MakeAttributeMap(DomNode& element, IXMLDOMNamedNodeMap** out) {
+    return Hand<AttributeMap>(out, element);
+}
+
+}  // namespace xmlutil::xmldom

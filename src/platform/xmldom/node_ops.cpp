@@ -1,0 +1,598 @@
+// SPDX-License-Identifier: MIT
+#include "platform/xmldom/node_ops.h"
+
+#include <string>
+#include <vector>
+
+#include "platform/xmldom/attributes.h"
+#include "platform/xmldom/document_object.h"
+#include "platform/xmldom/error_guard.h"
+#include "platform/xmldom/lists.h"
+#include "platform/xmldom/tree.h"
+#include "platform/xmldom/utf.h"
+
+namespace xmlutil::xmldom::ops {
+
+namespace {
+
+constexpr VARTYPE kVtDispatch = 9;  // IDispatch*: an IUnknown for our purposes
+
+std::string ContentOf(xmlNode* node) {
+    XmlCharPtr content(xmlNodeGetContent(node));
+    return content == nullptr ? std::string() : std::string(FromXml(content.get()));
+}
+
+bool IsTextLike(const xmlNode* node) {
+    switch (node->type) {
+        case XML_TEXT_NODE:
+        case XML_CDATA_SECTION_NODE:
+        case XML_COMMENT_NODE:
+        case XML_PI_NODE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool IsDeclaration(const xmlNode* node) {
+    return node->type == XML_PI_NODE && xmlStrEqual(node->name, ToXml("xml"));
+}
+
+// Node values XML has no escape for are refused, so a saved file always loads.
+HRESULT CheckContent(xmlElementType type, const std::string& text) {
+    switch (type) {
+        case XML_COMMENT_NODE:
+            if (text.find("--") != std::string::npos || (!text.empty() && text.back() == '-')) {
+                return E_INVALIDARG;
+            }
+            return S_OK;
+        case XML_PI_NODE:
+            return text.find("?>") == std::string::npos ? S_OK : E_INVALIDARG;
+        case XML_CDATA_SECTION_NODE:
+            return text.find("]]>") == std::string::npos ? S_OK : E_INVALIDARG;
+        default:
+            return S_OK;
+    }
+}
+
+HRESULT StringFromVariant(const VARIANT& value, std::string& utf8) {
+    switch (value.vt) {
+        case VT_BSTR:
+            return Utf8FromBstr(value.bstrVal, utf8);
+        case VT_I4:
+            utf8 = std::to_string(value.lVal);
+            return S_OK;
+        case VT_I2:
+            utf8 = std::to_string(value.iVal);
+            return S_OK;
+        default:
+            return E_INVALIDARG;
+    }
+}
+
+HRESULT SetBstrVariant(const std::string& utf8, VARIANT* value) {
+    BSTR text = nullptr;
+    const HRESULT hr = BstrFromUtf8(utf8, &text);
+    if (FAILED(hr)) return hr;
+    value->vt = VT_BSTR;
+    value->bstrVal = text;
+    return S_OK;
+}
+
+// Sets the value of a text-like node (text, CDATA, comment, PI) or attribute
+// literally.
+HRESULT SetValueOf(DomNode& self, BSTR text) {
+    xmlNode* node = self.XmlNode();
+    std::string utf8;
+    HRESULT hr = Utf8FromBstr(text, utf8);
+    if (FAILED(hr)) return hr;
+    if (node->type == XML_ATTRIBUTE_NODE) {
+        tree::SetAttributeValue(reinterpret_cast<xmlAttr*>(node), utf8);
+    } else {
+        hr = CheckContent(node->type, utf8);
+        if (FAILED(hr)) return hr;
+        // On these node types xmlNodeSetContent stores the string as it is.
+        xmlNodeSetContent(node, ToXml(utf8.c_str()));
+        if (node->content == nullptr) throw std::bad_alloc();
+    }
+    self.Owner().Changed();
+    return S_OK;
+}
+
+xmlNode* FirstChildOf(xmlNode* node) {
+    return tree::HasOwnChildren(node) ? node->children : nullptr;
+}
+
+HRESULT EmitNode(xmlNode* node, IXMLDOMNode** out) {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (node == nullptr) return S_FALSE;
+    return WrapNode(node, out);
+}
+
+bool CanHoldChildren(const xmlNode* node) {
+    return node->type == XML_ELEMENT_NODE || node->type == XML_DOCUMENT_NODE;
+}
+
+bool CanBeChild(const xmlNode* node) {
+    switch (node->type) {
+        case XML_ELEMENT_NODE:
+        case XML_TEXT_NODE:
+        case XML_CDATA_SECTION_NODE:
+        case XML_COMMENT_NODE:
+        case XML_PI_NODE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// What a document may hold at its top: one element, no text, a declaration
+// only as its first node.
+bool AllowedAtTop(xmlNode* docNode, xmlNode* child, xmlNode* before) {
+    if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE) return false;
+    xmlNode* firstOther = nullptr;
+    for (xmlNode* c = docNode->children; c != nullptr; c = c->next) {
+        if (c == child) continue;
+        if (firstOther == nullptr) firstOther = c;
+        if (child->type == XML_ELEMENT_NODE && c->type == XML_ELEMENT_NODE) return false;
+        if (IsDeclaration(child) && IsDeclaration(c)) return false;
+    }
+    if (IsDeclaration(child)) return firstOther == nullptr || before == firstOther;
+    return !(before != nullptr && before == firstOther && IsDeclaration(before));
+}
+
+bool IsSelfOrAncestor(const xmlNode* candidate, const xmlNode* node) {
+    for (const xmlNode* cur = node; cur != nullptr; cur = cur->parent) {
+        if (cur == candidate) return true;
+    }
+    return false;
+}
+
+// How a placed element's name gets bound: the declaration its prefix names in
+// scope at the new place, and whether an explicit xmlns="" must keep it out of
+// a default namespace declared above it.
+struct NameBinding {
+    xmlNs* ns = nullptr;
+    bool undeclareDefault = false;
+};
+
+HRESULT BindingAt(xmlNode* parent, xmlNode* child, NameBinding& binding) {
+    if (child->type != XML_ELEMENT_NODE || child->ns != nullptr) return S_OK;
+    const std::string prefix = attrs::PrefixOf(FromXml(child->name));
+    if (!prefix.empty()) {
+        binding.ns = attrs::FindDeclaration(child, prefix);
+        if (binding.ns == nullptr) binding.ns = tree::FindInScope(parent, ToXml(prefix.c_str()));
+        return binding.ns == nullptr ? E_INVALIDARG : S_OK;
+    }
+    if (parent->type == XML_ELEMENT_NODE && attrs::FindDeclaration(child, "") == nullptr) {
+        const xmlNs* inherited = tree::FindInScope(parent, nullptr);
+        binding.undeclareDefault =
+            inherited != nullptr && inherited->href != nullptr && inherited->href[0] != '\0';
+    }
+    return S_OK;
+}
+
+HRESULT InsertChild(DomNode& self, IXMLDOMNode* newChild, xmlNode* before,
+                    IXMLDOMNode** outNewChild) {
+    if (outNewChild != nullptr) *outNewChild = nullptr;
+    if (newChild == nullptr) return E_INVALIDARG;
+    DomNode* incoming = AsDomNode(newChild);
+    if (incoming == nullptr) return E_INVALIDARG;
+    xmlNode* parent = self.XmlNode();
+    xmlNode* child = incoming->XmlNode();
+    if (!CanHoldChildren(parent) || !CanBeChild(child)) return E_FAIL;
+    if (before != nullptr && before->parent != parent) return E_INVALIDARG;
+    if (IsSelfOrAncestor(child, parent)) return E_FAIL;
+    if (parent->type == XML_DOCUMENT_NODE ? !AllowedAtTop(parent, child, before)
+                                          : IsDeclaration(child)) {
+        return E_FAIL;
+    }
+    NameBinding binding;
+    HRESULT hr = BindingAt(parent, child, binding);
+    if (FAILED(hr)) return hr;
+
+    CComPtr<IXMLDOMNode> keep(incoming->NodeInterface());
+    if (before != child) {
+        incoming->Owner().Changed();                        // before a move may let that owner go
+        if (child->parent != nullptr) tree::Remove(child);  // wrapped: stays alive, detached
+        if (child->doc != parent->doc) {
+            hr = tree::MoveToDocument(child, parent->doc);
+            if (FAILED(hr)) return hr;
+        }
+        if (binding.ns != nullptr) {
+            const std::string local = attrs::LocalOf(FromXml(child->name));
+            xmlNodeSetName(child, ToXml(local.c_str()));
+            child->ns = binding.ns;
+        }
+        if (binding.undeclareDefault && xmlNewNs(child, ToXml(""), nullptr) == nullptr) {
+            throw std::bad_alloc();
+        }
+        tree::LinkChild(parent, child, before);
+        tree::RegisterIds(child);
+        self.Owner().Changed();
+    }
+    if (outNewChild != nullptr) *outNewChild = keep.Detach();
+    return S_OK;
+}
+
+HRESULT Select(DomNode& self, BSTR query, bool firstOnly, std::vector<CComPtr<IXMLDOMNode>>& out) {
+    std::string expression;
+    if (FAILED(Utf8FromBstr(query, expression))) return E_FAIL;
+    xmlNode* context = self.XmlNode();
+    xmlDoc* doc =
+        context->type == XML_DOCUMENT_NODE ? reinterpret_cast<xmlDoc*>(context) : context->doc;
+    std::vector<XPathHit> hits;
+    HRESULT hr = self.Owner().Select(doc, context, expression, firstOnly, hits);
+    if (FAILED(hr)) return hr;
+    // Every hit is wrapped before the caller can edit anything.
+    out.reserve(hits.size());
+    for (const XPathHit& hit : hits) {
+        CComPtr<IXMLDOMNode> wrapped;
+        if (hit.node != nullptr) {
+            hr = WrapNode(hit.node, &wrapped.p);
+        } else {
+            // A namespace-axis hit: a detached declaration node owned by its wrapper.
+            xmlAttr* declaration = attrs::MakeDeclarationNode(
+                doc, hit.nsPrefix.empty() ? nullptr : ToXml(hit.nsPrefix.c_str()),
+                ToXml(hit.nsUri.c_str()));
+            hr = WrapNode(reinterpret_cast<xmlNode*>(declaration), &wrapped.p);
+            if (FAILED(hr)) xmlFreeProp(declaration);
+        }
+        if (FAILED(hr)) return hr;
+        out.push_back(wrapped);
+    }
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT GetNodeName(DomNode& self, BSTR* name) {
+    if (name == nullptr) return E_POINTER;
+    *name = nullptr;
+    const xmlNode* node = self.XmlNode();
+    switch (node->type) {
+        case XML_ELEMENT_NODE:
+        case XML_ATTRIBUTE_NODE:
+            return BstrFromUtf8(attrs::QualifiedName(node), name);
+        case XML_TEXT_NODE:
+            return BstrFromUtf8("#text", name);
+        case XML_CDATA_SECTION_NODE:
+            return BstrFromUtf8("#cdata-section", name);
+        case XML_COMMENT_NODE:
+            return BstrFromUtf8("#comment", name);
+        case XML_DOCUMENT_NODE:
+            return BstrFromUtf8("#document", name);
+        case XML_DOCUMENT_FRAG_NODE:
+            return BstrFromUtf8("#document-fragment", name);
+        default:
+            return BstrFromUtf8(FromXml(node->name), name);
+    }
+}
+
+HRESULT GetNodeValue(DomNode& self, VARIANT* value) {
+    if (value == nullptr) return E_POINTER;
+    VariantInit(value);
+    xmlNode* node = self.XmlNode();
+    if (node->type != XML_ATTRIBUTE_NODE && !IsTextLike(node)) {
+        value->vt = VT_NULL;
+        return S_FALSE;
+    }
+    return SetBstrVariant(ContentOf(node), value);
+}
+
+HRESULT PutNodeValue(DomNode& self, const VARIANT& value) {
+    xmlNode* node = self.XmlNode();
+    if (node->type != XML_ATTRIBUTE_NODE && !IsTextLike(node)) return E_FAIL;
+    if (value.vt == VT_BSTR) return SetValueOf(self, value.bstrVal);
+    std::string utf8;
+    const HRESULT hr = StringFromVariant(value, utf8);
+    if (FAILED(hr)) return hr;
+    std::wstring wide(utf8.begin(), utf8.end());  // digits and sign only
+    return SetValueOf(self, wide.data());
+}
+
+HRESULT GetNodeType(DomNode& self, DOMNodeType* type) {
+    if (type == nullptr) return E_POINTER;
+    switch (self.XmlNode()->type) {
+        case XML_ELEMENT_NODE:
+            *type = NODE_ELEMENT;
+            break;
+        case XML_ATTRIBUTE_NODE:
+            *type = NODE_ATTRIBUTE;
+            break;
+        case XML_TEXT_NODE:
+            *type = NODE_TEXT;
+            break;
+        case XML_CDATA_SECTION_NODE:
+            *type = NODE_CDATA_SECTION;
+            break;
+        case XML_ENTITY_REF_NODE:
+            *type = NODE_ENTITY_REFERENCE;
+            break;
+        case XML_ENTITY_NODE:
+        case XML_ENTITY_DECL:
+            *type = NODE_ENTITY;
+            break;
+        case XML_PI_NODE:
+            *type = NODE_PROCESSING_INSTRUCTION;
+            break;
+        case XML_COMMENT_NODE:
+            *type = NODE_COMMENT;
+            break;
+        case XML_DOCUMENT_NODE:
+            *type = NODE_DOCUMENT;
+            break;
+        case XML_DOCUMENT_TYPE_NODE:
+        case XML_DTD_NODE:
+            *type = NODE_DOCUMENT_TYPE;
+            break;
+        case XML_DOCUMENT_FRAG_NODE:
+            *type = NODE_DOCUMENT_FRAGMENT;
+            break;
+        case XML_NOTATION_NODE:
+            *type = NODE_NOTATION;
+            break;
+        default:
+            *type = NODE_INVALID;
+            break;
+    }
+    return S_OK;
+}
+
+HRESULT GetParentNode(DomNode& self, IXMLDOMNode** parent) {
+    if (parent == nullptr) return E_POINTER;
+    *parent = nullptr;
+    xmlNode* node = self.XmlNode();
+    // In the DOM an attribute has no parent (libxml2's points to the element).
+    if (node->type == XML_ATTRIBUTE_NODE || node->type == XML_DOCUMENT_NODE) return S_FALSE;
+    xmlNode* up = node->parent;
+    if (up == nullptr) return S_FALSE;
+    // The top-level nodes of content replaced by a load read as detached.
+    if (up->type == XML_DOCUMENT_NODE && StateOf(reinterpret_cast<xmlDoc*>(up)).retired) {
+        return S_FALSE;
+    }
+    return WrapNode(up, parent);
+}
+
+HRESULT GetChildNodes(DomNode& self, IXMLDOMNodeList** list) {
+    if (list == nullptr) return E_POINTER;
+    return MakeChildList(self, list);
+}
+
+HRESULT GetFirstChild(DomNode& self, IXMLDOMNode** child) {
+    return EmitNode(FirstChildOf(self.XmlNode()), child);
+}
+
+HRESULT GetLastChild(DomNode& self, IXMLDOMNode** child) {
+    xmlNode* node = self.XmlNode();
+    return EmitNode(tree::HasOwnChildren(node) ? node->last : nullptr, child);
+}
+
+HRESULT GetPreviousSibling(DomNode& self, IXMLDOMNode** sibling) {
+    xmlNode* node = self.XmlNode();
+    const bool hasSiblings = node->type != XML_ATTRIBUTE_NODE && node->type != XML_DOCUMENT_NODE;
+    return EmitNode(hasSiblings ? node->prev : nullptr, sibling);
+}
+
+HRESULT GetNextSibling(DomNode& self, IXMLDOMNode** sibling) {
+    xmlNode* node = self.XmlNode();
+    const bool hasSiblings = node->type != XML_ATTRIBUTE_NODE && node->type != XML_DOCUMENT_NODE;
+    return EmitNode(hasSiblings ? node->next : nullptr, sibling);
+}
+
+HRESULT GetAttributes(DomNode& self, IXMLDOMNamedNodeMap** map) {
+    if (map == nullptr) return E_POINTER;
+    *map = nullptr;
+    if (self.XmlNode()->type != XML_ELEMENT_NODE) return S_FALSE;
+    return MakeAttributeMap(self, map);
+}
+
+HRESULT InsertBefore(DomNode& self, IXMLDOMNode* newChild, const VARIANT& refChild,
+                     IXMLDOMNode** outNewChild) {
+    xmlNode* before = nullptr;
+    if (refChild.vt == VT_UNKNOWN || refChild.vt == kVtDispatch) {
+        if (refChild.punkVal != nullptr) {
+            DomNode* reference = AsDomNode(refChild.punkVal);
+            if (reference == nullptr) {
+                if (outNewChild != nullptr) *outNewChild = nullptr;
+                return E_INVALIDARG;
+            }
+            before = reference->XmlNode();
+        }
+    } else if (refChild.vt != VT_EMPTY && refChild.vt != VT_NULL) {
+        if (outNewChild != nullptr) *outNewChild = nullptr;
+        return E_INVALIDARG;
+    }
+    return InsertChild(self, newChild, before, outNewChild);
+}
+
+HRESULT AppendChild(DomNode& self, IXMLDOMNode* newChild, IXMLDOMNode** outNewChild) {
+    return InsertChild(self, newChild, nullptr, outNewChild);
+}
+
+HRESULT RemoveChild(DomNode& self, IXMLDOMNode* child, IXMLDOMNode** oldChild) {
+    if (oldChild != nullptr) *oldChild = nullptr;
+    if (child == nullptr) return E_INVALIDARG;
+    DomNode* removed = AsDomNode(child);
+    if (removed == nullptr) return E_INVALIDARG;
+    xmlNode* node = removed->XmlNode();
+    xmlNode* parent = self.XmlNode();
+    if (!CanHoldChildren(parent)) return E_FAIL;
+    if (node->parent != parent || !CanBeChild(node)) return E_INVALIDARG;
+    CComPtr<IXMLDOMNode> keep(removed->NodeInterface());
+    tree::Remove(node);  // wrapped, so it stays alive as a detached subtree
+    self.Owner().Changed();
+    if (oldChild != nullptr) *oldChild = keep.Detach();
+    return S_OK;
+}
+
+HRESULT HasChildNodes(DomNode& self, VARIANT_BOOL* hasChild) {
+    if (hasChild == nullptr) return E_POINTER;
+    const bool any = FirstChildOf(self.XmlNode()) != nullptr;
+    *hasChild = any ? VARIANT_TRUE : VARIANT_FALSE;
+    return any ? S_OK : S_FALSE;
+}
+
+HRESULT GetOwnerDocument(DomNode& self, IXMLDOMDocument** document) {
+    if (document == nullptr) return E_POINTER;
+    *document = nullptr;
+    if (self.XmlNode()->type == XML_DOCUMENT_NODE) return S_FALSE;
+    DocumentObject& owner = self.Owner();
+    owner.AddRef();
+    *document = &owner;
+    return S_OK;
+}
+
+HRESULT CloneNode(DomNode& self, VARIANT_BOOL deep, IXMLDOMNode** clone) {
+    if (clone == nullptr) return E_POINTER;
+    *clone = nullptr;
+    xmlNode* node = self.XmlNode();
+    if (node->type == XML_DOCUMENT_NODE) return self.Owner().CloneDocument(deep != 0, clone);
+    xmlNode* copy = nullptr;
+    {
+        ErrorSilencer quiet;
+        // Iterative, unlike xmlCopyNode, which overflows the stack on deep trees.
+        if (xmlDOMWrapCloneNode(nullptr, node->doc, node, &copy, node->doc, nullptr,
+                                deep != 0 ? 1 : 0, 0) != 0 ||
+            copy == nullptr) {
+            if (copy != nullptr) xmlFreeNode(copy);
+            return E_OUTOFMEMORY;
+        }
+    }
+    copy->parent = nullptr;
+    try {
+        tree::MakeSelfContained(copy);
+    } catch (...) {
+        xmlFreeNode(copy);
+        throw;
+    }
+    const HRESULT hr = WrapNode(copy, clone);
+    if (FAILED(hr)) xmlFreeNode(copy);
+    return hr;
+}
+
+HRESULT GetText(DomNode& self, BSTR* text) {
+    if (text == nullptr) return E_POINTER;
+    *text = nullptr;
+    xmlNode* node = self.XmlNode();
+    if (node->type == XML_DOCUMENT_NODE) {
+        xmlNode* root = xmlDocGetRootElement(reinterpret_cast<xmlDoc*>(node));
+        return BstrFromUtf8(root == nullptr ? std::string() : ContentOf(root), text);
+    }
+    if (node->type == XML_ELEMENT_NODE || node->type == XML_ATTRIBUTE_NODE || IsTextLike(node)) {
+        return BstrFromUtf8(ContentOf(node), text);
+    }
+    return BstrFromUtf8("", text);
+}
+
+HRESULT PutText(DomNode& self, BSTR text) {
+    xmlNode* node = self.XmlNode();
+    if (node->type == XML_ELEMENT_NODE) {
+        std::string utf8;
+        const HRESULT hr = Utf8FromBstr(text, utf8);
+        if (FAILED(hr)) return hr;
+        tree::ReplaceChildrenWithText(node, utf8);
+        self.Owner().Changed();
+        return S_OK;
+    }
+    if (node->type == XML_ATTRIBUTE_NODE || IsTextLike(node)) return SetValueOf(self, text);
+    return E_FAIL;
+}
+
+HRESULT GetXml(DomNode& self, BSTR* xml) {
+    if (xml == nullptr) return E_POINTER;
+    *xml = nullptr;
+    std::string utf8;
+    const HRESULT hr = SerializeToUtf8(self.XmlNode(), utf8);
+    if (FAILED(hr)) return hr;
+    return BstrFromUtf8(utf8, xml);
+}
+
+HRESULT SelectNodes(DomNode& self, BSTR query, IXMLDOMNodeList** list) {
+    if (list == nullptr) return E_POINTER;
+    *list = nullptr;
+    std::vector<CComPtr<IXMLDOMNode>> nodes;
+    const HRESULT hr = Select(self, query, false, nodes);
+    if (FAILED(hr)) return hr;
+    return MakeSelectionList(std::move(nodes), list);
+}
+
+HRESULT SelectSingleNode(DomNode& self, BSTR query, IXMLDOMNode** node) {
+    if (node == nullptr) return E_POINTER;
+    *node = nullptr;
+    std::vector<CComPtr<IXMLDOMNode>> nodes;
+    const HRESULT hr = Select(self, query, true, nodes);
+    if (FAILED(hr)) return hr;
+    if (nodes.empty()) return S_FALSE;
+    *node = nodes.front().Detach();
+    return S_OK;
+}
+
+HRESULT GetNamespaceUri(DomNode& self, BSTR* uri) {
+    if (uri == nullptr) return E_POINTER;
+    const xmlNode* node = self.XmlNode();
+    const bool named = node->type == XML_ELEMENT_NODE || node->type == XML_ATTRIBUTE_NODE;
+    return BstrFromUtf8(named ? attrs::NamespaceUri(node) : std::string(), uri);
+}
+
+HRESULT GetPrefix(DomNode& self, BSTR* prefix) {
+    if (prefix == nullptr) return E_POINTER;
+    const xmlNode* node = self.XmlNode();
+    const bool named = node->type == XML_ELEMENT_NODE || node->type == XML_ATTRIBUTE_NODE;
+    return BstrFromUtf8(named ? attrs::Prefix(node) : std::string(), prefix);
+}
+
+HRESULT GetBaseName(DomNode& self, BSTR* name) {
+    if (name == nullptr) return E_POINTER;
+    const xmlNode* node = self.XmlNode();
+    switch (node->type) {
+        case XML_ELEMENT_NODE:
+        case XML_ATTRIBUTE_NODE:
+            return BstrFromUtf8(attrs::LocalName(node), name);
+        case XML_PI_NODE:
+            return BstrFromUtf8(FromXml(node->name), name);
+        default:
+            // Never libxml2's internal names ("text", "comment") for these.
+            return BstrFromUtf8("", name);
+    }
+}
+
+HRESULT GetAttribute(DomNode& self, BSTR name, VARIANT* value) {
+    if (value == nullptr) return E_POINTER;
+    VariantInit(value);
+    value->vt = VT_NULL;
+    std::string qname;
+    if (FAILED(Utf8FromBstr(name, qname))) return S_FALSE;
+    xmlNode* element = self.XmlNode();
+    std::string declared;
+    if (attrs::IsDeclarationName(qname, &declared)) {
+        const xmlNs* ns = attrs::FindDeclaration(element, declared);
+        if (ns == nullptr) return S_FALSE;
+        return SetBstrVariant(FromXml(ns->href), value);
+    }
+    xmlAttr* attr = attrs::FindAttribute(element, qname);
+    if (attr == nullptr) return S_FALSE;
+    return SetBstrVariant(ContentOf(reinterpret_cast<xmlNode*>(attr)), value);
+}
+
+HRESULT SetAttribute(DomNode& self, BSTR name, const VARIANT& value) {
+    std::string qname;
+    std::string text;
+    if (FAILED(Utf8FromBstr(name, qname))) return E_INVALIDARG;
+    HRESULT hr = StringFromVariant(value, text);
+    if (FAILED(hr)) return hr;
+    hr = attrs::SetValue(self, qname, text);
+    if (hr == S_OK) self.Owner().Changed();
+    return hr;
+}
+
+HRESULT RemoveAttribute(DomNode& self, BSTR name) {
+    std::string qname;
+    if (FAILED(Utf8FromBstr(name, qname))) return S_FALSE;
+    const HRESULT hr = attrs::RemoveByName(self, qname, nullptr);
+    if (hr == S_OK) self.Owner().Changed();
+    return hr;
+}
+
+}  // namespace xmlutil::xmldom::ops

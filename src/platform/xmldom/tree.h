@@ -1,0 +1,93 @@
+// SPDX-License-Identifier: MIT
+// Tree surgery over libxml2 that never frees a node a wrapper points to.
+//
+// libxml2's own linking functions are not used for nodes that may have
+// wrappers: xmlAddChild, xmlAddNextSibling, xmlAddPrevSibling and
+// xmlAddChildList merge adjacent text nodes and free the node passed in;
+// xmlNodeSetContent frees the children and parses entity references;
+// xmlSetProp frees the children of a replaced attribute; xmlDOMWrapRemoveNode
+// leaves namespace pointers dangling. Nodes are linked and unlinked here by
+// hand (parent, prev, next, the parent's children/last or properties).
+#pragma once
+
+#include <string>
+
+#include "platform/xmldom/dom_node.h"
+
+namespace xmlutil::xmldom::tree {
+
+// True for the node types whose `children` list is theirs to walk (not an
+// entity reference, whose children belong to the entity, nor a DTD).
+bool HasOwnChildren(const xmlNode* node);
+
+// Visits `root` and every node below it (children, attributes and the
+// attributes' children) in document order, without recursion.
+template <class Visit>
+void ForEachInSubtree(xmlNode* root, Visit&& visit) {
+    xmlNode* cur = root;
+    while (cur != nullptr) {
+        visit(cur);
+        if (cur->type == XML_ELEMENT_NODE) {
+            for (xmlAttr* attr = cur->properties; attr != nullptr; attr = attr->next) {
+                visit(reinterpret_cast<xmlNode*>(attr));
+                for (xmlNode* text = attr->children; text != nullptr; text = text->next)
+                    visit(text);
+            }
+        }
+        if (HasOwnChildren(cur) && cur->children != nullptr) {
+            cur = cur->children;
+            continue;
+        }
+        while (cur != root && cur->next == nullptr) cur = cur->parent;
+        if (cur == root) break;
+        cur = cur->next;
+    }
+}
+
+bool HasWrapperInside(xmlNode* root);
+
+// Frees the detached subtree topped by `top` when no wrapper points into it.
+void FreeIfUnwrapped(xmlNode* top);
+// Called when the wrapper of `node` went away: frees the detached subtree
+// holding it when nothing else wraps a node in it.
+void ReleaseIfUnreachable(xmlNode* node);
+
+// The root of the tree holding `node` (an attribute's root is its element's).
+xmlNode* TopOf(xmlNode* node);
+
+// Unlinks `node` (a child or an attribute) and either frees it at once, when
+// no wrapper points into it, or leaves it standing alone: namespaces it used
+// from its former ancestors declared on itself, its IDs unregistered.
+void Remove(xmlNode* node);
+
+// Prepares a detached node (a removed one, a fresh copy) to stand alone:
+// declares on it the namespaces it uses from outside, unregisters its IDs.
+void MakeSelfContained(xmlNode* node);
+
+// Links the detached `child` under `parent`, before `before` (last when null).
+void LinkChild(xmlNode* parent, xmlNode* child, xmlNode* before);
+// Links the detached attribute under `element`, taking the place of `old`
+// (which is then removed as Remove does) or appended after the others.
+void LinkAttribute(xmlNode* element, xmlAttr* attr, xmlAttr* old);
+
+// Registers the ID attributes (xml:id, DTD-declared IDs) of a subtree just
+// linked into its document.
+void RegisterIds(xmlNode* root);
+
+// Moves a detached subtree into `dst` (adopting names, namespaces and
+// dictionary strings) and points its wrappers at dst's document object.
+HRESULT MoveToDocument(xmlNode* root, xmlDoc* dst);
+
+// The namespace bound to `prefix` (null: the default one) in scope at
+// `start`: declarations on `start` and its ancestors; "xml" always.
+xmlNs* FindInScope(xmlNode* start, const xmlChar* prefix);
+// True when `ns` is used by `element` or a node below it.
+bool NamespaceInUse(xmlNode* element, const xmlNs* ns);
+
+// Replaces the children of an element or attribute by one literal text node
+// (none for ""). Throws std::bad_alloc with nothing changed.
+void ReplaceChildrenWithText(xmlNode* parent, const std::string& text);
+// Sets an attribute's value literally, keeping the document's ID table right.
+void SetAttributeValue(xmlAttr* attr, const std::string& value);
+
+}  // namespace xmlutil::xmldom::tree

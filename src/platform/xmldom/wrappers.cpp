@@ -1,0 +1,120 @@
+// SPDX-License-Identifier: MIT
+#include "platform/xmldom/wrappers.h"
+
+#include <atomic>
+#include <memory>
+
+#include "platform/xmldom/document_object.h"
+#include "platform/xmldom/tree.h"
+
+namespace xmlutil::xmldom {
+
+DocState& StateOf(const xmlDoc* doc) {
+    return *static_cast<DocState*>(doc->_private);
+}
+
+void AttachDocState(xmlDoc* doc, DocumentObject* owner) {
+    auto state = std::make_unique<DocState>();
+    state->owner = owner;
+    doc->_private = state.release();  // owned by the xmlDoc until FreeDocWithState
+}
+
+void FreeDocWithState(xmlDoc* doc) {
+    std::unique_ptr<DocState> state(static_cast<DocState*>(doc->_private));
+    doc->_private = nullptr;
+    xmlFreeDoc(doc);
+}
+
+uint64_t NextGeneration() noexcept {
+    static std::atomic<uint64_t> sequence{0};
+    return ++sequence;
+}
+
+DomNode* AsDomNode(IUnknown* object) {
+    return dynamic_cast<DomNode*>(object);
+}
+
+WrapperCore::WrapperCore(xmlNode* node, DocumentObject* doc) noexcept : node_(node), doc_(doc) {
+    node_->_private = static_cast<WrapperCore*>(this);
+    ++StateOf(node_->doc).wrappers;
+    doc_->AddRef();
+}
+
+WrapperCore::~WrapperCore() {
+    xmlDoc* xdoc = node_->doc;
+    node_->_private = nullptr;
+    DocState& state = StateOf(xdoc);
+    --state.wrappers;
+    // The last handle into a detached subtree frees it (node_ may be gone after this).
+    tree::ReleaseIfUnreachable(node_);
+    if (state.retired && state.wrappers == 0) {
+        FreeDocWithState(xdoc);
+        doc_->Changed();  // nothing derived from the freed xmlDoc may be reused
+    }
+    doc_->Release();
+}
+
+DocumentObject* WrapperCore::Repoint(DocumentObject* doc) noexcept {
+    doc->AddRef();
+    DocumentObject* previous = doc_;
+    doc_ = doc;
+    return previous;
+}
+
+namespace {
+
+using TextWrapper = NodeWrapper<IXMLDOMText>;
+using CDataWrapper = NodeWrapper<IXMLDOMCDATASection>;
+using CommentWrapper = NodeWrapper<IXMLDOMComment>;
+using ProcessingInstructionWrapper = NodeWrapper<IXMLDOMProcessingInstruction>;
+using PlainWrapper = NodeWrapper<IXMLDOMNode>;  // document type and other rare kinds
+
+template <class W>
+IXMLDOMNode* Make(xmlNode* node, DocumentObject* owner) {
+    W* wrapper = new (std::nothrow) W(node, owner);  // owned by its reference count
+    return wrapper == nullptr ? nullptr : wrapper->NodeInterface();
+}
+
+}  // namespace
+
+HRESULT WrapNode(xmlNode* node, IXMLDOMNode** out) noexcept {
+    *out = nullptr;
+    if (node->type == XML_DOCUMENT_NODE) {
+        DocumentObject* owner = StateOf(reinterpret_cast<xmlDoc*>(node)).owner;
+        owner->AddRef();
+        *out = owner;
+        return S_OK;
+    }
+    if (WrapperCore* existing = WrapperOf(node)) {
+        *out = existing->NodeInterface();
+        (*out)->AddRef();
+        return S_OK;
+    }
+    DocumentObject* owner = StateOf(node->doc).owner;
+    switch (node->type) {
+        case XML_ELEMENT_NODE:
+            *out = Make<ElementWrapper>(node, owner);
+            break;
+        case XML_ATTRIBUTE_NODE:
+            *out = Make<AttributeWrapper>(node, owner);
+            break;
+        case XML_TEXT_NODE:
+            *out = Make<TextWrapper>(node, owner);
+            break;
+        case XML_CDATA_SECTION_NODE:
+            *out = Make<CDataWrapper>(node, owner);
+            break;
+        case XML_COMMENT_NODE:
+            *out = Make<CommentWrapper>(node, owner);
+            break;
+        case XML_PI_NODE:
+            *out = Make<ProcessingInstructionWrapper>(node, owner);
+            break;
+        default:
+            *out = Make<PlainWrapper>(node, owner);
+            break;
+    }
+    return *out == nullptr ? E_OUTOFMEMORY : S_OK;
+}
+
+}  // namespace xmlutil::xmldom

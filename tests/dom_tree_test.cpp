@@ -1,0 +1,517 @@
+// SPDX-License-Identifier: MIT
+// The DOM objects' tree operations, through the COM-shaped interfaces only:
+// creation, appending and its refusals, removal, identity, names, text,
+// clones, live child lists.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/xmldom/document_factory.h"
+#include "support/test_util.h"
+#include "xmlutil/atl.h"
+#include "xmlutil/msxml.h"
+
+namespace {
+
+using xmlutil::test::HrEquals;
+
+CComPtr<IXMLDOMDocument> NewDocument() {
+    CComPtr<IXMLDOMDocument> doc;
+    EXPECT_EQ(xmlutil::xmldom::CreateDocument(IID_IXMLDOMDocument, reinterpret_cast<void**>(&doc)),
+              S_OK);
+    return doc;
+}
+
+// Owns a BSTR argument for the length of one call.
+class Arg {
+  public:
+    explicit Arg(const wchar_t* text) : s_(SysAllocString(text)) {}
+    ~Arg() { SysFreeString(s_); }
+    Arg(const Arg&) = delete;
+    Arg& operator=(const Arg&) = delete;
+    operator BSTR() const { return s_; }  // NOLINT
+
+  private:
+    BSTR s_;
+};
+
+// Calls a BSTR getter and returns the text ("<failed>" when it fails).
+template <class Getter>
+std::wstring Text(Getter get) {
+    BSTR out = nullptr;
+    const HRESULT hr = get(&out);
+    std::wstring text = FAILED(hr) ? L"<failed>" : (out == nullptr ? L"" : out);
+    SysFreeString(out);
+    return text;
+}
+
+std::wstring NameOf(IXMLDOMNode* node) {
+    return Text([&](BSTR* out) { return node->get_nodeName(out); });
+}
+std::wstring TextOf(IXMLDOMNode* node) {
+    return Text([&](BSTR* out) { return node->get_text(out); });
+}
+std::wstring BaseNameOf(IXMLDOMNode* node) {
+    return Text([&](BSTR* out) { return node->get_baseName(out); });
+}
+
+CComPtr<IXMLDOMNode> AsNode(IUnknown* object) {
+    CComPtr<IXMLDOMNode> node;
+    if (object != nullptr) {
+        object->QueryInterface(IID_IXMLDOMNode, reinterpret_cast<void**>(&node));
+    }
+    return node;
+}
+
+CComPtr<IXMLDOMNode> Element(IXMLDOMDocument* doc, const wchar_t* name) {
+    CComPtr<IXMLDOMElement> element;
+    EXPECT_EQ(doc->createElement(Arg(name), &element), S_OK);
+    return AsNode(element);
+}
+
+CComPtr<IXMLDOMNode> TextNode(IXMLDOMDocument* doc, const wchar_t* data) {
+    CComPtr<IXMLDOMText> text;
+    EXPECT_EQ(doc->createTextNode(Arg(data), &text), S_OK);
+    return AsNode(text);
+}
+
+void Append(IXMLDOMNode* parent, IXMLDOMNode* child) {
+    CComPtr<IXMLDOMNode> out;
+    ASSERT_EQ(parent->appendChild(child, &out), S_OK);
+    EXPECT_EQ(out.p, child);
+}
+
+// The names of a node's children, in order, read through its child list.
+std::vector<std::wstring> ChildNames(IXMLDOMNode* parent) {
+    std::vector<std::wstring> names;
+    CComPtr<IXMLDOMNodeList> list;
+    if (parent->get_childNodes(&list) != S_OK) return {L"<no list>"};
+    long length = -1;
+    list->get_length(&length);
+    for (long i = 0; i < length; ++i) {
+        CComPtr<IXMLDOMNode> item;
+        if (list->get_item(i, &item) == S_OK) names.push_back(NameOf(item));
+    }
+    return names;
+}
+
+// A document <root><a/><b>text</b></root> built by hand.
+struct Built {
+    CComPtr<IXMLDOMDocument> doc = NewDocument();
+    CComPtr<IXMLDOMNode> root = Element(doc, L"root");
+    CComPtr<IXMLDOMNode> a = Element(doc, L"a");
+    CComPtr<IXMLDOMNode> b = Element(doc, L"b");
+    Built() {
+        Append(doc, root);
+        Append(root, a);
+        Append(root, b);
+        Append(b, TextNode(doc, L"text"));
+    }
+};
+
+TEST(DomCreation, NewDocumentIsEmptyAndNodesStartOutsideTheTree) {
+    CComPtr<IXMLDOMDocument> doc = NewDocument();
+    VARIANT_BOOL has = VARIANT_TRUE;
+    EXPECT_EQ(doc->hasChildNodes(&has), S_FALSE);
+    EXPECT_EQ(has, VARIANT_FALSE);
+    CComPtr<IXMLDOMElement> root;
+    EXPECT_EQ(doc->get_documentElement(&root), S_FALSE);
+    EXPECT_EQ(root.p, nullptr);
+
+    CComPtr<IXMLDOMNode> element = Element(doc, L"item");
+    CComPtr<IXMLDOMNode> parent;
+    EXPECT_EQ(element->get_parentNode(&parent), S_FALSE);
+    EXPECT_EQ(parent.p, nullptr);
+    CComPtr<IXMLDOMDocument> owner;
+    ASSERT_EQ(element->get_ownerDocument(&owner), S_OK);
+    EXPECT_TRUE(owner.IsEqualObject(doc));
+    EXPECT_EQ(doc->hasChildNodes(&has), S_FALSE);
+}
+
+TEST(DomCreation, CreateNodeMakesAnElementFromVtI4OrVtI2) {
+    CComPtr<IXMLDOMDocument> doc = NewDocument();
+    for (VARTYPE vt : {VT_I4, VT_I2}) {
+        VARIANT type;
+        VariantInit(&type);
+        type.vt = vt;
+        if (vt == VT_I4) type.lVal = NODE_ELEMENT;
+        if (vt == VT_I2) type.iVal = NODE_ELEMENT;
+        CComPtr<IXMLDOMNode> node;
+        ASSERT_EQ(doc->createNode(type, Arg(L"Item"), nullptr, &node), S_OK);
+        DOMNodeType kind = NODE_INVALID;
+        node->get_nodeType(&kind);
+        EXPECT_EQ(kind, NODE_ELEMENT);
+        EXPECT_EQ(NameOf(node), L"Item");
+        CComPtr<IXMLDOMElement> element;
+        EXPECT_EQ(node.QueryInterface(&element), S_OK);
+    }
+}
+
+TEST(DomCreation, InvalidNamesAndTextAreRefused) {
+    CComPtr<IXMLDOMDocument> doc = NewDocument();
+    VARIANT type;
+    VariantInit(&type);
+    type.vt = VT_I4;
+    type.lVal = NODE_ELEMENT;
+    for (const wchar_t* bad : {L"", L"1abc", L"a b", L"a:b:c", L"<x>", L"xmlns:p"}) {
+        CComPtr<IXMLDOMNode> node;
+        EXPECT_HR(doc->createNode(type, Arg(bad), nullptr, &node), E_INVALIDARG) << bad;
+        EXPECT_EQ(node.p, nullptr);
+        CComPtr<IXMLDOMElement> element;
+        EXPECT_HR(doc->createElement(Arg(bad), &element), E_INVALIDARG) << bad;
+    }
+    CComPtr<IXMLDOMNode> nullName;
+    EXPECT_HR(doc->createNode(type, nullptr, nullptr, &nullName), E_INVALIDARG);
+
+    const wchar_t controlChar[] = {L'a', 0x1, 0};
+    const wchar_t surrogate[] = {L'a', static_cast<wchar_t>(0xD800), 0};
+    const wchar_t nonCharacter[] = {static_cast<wchar_t>(0xFFFE), 0};
+    const wchar_t beyondUnicode[] = {static_cast<wchar_t>(0x110000), 0};
+    for (const wchar_t* bad : {controlChar, surrogate, nonCharacter, beyondUnicode}) {
+        CComPtr<IXMLDOMText> text;
+        EXPECT_HR(doc->createTextNode(Arg(bad), &text), E_INVALIDARG);
+        CComPtr<IXMLDOMElement> element;
+        EXPECT_HR(doc->createElement(Arg(bad), &element), E_INVALIDARG);
+    }
+    CComPtr<IXMLDOMComment> comment;
+    EXPECT_HR(doc->createComment(Arg(L"a--b"), &comment), E_INVALIDARG);
+    EXPECT_HR(doc->createComment(Arg(L"ends-"), &comment), E_INVALIDARG);
+    EXPECT_HR(doc->createComment(Arg(L"fine - here"), &comment), S_OK);
+    CComPtr<IXMLDOMCDATASection> cdata;
+    EXPECT_HR(doc->createCDATASection(Arg(L"x]]>y"), &cdata), E_INVALIDARG);
+    CComPtr<IXMLDOMProcessingInstruction> pi;
+    EXPECT_HR(doc->createProcessingInstruction(Arg(L"t"), Arg(L"a?>b"), &pi), E_INVALIDARG);
+    EXPECT_HR(doc->createProcessingInstruction(Arg(L"XmL"), Arg(L""), &pi), E_INVALIDARG);
+    EXPECT_HR(doc->createProcessingInstruction(Arg(L"xml"), Arg(L"nonsense"), &pi), E_INVALIDARG);
+    EXPECT_HR(doc->createProcessingInstruction(Arg(L"xml"),
+                                               Arg(L"version=\"1.0\" encoding=\"gb2312\""), &pi),
+              S_OK);
+}
+
+TEST(DomIdentity, EveryHandleToOneNodeGivesOneIUnknown) {
+    Built t;
+    CComPtr<IXMLDOMNode> first;
+    ASSERT_EQ(t.root->get_firstChild(&first), S_OK);
+    CComPtr<IUnknown> viaNavigation;
+    CComPtr<IUnknown> viaCreation;
+    first->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&viaNavigation));
+    t.a->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&viaCreation));
+    EXPECT_EQ(viaNavigation.p, viaCreation.p);
+
+    CComPtr<IXMLDOMNode> docAsParent;
+    ASSERT_EQ(t.root->get_parentNode(&docAsParent), S_OK);
+    EXPECT_TRUE(docAsParent.IsEqualObject(t.doc));
+
+    CComPtr<IXMLDOMAttribute> notAnAttribute;
+    EXPECT_EQ(t.a.QueryInterface(&notAnAttribute), E_NOINTERFACE);
+    EXPECT_EQ(notAnAttribute.p, nullptr);
+}
+
+TEST(DomTree, AppendInsertAndNavigate) {
+    Built t;
+    CComPtr<IXMLDOMNode> c = Element(t.doc, L"c");
+    VARIANT before;
+    VariantInit(&before);
+    before.vt = VT_UNKNOWN;
+    before.punkVal = t.b;
+    CComPtr<IXMLDOMNode> inserted;
+    ASSERT_EQ(t.root->insertBefore(c, before, &inserted), S_OK);
+    EXPECT_EQ(inserted.p, c.p);
+    EXPECT_EQ(ChildNames(t.root), (std::vector<std::wstring>{L"a", L"c", L"b"}));
+
+    // Appending a node already in the tree moves it; a null out-pointer is fine.
+    ASSERT_EQ(t.root->appendChild(t.a, nullptr), S_OK);
+    EXPECT_EQ(ChildNames(t.root), (std::vector<std::wstring>{L"c", L"b", L"a"}));
+
+    CComPtr<IXMLDOMNode> next;
+    EXPECT_EQ(t.a->get_nextSibling(&next), S_FALSE);
+    EXPECT_EQ(next.p, nullptr);
+    CComPtr<IXMLDOMNode> prev;
+    ASSERT_EQ(t.a->get_previousSibling(&prev), S_OK);
+    EXPECT_EQ(prev.p, t.b.p);
+    CComPtr<IXMLDOMNode> last;
+    ASSERT_EQ(t.root->get_lastChild(&last), S_OK);
+    EXPECT_EQ(last.p, t.a.p);
+    CComPtr<IXMLDOMNode> none;
+    EXPECT_EQ(t.a->get_firstChild(&none), S_FALSE);
+
+    // A reference node that is not a child of the parent is refused.
+    before.punkVal = t.root;
+    EXPECT_HR(t.root->insertBefore(Element(t.doc, L"d"), before, nullptr), E_INVALIDARG);
+    EXPECT_EQ(ChildNames(t.root), (std::vector<std::wstring>{L"c", L"b", L"a"}));
+}
+
+TEST(DomTree, AppendRefusalsLeaveTheTreeUnchanged) {
+    Built t;
+    const std::vector<std::wstring> rootChildren = ChildNames(t.root);
+    const std::vector<std::wstring> topLevel = ChildNames(t.doc);
+
+    EXPECT_HR(t.root->appendChild(nullptr, nullptr), E_INVALIDARG);
+    // The parent itself, and an ancestor of the parent.
+    EXPECT_TRUE(FAILED(t.root->appendChild(t.root, nullptr)));
+    EXPECT_TRUE(FAILED(t.b->appendChild(t.root, nullptr)));
+    // A second root element, text at the top of the document.
+    EXPECT_TRUE(FAILED(t.doc->appendChild(Element(t.doc, L"second"), nullptr)));
+    EXPECT_TRUE(FAILED(t.doc->appendChild(TextNode(t.doc, L"loose"), nullptr)));
+    // The document itself and an attribute are not children.
+    EXPECT_TRUE(FAILED(t.root->appendChild(t.doc, nullptr)));
+    CComPtr<IXMLDOMAttribute> attr;
+    ASSERT_EQ(t.doc->createAttribute(Arg(L"x"), &attr), S_OK);
+    EXPECT_TRUE(FAILED(t.root->appendChild(AsNode(attr), nullptr)));
+    // A declaration behind the root element, and a declaration inside an element.
+    CComPtr<IXMLDOMProcessingInstruction> decl;
+    ASSERT_EQ(t.doc->createProcessingInstruction(Arg(L"xml"), Arg(L"version=\"1.0\""), &decl),
+              S_OK);
+    EXPECT_TRUE(FAILED(t.doc->appendChild(AsNode(decl), nullptr)));
+    EXPECT_TRUE(FAILED(t.root->appendChild(AsNode(decl), nullptr)));
+
+    EXPECT_EQ(ChildNames(t.root), rootChildren);
+    EXPECT_EQ(ChildNames(t.doc), topLevel);
+    CComPtr<IXMLDOMNode> parent;
+    EXPECT_EQ(AsNode(decl)->get_parentNode(&parent), S_FALSE);
+}
+
+TEST(DomTree, DeclarationIsAcceptedOnlyFirst) {
+    CComPtr<IXMLDOMDocument> doc = NewDocument();
+    CComPtr<IXMLDOMProcessingInstruction> decl;
+    ASSERT_EQ(doc->createProcessingInstruction(Arg(L"xml"), Arg(L"version=\"1.0\""), &decl), S_OK);
+    ASSERT_EQ(doc->appendChild(AsNode(decl), nullptr), S_OK);
+    Append(doc, Element(doc, L"Root"));
+    EXPECT_EQ(ChildNames(doc), (std::vector<std::wstring>{L"xml", L"Root"}));
+    // Nothing may go in front of the declaration.
+    VARIANT before;
+    VariantInit(&before);
+    before.vt = VT_UNKNOWN;
+    before.punkVal = decl;
+    CComPtr<IXMLDOMComment> comment;
+    ASSERT_EQ(doc->createComment(Arg(L"c"), &comment), S_OK);
+    EXPECT_TRUE(FAILED(doc->insertBefore(AsNode(comment), before, nullptr)));
+    EXPECT_EQ(ChildNames(doc), (std::vector<std::wstring>{L"xml", L"Root"}));
+}
+
+TEST(DomTree, RemoveChildDetachesAndRefusesStrangers) {
+    Built t;
+    CComPtr<IXMLDOMNode> removed;
+    ASSERT_EQ(t.root->removeChild(t.b, &removed), S_OK);
+    EXPECT_EQ(removed.p, t.b.p);
+    EXPECT_EQ(ChildNames(t.root), (std::vector<std::wstring>{L"a"}));
+    CComPtr<IXMLDOMNode> parent;
+    EXPECT_EQ(t.b->get_parentNode(&parent), S_FALSE);
+    EXPECT_EQ(TextOf(t.b), L"text");  // the subtree came along
+
+    EXPECT_HR(t.root->removeChild(t.b, nullptr), E_INVALIDARG);  // no longer a child
+    EXPECT_HR(t.root->removeChild(nullptr, nullptr), E_INVALIDARG);
+    EXPECT_HR(t.a->removeChild(t.root, nullptr), E_INVALIDARG);
+    // It can go back in.
+    Append(t.root, t.b);
+    EXPECT_EQ(ChildNames(t.root), (std::vector<std::wstring>{L"a", L"b"}));
+}
+
+TEST(DomText, TextPerNodeType) {
+    Built t;
+    Append(t.a, TextNode(t.doc, L"  one "));
+    CComPtr<IXMLDOMComment> comment;
+    ASSERT_EQ(t.doc->createComment(Arg(L"note"), &comment), S_OK);
+    Append(t.a, AsNode(comment));
+    CComPtr<IXMLDOMCDATASection> cdata;
+    ASSERT_EQ(t.doc->createCDATASection(Arg(L"<two>"), &cdata), S_OK);
+    Append(t.a, AsNode(cdata));
+
+    // Descendants' text and CDATA exactly, comments left out, nothing trimmed.
+    EXPECT_EQ(TextOf(t.a), L"  one <two>");
+    EXPECT_EQ(TextOf(t.root), L"  one <two>text");
+    EXPECT_EQ(TextOf(t.doc), L"  one <two>text");
+    EXPECT_EQ(TextOf(AsNode(comment)), L"note");
+    EXPECT_EQ(NameOf(AsNode(comment)), L"#comment");
+    EXPECT_EQ(NameOf(AsNode(cdata)), L"#cdata-section");
+    EXPECT_EQ(NameOf(t.doc), L"#document");
+
+    VARIANT value;
+    EXPECT_EQ(t.root->get_nodeValue(&value), S_FALSE);
+    EXPECT_EQ(value.vt, VT_NULL);
+    EXPECT_HR(t.doc->put_text(Arg(L"x")), E_FAIL);
+}
+
+TEST(DomText, PutTextIsLiteralAndReplacesAllChildren) {
+    Built t;
+    ASSERT_EQ(t.root->put_text(Arg(L"a &amp; <b> &undefined;")), S_OK);
+    EXPECT_EQ(TextOf(t.root), L"a &amp; <b> &undefined;");
+    std::vector<std::wstring> names = ChildNames(t.root);
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"#text"}));
+
+    ASSERT_EQ(t.root->put_text(Arg(L"")), S_OK);
+    VARIANT_BOOL has = VARIANT_TRUE;
+    EXPECT_EQ(t.root->hasChildNodes(&has), S_FALSE);
+
+    // Refused text changes nothing.
+    ASSERT_EQ(t.root->put_text(Arg(L"kept")), S_OK);
+    const wchar_t bad[] = {L'x', 0x8, 0};
+    EXPECT_HR(t.root->put_text(Arg(bad)), E_INVALIDARG);
+    EXPECT_EQ(TextOf(t.root), L"kept");
+
+    CComPtr<IXMLDOMNode> text;
+    ASSERT_EQ(t.root->get_firstChild(&text), S_OK);
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_BSTR;
+    value.bstrVal = SysAllocString(L"changed <&>");
+    EXPECT_EQ(text->put_nodeValue(value), S_OK);
+    VariantClear(&value);
+    EXPECT_EQ(TextOf(t.root), L"changed <&>");
+    EXPECT_HR(t.root->put_nodeValue(value), E_FAIL);
+
+    CComPtr<IXMLDOMComment> comment;
+    ASSERT_EQ(t.doc->createComment(Arg(L"ok"), &comment), S_OK);
+    EXPECT_HR(comment->put_text(Arg(L"not -- ok")), E_INVALIDARG);
+    EXPECT_EQ(TextOf(AsNode(comment)), L"ok");
+}
+
+TEST(DomNames, BaseNamesPrefixesAndNodeNames) {
+    CComPtr<IXMLDOMDocument> doc = NewDocument();
+    CComPtr<IXMLDOMNode> root = Element(doc, L"root");
+    Append(doc, root);
+    CComPtr<IXMLDOMElement> rootElement;
+    ASSERT_EQ(root.QueryInterface(&rootElement), S_OK);
+    VARIANT uri;
+    VariantInit(&uri);
+    uri.vt = VT_BSTR;
+    uri.bstrVal = SysAllocString(L"urn:p");
+    ASSERT_EQ(rootElement->setAttribute(Arg(L"xmlns:p"), uri), S_OK);
+    VariantClear(&uri);
+
+    CComPtr<IXMLDOMNode> prefixed = Element(doc, L"p:item");
+    EXPECT_EQ(BaseNameOf(prefixed), L"item");
+    Append(root, prefixed);
+    EXPECT_EQ(NameOf(prefixed), L"p:item");
+    EXPECT_EQ(BaseNameOf(prefixed), L"item");
+    EXPECT_EQ(Text([&](BSTR* out) { return prefixed->get_prefix(out); }), L"p");
+    EXPECT_EQ(Text([&](BSTR* out) { return prefixed->get_namespaceURI(out); }), L"urn:p");
+
+    CComPtr<IXMLDOMNode> text = TextNode(doc, L"t");
+    EXPECT_EQ(BaseNameOf(text), L"");  // never libxml2's internal name "text"
+    EXPECT_EQ(NameOf(text), L"#text");
+    CComPtr<IXMLDOMProcessingInstruction> pi;
+    ASSERT_EQ(doc->createProcessingInstruction(Arg(L"target"), Arg(L"data"), &pi), S_OK);
+    EXPECT_EQ(BaseNameOf(AsNode(pi)), L"target");
+    EXPECT_EQ(BaseNameOf(doc), L"");
+
+    // A prefix declared nowhere in scope is refused where the element is placed.
+    CComPtr<IXMLDOMNode> undeclared = Element(doc, L"q:item");
+    EXPECT_HR(root->appendChild(undeclared, nullptr), E_INVALIDARG);
+    EXPECT_EQ(ChildNames(root), (std::vector<std::wstring>{L"p:item"}));
+}
+
+TEST(DomLists, LiveChildListFollowsEdits) {
+    Built t;
+    CComPtr<IXMLDOMNodeList> list;
+    ASSERT_EQ(t.root->get_childNodes(&list), S_OK);
+    long length = 0;
+    ASSERT_EQ(list->get_length(&length), S_OK);
+    EXPECT_EQ(length, 2);
+    CComPtr<IXMLDOMNode> item;
+    ASSERT_EQ(list->get_item(1, &item), S_OK);
+    EXPECT_EQ(item.p, t.b.p);
+
+    Append(t.root, Element(t.doc, L"c"));
+    ASSERT_EQ(t.root->removeChild(t.a, nullptr), S_OK);
+    ASSERT_EQ(list->get_length(&length), S_OK);
+    EXPECT_EQ(length, 2);
+    item.Release();
+    ASSERT_EQ(list->get_item(1, &item), S_OK);
+    EXPECT_EQ(NameOf(item), L"c");
+    item.Release();
+    ASSERT_EQ(list->get_item(0, &item), S_OK);
+    EXPECT_EQ(NameOf(item), L"b");
+
+    item.Release();
+    EXPECT_EQ(list->get_item(2, &item), S_FALSE);
+    EXPECT_EQ(item.p, nullptr);
+    EXPECT_EQ(list->get_item(-1, &item), S_FALSE);
+
+    // nextNode walks the same children, then reports the end.
+    std::vector<std::wstring> walked;
+    for (CComPtr<IXMLDOMNode> next; list->nextNode(&next) == S_OK; next.Release()) {
+        walked.push_back(NameOf(next));
+    }
+    EXPECT_EQ(walked, (std::vector<std::wstring>{L"b", L"c"}));
+}
+
+TEST(DomLists, IndexWalkMatchesTheTreeInBothDirections) {
+    CComPtr<IXMLDOMDocument> doc = NewDocument();
+    CComPtr<IXMLDOMNode> root = Element(doc, L"root");
+    Append(doc, root);
+    for (int i = 0; i < 50; ++i) {
+        Append(root, Element(doc, (L"e" + std::to_wstring(i)).c_str()));
+    }
+    CComPtr<IXMLDOMNodeList> list;
+    ASSERT_EQ(root->get_childNodes(&list), S_OK);
+    for (long i : {0L, 10L, 11L, 49L, 48L, 3L, 25L, 24L}) {
+        CComPtr<IXMLDOMNode> item;
+        ASSERT_EQ(list->get_item(i, &item), S_OK) << i;
+        EXPECT_EQ(NameOf(item), L"e" + std::to_wstring(i));
+    }
+}
+
+TEST(DomClone, DeepAndShallowCopiesAreUnattached) {
+    Built t;
+    CComPtr<IXMLDOMElement> rootElement;
+    ASSERT_EQ(t.root.QueryInterface(&rootElement), S_OK);
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(L"1");
+    ASSERT_EQ(rootElement->setAttribute(Arg(L"id"), v), S_OK);
+    VariantClear(&v);
+
+    CComPtr<IXMLDOMNode> deep;
+    ASSERT_EQ(t.root->cloneNode(VARIANT_TRUE, &deep), S_OK);
+    EXPECT_FALSE(deep.IsEqualObject(t.root));
+    CComPtr<IXMLDOMNode> parent;
+    EXPECT_EQ(deep->get_parentNode(&parent), S_FALSE);
+    EXPECT_EQ(ChildNames(deep), (std::vector<std::wstring>{L"a", L"b"}));
+    EXPECT_EQ(TextOf(deep), L"text");
+    CComPtr<IXMLDOMElement> deepElement;
+    ASSERT_EQ(deep.QueryInterface(&deepElement), S_OK);
+    VARIANT got;
+    ASSERT_EQ(deepElement->getAttribute(Arg(L"id"), &got), S_OK);
+    EXPECT_STREQ(got.bstrVal, L"1");
+    VariantClear(&got);
+
+    CComPtr<IXMLDOMNode> shallow;
+    ASSERT_EQ(t.root->cloneNode(VARIANT_FALSE, &shallow), S_OK);
+    VARIANT_BOOL has = VARIANT_TRUE;
+    EXPECT_EQ(shallow->hasChildNodes(&has), S_FALSE);
+    EXPECT_EQ(NameOf(shallow), L"root");
+
+    // The copy is independent of the original.
+    ASSERT_EQ(deep->put_text(Arg(L"changed")), S_OK);
+    EXPECT_EQ(TextOf(t.root), L"text");
+    CComPtr<IXMLDOMDocument> owner;
+    ASSERT_EQ(deep->get_ownerDocument(&owner), S_OK);
+    EXPECT_TRUE(owner.IsEqualObject(t.doc));
+}
+
+TEST(DomCrossDocument, AppendMovesANodeAndTheCopyOutlivesItsSource) {
+    CComPtr<IXMLDOMDocument> target = NewDocument();
+    CComPtr<IXMLDOMNode> targetRoot = Element(target, L"target");
+    Append(target, targetRoot);
+    CComPtr<IXMLDOMNode> copy;
+    {
+        Built source;
+        ASSERT_EQ(source.root->cloneNode(VARIANT_TRUE, &copy), S_OK);
+        Append(targetRoot, copy);
+        // Moving a node that is in the source's tree takes it out of there.
+        Append(targetRoot, source.a);
+        EXPECT_EQ(ChildNames(source.root), (std::vector<std::wstring>{L"b"}));
+        CComPtr<IXMLDOMDocument> owner;
+        ASSERT_EQ(source.a->get_ownerDocument(&owner), S_OK);
+        EXPECT_TRUE(owner.IsEqualObject(target));
+    }
+    EXPECT_EQ(ChildNames(targetRoot), (std::vector<std::wstring>{L"root", L"a"}));
+    EXPECT_EQ(TextOf(copy), L"text");
+    ASSERT_EQ(copy->put_text(Arg(L"still mine")), S_OK);
+    EXPECT_EQ(TextOf(targetRoot), L"still mine");
+}
+
+}  // namespace
