@@ -82,6 +82,9 @@ void ExpectIdentifiedDocument(CXMLUtil& util, CComPtr<IXMLDOMNode> root, const s
     EXPECT_EQ(Attributes(util, root), std::vector<std::wstring>{L"ID=" + id});
 }
 
+// Documents loaded from markup, stamped over fake adapters.
+class IdentityStamp : public XmlTest {};
+
 // ---- CreateXMLWithID ----------------------------------------------------------
 
 TEST(CreateXMLWithID, StartsAFreshDocumentWithTheDeclarationAndAStampedRoot) {
@@ -121,7 +124,7 @@ TEST(CreateXMLWithID, IdentityFallsBackWhenAdaptersGiveNothing) {
     }
 }
 
-TEST_F(XmlTest, CreateXMLWithIDRefusesADocumentThatAlreadyHasContent) {
+TEST_F(IdentityStamp, CreateXMLWithIDRefusesADocumentThatAlreadyHasContent) {
     FakeAdapters fake;
     fake.Answer({"00:00:00:00:00:01"});
     InstalledAdapters installed(fake);
@@ -145,7 +148,7 @@ TEST_F(XmlTest, CreateXMLWithIDRefusesADocumentThatAlreadyHasContent) {
 
 // ---- AddIDToNode ------------------------------------------------------------------
 
-TEST_F(XmlTest, AddIDToNodeReplacesAnExistingIdAndAsksTheAdaptersAgain) {
+TEST_F(IdentityStamp, AddIDToNodeReplacesAnExistingIdAndAsksTheAdaptersAgain) {
     FakeAdapters fake;
     fake.Answer({"00:00:00:00:00:0A"});
     InstalledAdapters installed(fake);
@@ -172,7 +175,7 @@ TEST_F(XmlTest, AddIDToNodeReplacesAnExistingIdAndAsksTheAdaptersAgain) {
     EXPECT_EQ(fake.listCalls, 3);
 }
 
-TEST_F(XmlTest, AddIDToNodeWithoutAnAdapterListStampsThePrefixAlone) {
+TEST_F(IdentityStamp, AddIDToNodeWithoutAnAdapterListStampsThePrefixAlone) {
     FakeAdapters unavailable;
     unavailable.listAvailable = false;
     InstalledAdapters installed(unavailable);
@@ -183,7 +186,7 @@ TEST_F(XmlTest, AddIDToNodeWithoutAnAdapterListStampsThePrefixAlone) {
     EXPECT_EQ(IdOf(util, r), L"Win32_");
 }
 
-TEST_F(XmlTest, AddIDToNodeFailsOnNodesThatCannotCarryAttributes) {
+TEST_F(IdentityStamp, AddIDToNodeFailsOnNodesThatCannotCarryAttributes) {
     FakeAdapters fake;
     fake.Answer({"00:00:00:00:00:01"});
     InstalledAdapters installed(fake);
