@@ -10,6 +10,7 @@
 
 #include "platform/file/file_io.h"
 #include "support/private_access.h"
+#include "support/scripted_dom.h"
 #include "support/test_util.h"
 
 namespace {
@@ -73,9 +74,9 @@ TEST(Lifetime, DefaultObjectHasEmptySynchronousDocument) {
     flag = VARIANT_TRUE;
     EXPECT_HR(doc->get_validateOnParse(&flag), S_OK);
     EXPECT_EQ(flag, VARIANT_FALSE);
-    VARIANT_BOOL hasChildren = VARIANT_TRUE;
-    EXPECT_HR(doc->hasChildNodes(&hasChildren), S_OK);
-    EXPECT_EQ(hasChildren, VARIANT_FALSE);
+    CComPtr<IXMLDOMNode> first;
+    EXPECT_HR(doc->get_firstChild(&first), S_FALSE);
+    EXPECT_FALSE(first);
 
     CXMLUtil asyncUtil(VARIANT_TRUE);
     EXPECT_EQ(asyncUtil.IsError(), 0);
@@ -277,6 +278,38 @@ TEST(Loading, FilesReplaceTheContent) {
     EXPECT_EQ(util.IsError(), 1);
 }
 
+// The success flag decides: false is S_FALSE whatever code came with it; a
+// true flag passes the code on unchanged.
+TEST(Loading, ResultFollowsTheSuccessFlag) {
+    struct Case {
+        HRESULT hr;
+        VARIANT_BOOL flag;
+        HRESULT expected;
+    };
+    const Case cases[] = {{S_OK, VARIANT_TRUE, S_OK},
+                          {S_OK, VARIANT_FALSE, S_FALSE},
+                          {E_OUTOFMEMORY, VARIANT_FALSE, S_FALSE},
+                          {E_ACCESSDENIED, VARIANT_TRUE, E_ACCESSDENIED}};
+    for (const Case& c : cases) {
+        xmlutil::test::ScriptedDocument doc;
+        doc.onLoadXML = [&](BSTR, VARIANT_BOOL* ok) {
+            EXPECT_EQ(*ok, VARIANT_FALSE) << "flag not reset before the call";
+            *ok = c.flag;
+            return c.hr;
+        };
+        doc.onLoad = [&](VARIANT source, VARIANT_BOOL* ok) {
+            EXPECT_EQ(source.vt, VT_BSTR);
+            EXPECT_STREQ(source.bstrVal, L"some/file.xml");
+            *ok = c.flag;
+            return c.hr;
+        };
+        CXMLUtil util{CComPtr<IXMLDOMDocument>(&doc)};
+        EXPECT_HR(util.LoadXML(L"<a/>"), c.expected) << xmlutil::test::HrText(c.hr);
+        EXPECT_HR(CXMLUtilTestAccess::RecordedResult(util), c.expected);
+        EXPECT_HR(util.Load(L"some/file.xml"), c.expected) << xmlutil::test::HrText(c.hr);
+    }
+}
+
 // ---- serialising ---------------------------------------------------------------
 
 TEST_F(XmlTest, GetXmlOfDocumentAndOfOneElement) {
@@ -288,6 +321,36 @@ TEST_F(XmlTest, GetXmlOfDocumentAndOfOneElement) {
     xml = L"replaced";
     EXPECT_HR(util.GetXML(xml, Node(L"/r/a")), S_OK);
     EXPECT_EQ(xml, L"<a k=\"1\"><b>t</b></a>");
+}
+
+TEST(Serialising, FailureKeepsTheOutputAndIsRecorded) {
+    xmlutil::test::ScriptedDocument doc;
+    doc.onGetXml = [](BSTR* xml) {
+        *xml = nullptr;
+        return E_FAIL;
+    };
+    CXMLUtil util{CComPtr<IXMLDOMDocument>(&doc)};
+    std::wstring xml = L"before";
+    EXPECT_HR(util.GetXML(xml), E_FAIL);
+    EXPECT_EQ(xml, L"before");
+    EXPECT_EQ(util.IsError(), 1);
+}
+
+TEST(Saving, DeclarationStopsWhenItCannotBeCreated) {
+    xmlutil::test::ScriptedDocument doc;
+    std::wstring target;
+    std::wstring data;
+    doc.onCreatePI = [&](BSTR t, BSTR d, IXMLDOMProcessingInstruction** pi) {
+        target = t;
+        data = d;
+        *pi = nullptr;
+        return E_OUTOFMEMORY;
+    };
+    CXMLUtil util{CComPtr<IXMLDOMDocument>(&doc)};
+    EXPECT_HR(util.AppendProcessingInstruction(), E_OUTOFMEMORY);
+    EXPECT_EQ(doc.appendChildCalls, 0);
+    EXPECT_EQ(target, L"xml");
+    EXPECT_EQ(data, L"version=\"1.0\" encoding=\"gb2312\"");
 }
 
 // ---- the declaration and saving ----------------------------------------------------
@@ -383,10 +446,15 @@ TEST_F(FailingSave, SuccessfulSaveReplacesAndLoadsBackEqual) {
     EXPECT_EQ(dir.Entries(), listing);
     CXMLUtil reloaded;
     ASSERT_HR(reloaded.Load(dir.WideFile("doc.xml")), S_OK);
+    // Saving adds a declaration; the element tree comes back unchanged.
+    CComPtr<IXMLDOMNode> savedRoot;
+    CComPtr<IXMLDOMNode> loadedRoot;
+    ASSERT_HR(util.GetRootNode(savedRoot), S_OK);
+    ASSERT_HR(reloaded.GetRootNode(loadedRoot), S_OK);
     std::wstring before;
     std::wstring after;
-    ASSERT_HR(util.GetXML(before, CComPtr<IXMLDOMNode>()), S_OK);
-    ASSERT_HR(reloaded.GetXML(after, CComPtr<IXMLDOMNode>()), S_OK);
+    ASSERT_HR(util.GetXML(before, savedRoot), S_OK);
+    ASSERT_HR(reloaded.GetXML(after, loadedRoot), S_OK);
     EXPECT_EQ(after, before);
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/private_access.h"
+#include "support/scripted_dom.h"
 #include "support/test_util.h"
 
 namespace {
@@ -158,6 +159,60 @@ TEST(QueryMany, TenThousandMatchesInOrder) {
     long count = 0;
     EXPECT_HR(util.GetNodesCount(L"/r/e[@n >= 5000]", count), S_OK);
     EXPECT_EQ(count, 5000);
+}
+
+// Results the real service rarely gives: what is recorded, what is skipped,
+// and which outputs stay as passed.
+class ScriptedQueryTest : public QueryTest {
+  protected:
+    void SetUp() override {
+        QueryTest::SetUp();
+        item = Node(L"//Item[@id='i2']");
+        doc.onSelectNodes = [this](BSTR, IXMLDOMNodeList** out) {
+            list.AddRef();
+            *out = &list;
+            return S_OK;
+        };
+    }
+    xmlutil::test::ScriptedList list;
+    xmlutil::test::ScriptedDocument doc;
+    CComPtr<IXMLDOMNode> item;
+};
+
+TEST_F(ScriptedQueryTest, ItemsThatCannotBeHadAreSkipped) {
+    list.entries = {{S_OK, item}, {E_FAIL, nullptr}, {S_FALSE, nullptr}, {S_OK, item}};
+    CXMLUtil scripted{CComPtr<IXMLDOMDocument>(&doc)};
+    std::vector<CComPtr<IXMLDOMNode>> nodes;
+    EXPECT_HR(scripted.GetNodes(L"//x", nodes), S_OK);
+    ASSERT_EQ(nodes.size(), 2u);
+    EXPECT_EQ(nodes[1], item.p);
+}
+
+TEST_F(ScriptedQueryTest, FailingLengthKeepsOutputs) {
+    list.entries = {{S_OK, item}};
+    list.lengthResult = E_UNEXPECTED;
+    CXMLUtil scripted{CComPtr<IXMLDOMDocument>(&doc)};
+    std::vector<CComPtr<IXMLDOMNode>> nodes{Stale()};
+    long count = 7;
+    EXPECT_HR(scripted.GetNodes(L"//x", nodes), E_UNEXPECTED);
+    ASSERT_EQ(nodes.size(), 1u);
+    EXPECT_EQ(NameOf(nodes[0]), L"Root");
+    EXPECT_HR(scripted.GetNodesCount(L"//x", count), E_UNEXPECTED);
+    EXPECT_EQ(count, 7);
+    EXPECT_EQ(list.references, 0u) << "list leaked";
+}
+
+// A failure that still hands back a node does not leave it in the output.
+TEST_F(ScriptedQueryTest, FailedSelectionLeavesNoNode) {
+    doc.onSelectSingleNode = [this](BSTR, IXMLDOMNode** out) {
+        item->AddRef();
+        *out = item;
+        return E_FAIL;
+    };
+    CXMLUtil scripted{CComPtr<IXMLDOMDocument>(&doc)};
+    CComPtr<IXMLDOMNode> node = Stale();
+    EXPECT_HR(scripted.GetSingleNode(L"//x", node), E_FAIL);
+    EXPECT_FALSE(node);
 }
 
 // ---- root element and document ---------------------------------------------------------
