@@ -1,48 +1,750 @@
 // SPDX-License-Identifier: MIT
-// The XML engine under the DOM service: parsing defences and tree shape,
-// serialising and saving, XPath selection.
+// The XML engine under the DOM service: parsing defences and the shape of
+// the parsed tree, serialising and saving, XPath selection.
 #include "platform/xmldom/engine.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
+#include <libxml/parserInternals.h>
+#include <malloc.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "support/test_util.h"
 
 namespace xmlutil::xmldom {
 namespace {
 
-XmlDocPtr Parse(const std::string& text, bool preserve = false) {
+using test::CapturedOutput;
+using test::TempDir;
+
+// ---- helpers -----------------------------------------------------------------
+
+HRESULT ParseBytes(const std::string& bytes, XmlDocPtr& doc, bool preserve = false,
+                   bool fromUnicodeText = false) {
     ParseRequest request;
-    request.data = text.data();
-    request.size = text.size();
+    request.data = bytes.data();
+    request.size = bytes.size();
     request.preserveWhiteSpace = preserve;
+    request.fromUnicodeText = fromUnicodeText;
+    return ParseDocument(request, doc);
+}
+
+// Parses text that must load; the test fails otherwise.
+XmlDocPtr Load(const std::string& text, bool preserve = false) {
     XmlDocPtr doc;
-    EXPECT_EQ(ParseDocument(request, doc), S_OK) << text;
+    EXPECT_HR(ParseBytes(text, doc, preserve), S_OK) << text;
     return doc;
+}
+
+// Parses UTF-8 made from Unicode text (what loadXML gets): a declared
+// encoding is ignored.
+XmlDocPtr LoadText(const std::string& utf8) {
+    XmlDocPtr doc;
+    EXPECT_HR(ParseBytes(utf8, doc, false, true), S_OK) << utf8;
+    return doc;
+}
+
+bool Refused(const std::string& text) {
+    XmlDocPtr doc;
+    const HRESULT hr = ParseBytes(text, doc);
+    return hr == S_FALSE && doc == nullptr;
 }
 
 std::string Xml(xmlNode* node) {
     std::string out;
-    EXPECT_EQ(SerializeToUtf8(node, out), S_OK);
+    EXPECT_HR(SerializeToUtf8(node, out), S_OK);
     return out;
 }
-
 std::string Xml(xmlDoc* doc) {
     return Xml(reinterpret_cast<xmlNode*>(doc));
 }
 
-TEST(EngineSmoke, ParseSerializeSelect) {
-    XmlDocPtr doc = Parse("<?xml version=\"1.0\"?>\n<a>\n  <b x='1'>t</b>\n  <b/>\n</a>");
+xmlNode* Root(const XmlDocPtr& doc) {
+    return xmlDocGetRootElement(doc.get());
+}
+
+std::string Text(xmlNode* node) {
+    XmlCharPtr content(xmlNodeGetContent(node));
+    return content ? FromXml(content.get()) : "";
+}
+
+// The whole-document markup, the way a reload is compared to the original.
+std::string Canonical(const XmlDocPtr& doc) {
+    return Xml(doc.get());
+}
+
+std::string Convert(const std::string& from, const std::string& to, const std::string& text) {
+    iconv_t cd = iconv_open(to.c_str(), from.c_str());
+    EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1)) << from << " -> " << to;
+    std::string out(text.size() * 4 + 16, '\0');
+    char* in = const_cast<char*>(text.data());
+    size_t inLeft = text.size();
+    char* outPtr = out.data();
+    size_t outLeft = out.size();
+    EXPECT_NE(iconv(cd, &in, &inLeft, &outPtr, &outLeft), static_cast<size_t>(-1));
+    iconv_close(cd);
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+std::string Repeat(const std::string& unit, size_t times) {
+    std::string out;
+    out.reserve(unit.size() * times);
+    for (size_t i = 0; i < times; ++i) out += unit;
+    return out;
+}
+
+double MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+size_t CountOf(const std::string& haystack, const std::string& needle) {
+    size_t n = 0;
+    for (size_t pos = haystack.find(needle); pos != std::string::npos;
+         pos = haystack.find(needle, pos + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// Peak of the memory libxml2 holds, measured through its allocator hooks.
+class LibxmlPeakMemory {
+  public:
+    LibxmlPeakMemory() {
+        xmlMemGet(&free_, &malloc_, &realloc_, &strdup_);
+        current_ = 0;
+        peak_ = 0;
+        xmlMemSetup(Free, Malloc, Realloc, Strdup);
+    }
+    ~LibxmlPeakMemory() { xmlMemSetup(free_, malloc_, realloc_, strdup_); }
+    static long long Peak() { return peak_; }
+
+  private:
+    static void Account(long long delta) {
+        current_ += delta;
+        long long seen = peak_;
+        while (current_ > seen && !peak_.compare_exchange_weak(seen, current_)) {
+        }
+    }
+    static long long Size(void* p) { return static_cast<long long>(malloc_usable_size(p)); }
+    static void Free(void* p) {
+        if (p != nullptr) Account(-Size(p));
+        free(p);
+    }
+    static void* Malloc(size_t n) {
+        void* p = malloc(n);
+        if (p != nullptr) Account(Size(p));
+        return p;
+    }
+    static void* Realloc(void* old, size_t n) {
+        const long long before = old != nullptr ? Size(old) : 0;
+        void* p = realloc(old, n);
+        if (p != nullptr) Account(Size(p) - before);
+        return p;
+    }
+    static char* Strdup(const char* s) {
+        char* p = strdup(s);
+        if (p != nullptr) Account(Size(p));
+        return p;
+    }
+
+    static inline std::atomic<long long> current_{0};
+    static inline std::atomic<long long> peak_{0};
+    xmlFreeFunc free_ = nullptr;
+    xmlMallocFunc malloc_ = nullptr;
+    xmlReallocFunc realloc_ = nullptr;
+    xmlStrdupFunc strdup_ = nullptr;
+};
+
+// ---- hostile input -------------------------------------------------------------
+
+TEST(EngineParseSecurity, BillionLaughsIsRefusedQuickly) {
+    std::string dtd = "<!DOCTYPE lolz [<!ENTITY lol \"lol\">";
+    dtd += "<!ENTITY lol1 \"" + Repeat("&lol;", 10) + "\">";
+    for (int i = 2; i <= 9; ++i) {
+        dtd += "<!ENTITY lol" + std::to_string(i) + " \"" +
+               Repeat("&lol" + std::to_string(i - 1) + ";", 10) + "\">";
+    }
+    dtd += "]>";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Refused(dtd + "<lolz>&lol9;</lolz>"));
+    EXPECT_TRUE(Refused(dtd + "<lolz a=\"&lol9;\"/>"));
+    EXPECT_LT(MillisecondsSince(start), 1000.0);
+}
+
+// One 100 KB entity referenced 20,000 times would expand to 2 GB; in content
+// libxml2 refuses it, in attribute values the engine's own count does.
+TEST(EngineParseSecurity, QuadraticBlowupIsRefusedFastInBoundedMemory) {
+    const std::string dtd = "<!DOCTYPE a [<!ENTITY e \"" + std::string(100000, 'x') + "\">]>";
+    const std::string inContent = dtd + "<a>" + Repeat("&e;", 20000) + "</a>";
+    const std::string inAttributes = dtd + "<a>" + Repeat("<b v=\"&e;\"/>", 20000) + "</a>";
+    for (const std::string* input : {&inContent, &inAttributes}) {
+        LibxmlPeakMemory memory;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(Refused(*input));
+        const double ms = MillisecondsSince(start);
+        EXPECT_LT(ms, 1000.0);
+        // Bounded by the expansion limit (10 MB here) plus the tree.
+        EXPECT_LT(LibxmlPeakMemory::Peak(), 40LL * 1024 * 1024);
+        std::printf("[ figures  ] blowup in %s: refused in %.0f ms, libxml2 peak %.1f MB\n",
+                    input == &inContent ? "content" : "attributes", ms,
+                    static_cast<double>(LibxmlPeakMemory::Peak()) / (1024 * 1024));
+    }
+}
+
+// Many references to a small entity inside one text: libxml2 measures the
+// whole text again for every reference it appends (quadratic time).
+TEST(EngineParseSecurity, ManyReferencesIntoOneTextAreRefusedFast) {
+    const std::string input = "<!DOCTYPE a [<!ENTITY e \"" + std::string(40, 'y') + "\">]><a>" +
+                              Repeat("&e;", 1000000) + "</a>";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Refused(input));
+    EXPECT_LT(MillisecondsSince(start), 1000.0);
+
+    // Moderate use of entities is untouched.
+    XmlDocPtr doc = Load("<!DOCTYPE a [<!ENTITY e \"" + std::string(40, 'y') + "\">]><a>" +
+                         Repeat("&e;", 2000) + "</a>");
     ASSERT_NE(doc, nullptr);
-    EXPECT_EQ(Xml(doc.get()), "<?xml version=\"1.0\"?>\n<a><b x=\"1\">t</b><b/></a>\n");
+    EXPECT_EQ(Text(Root(doc)).size(), 80000u);
+}
+
+// What a loaded document can make a text read build stays below
+// max(10 MB, 10 x the input): just under the limit loads, just over it not.
+TEST(EngineParseSecurity, EntityExpansionIsBoundedByTenTimesTheInput) {
+    const std::string dtd = "<!DOCTYPE a [<!ENTITY e \"" + std::string(100000, 'x') + "\">]>";
+    XmlDocPtr nearLimit = Load(dtd + "<a>" + Repeat("&e;", 99) + "</a>");
+    ASSERT_NE(nearLimit, nullptr);
+    const size_t textSize = Text(Root(nearLimit)).size();
+    EXPECT_EQ(textSize, 9900000u);
+    std::printf("[ figures  ] largest text from a %zu-byte input: %zu bytes\n",
+                dtd.size() + 7 + 99 * 3, textSize);
+    EXPECT_TRUE(Refused(dtd + "<a>" + Repeat("&e;", 101) + "</a>"));
+
+    // Attribute values count together: 150 values of 100 KB exceed 10 MB.
+    XmlDocPtr attrsNearLimit = Load(dtd + "<a>" + Repeat("<b v=\"&e;\"/>", 99) + "</a>");
+    EXPECT_NE(attrsNearLimit, nullptr);
+    EXPECT_TRUE(Refused(dtd + "<a>" + Repeat("<b v=\"&e;\"/>", 150) + "</a>"));
+}
+
+TEST(EngineParseSecurity, ExternalEntitiesAreNeverRead) {
+    TempDir dir;
+    const std::string secretPath = dir.File("secret.txt");
+    test::WriteFileBytes(secretPath, "TOPSECRET");
+    const std::string dtdPath = dir.File("leak.ent");
+    test::WriteFileBytes(dtdPath, "<!ENTITY leak \"TOPSECRET\">");
+    const std::string secretUrl = "file://" + secretPath;
+
+    // A general entity naming the file: refused, with or without an external
+    // subset beside it (libxml2 alone would keep an unresolved reference
+    // there), in content and in attribute values.
+    EXPECT_TRUE(Refused("<!DOCTYPE a [<!ENTITY s SYSTEM \"" + secretUrl + "\">]><a>&s;</a>"));
+    EXPECT_TRUE(Refused("<!DOCTYPE a [<!ENTITY s SYSTEM \"" + secretPath + "\">]><a>&s;</a>"));
+    EXPECT_TRUE(Refused("<!DOCTYPE a SYSTEM \"other.dtd\" [<!ENTITY s SYSTEM \"" + secretUrl +
+                        "\">]><a>&s;</a>"));
+    EXPECT_TRUE(Refused("<!DOCTYPE a SYSTEM \"other.dtd\" [<!ENTITY s SYSTEM \"" + secretUrl +
+                        "\">]><a v=\"&s;\"/>"));
+    EXPECT_TRUE(Refused("<!DOCTYPE a PUBLIC \"-//x//y\" \"" + secretUrl +
+                        "\" [<!ENTITY s PUBLIC \"-//p//q\" \"" + secretUrl + "\">]><a>&s;</a>"));
+
+    // A parameter entity or external subset naming a file that declares an
+    // entity: the file is not read, so the entity stays undeclared.
+    EXPECT_TRUE(
+        Refused("<!DOCTYPE a [<!ENTITY % p SYSTEM \"" + dtdPath + "\"> %p;]><a>&leak;</a>"));
+    EXPECT_TRUE(Refused("<!DOCTYPE a SYSTEM \"" + dtdPath + "\"><a>&leak;</a>"));
+
+    // Beside an external subset (also never read), a parameter entity that is
+    // not read is skipped, as XML allows; without one, libxml2 calls the
+    // reference undeclared.
+    EXPECT_TRUE(Refused("<!DOCTYPE a [<!ENTITY % p SYSTEM \"" + dtdPath + "\"> %p;]><a>ok</a>"));
+    XmlDocPtr doc = Load("<!DOCTYPE a SYSTEM \"x.dtd\" [<!ENTITY % p SYSTEM \"" + dtdPath +
+                         "\"> %p;]><a>ok</a>");
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(Text(Root(doc)), "ok");
+    EXPECT_EQ(Xml(doc.get()).find("TOPSECRET"), std::string::npos);
+}
+
+TEST(EngineParseSecurity, NetworkEntitiesAreRefusedWithoutWaiting) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(
+        Refused("<!DOCTYPE a [<!ENTITY s SYSTEM \"http://127.0.0.1:9/secret\">]><a>&s;</a>"));
+    EXPECT_TRUE(Refused("<!DOCTYPE a SYSTEM \"http://127.0.0.1:9/x.dtd\"><a>&s;</a>"));
+    XmlDocPtr doc = Load("<!DOCTYPE a SYSTEM \"http://127.0.0.1:9/x.dtd\"><a/>");
+    EXPECT_NE(doc, nullptr);
+    EXPECT_LT(MillisecondsSince(start), 1000.0);
+}
+
+TEST(EngineParseSecurity, NulCharactersAreRefusedInEveryEncoding) {
+    using namespace std::string_literals;
+    EXPECT_TRUE(Refused("<a>x\0y</a>"s));
+    EXPECT_TRUE(Refused("<a/>\0"s));  // libxml2 2.9.14 alone accepts this one
+    EXPECT_TRUE(Refused("<a/>\n\0\n"s));
+    EXPECT_TRUE(Refused("\0<a/>"s));
+
+    const std::string utf16 = Convert("UTF-8", "UTF-16LE", "<a>\xe4\xb8\xad</a>");
+    XmlDocPtr withMark = Load("\xff\xfe" + utf16);
+    ASSERT_NE(withMark, nullptr);
+    EXPECT_EQ(Text(Root(withMark)), "\xe4\xb8\xad");
+    const std::string declared16 =
+        Convert("UTF-8", "UTF-16BE", "<?xml version=\"1.0\" encoding=\"UTF-16\"?><a>b</a>");
+    XmlDocPtr withoutMark = Load(declared16);  // recognised by its leading "<?"
+    ASSERT_NE(withoutMark, nullptr);
+    EXPECT_EQ(Text(Root(withoutMark)), "b");
+
+    const std::string zeroUnit = Convert("UTF-8", "UTF-16LE", "<a>x</a>") + "\0\0"s;
+    EXPECT_TRUE(Refused("\xff\xfe" + zeroUnit));
+    const std::string zeroInside =
+        Convert("UTF-8", "UTF-16LE", "<a>x") + "\0\0"s + Convert("UTF-8", "UTF-16LE", "</a>");
+    EXPECT_TRUE(Refused("\xff\xfe" + zeroInside));
+}
+
+TEST(EngineParseSecurity, DepthLimitIsLibxmlDefault) {
+    const auto nested = [](int depth) { return Repeat("<a>", depth) + Repeat("</a>", depth); };
+    EXPECT_NE(Load(nested(257)), nullptr);
+    EXPECT_TRUE(Refused(nested(258)));
+}
+
+// Nothing reaches standard output or standard error, whatever is refused.
+TEST(EngineParseSecurity, NothingIsPrinted) {
+    CapturedOutput out(1);
+    CapturedOutput err(2);
+    for (const char* bad : {"<a>", "<a></b>", "<p:a/>", "<a x='1' x='2'/>",
+                            "<!DOCTYPE a [<!ENTITY e SYSTEM 'x'>]><a>&e;</a>",
+                            "<!DOCTYPE a SYSTEM 'http://127.0.0.1:9/x'><a>&u;</a>",
+                            "<?xml version='1.0' encoding='nope'?><a/>",
+                            "<!DOCTYPE a [<!ELEMENT a (b)>]><a><c/></a>", "\xff\xfe<\x00"}) {
+        XmlDocPtr doc;
+        ParseBytes(bad, doc);
+    }
+    // Well-formed documents that make libxml2 raise messages.
+    XmlDocPtr doc;
+    EXPECT_HR(ParseBytes("<!DOCTYPE a SYSTEM 'http://x y'><a xmlns='rel/uri'/>", doc), S_OK);
     XPathEvaluator xpath;
     std::vector<XPathHit> hits;
-    ASSERT_EQ(xpath.Select(doc.get(), nullptr, "//b", false, hits), S_OK);
-    ASSERT_EQ(hits.size(), 2u);
-    EXPECT_EQ(Xml(hits[0].node), "<b x=\"1\">t</b>");
+    EXPECT_HR(xpath.Select(doc.get(), nullptr, "//p:a", false, hits), E_FAIL);
+    EXPECT_HR(xpath.Select(doc.get(), nullptr, "//a[", false, hits), E_FAIL);
+    EXPECT_HR(xpath.Select(doc.get(), nullptr, "unknown()", false, hits), E_FAIL);
+    EXPECT_EQ(out.Finish(), "");
+    EXPECT_EQ(err.Finish(), "");
+}
+
+// ---- well-formedness beyond libxml2 2.9.14 -------------------------------------
+
+TEST(EngineParseWellFormedness, NamespaceErrorsAndEncodingContradictionsAreRefused) {
+    EXPECT_TRUE(Refused("<p:a/>"));
+    EXPECT_TRUE(Refused("<a p:x='1'/>"));
+    // One attribute twice, through two prefixes bound to one namespace.
+    EXPECT_TRUE(Refused("<a xmlns:p='u' xmlns:q='u' p:x='1' q:x='2'/>"));
+    EXPECT_NE(Load("<a xmlns:p='u' xmlns:q='v' p:x='1' q:x='2'/>"), nullptr);
+    // A byte-order mark contradicting the declared encoding.
+    EXPECT_TRUE(Refused("\xef\xbb\xbf<?xml version='1.0' encoding='ISO-8859-1'?><a/>"));
+    EXPECT_TRUE(Refused(
+        "\xff\xfe" + Convert("UTF-8", "UTF-16LE", "<?xml version='1.0' encoding='UTF-8'?><a/>")));
+    EXPECT_NE(Load("\xef\xbb\xbf<?xml version='1.0' encoding='utf-8'?><a/>"), nullptr);
+    EXPECT_TRUE(Refused(""));
+    EXPECT_TRUE(Refused("<a/><b/>"));
+}
+
+TEST(EngineParseWellFormedness, UnicodeTextIgnoresTheDeclaredEncoding) {
+    const std::string text = "<?xml version=\"1.0\" encoding=\"gb2312\"?><a>\xe4\xb8\xad</a>";
+    XmlDocPtr doc;
+    ASSERT_HR(ParseBytes(text, doc, false, true), S_OK);
+    EXPECT_EQ(Text(Root(doc)), "\xe4\xb8\xad");
+    EXPECT_EQ(FromXml(doc->children->content), std::string("version=\"1.0\" encoding=\"gb2312\""));
+}
+
+// ---- whitespace ------------------------------------------------------------------
+
+TEST(EngineParseWhitespace, IndentationIsDroppedUnlessPreserved) {
+    XmlDocPtr doc = Load("<a>\n  <b>  </b>\n  <c> x </c>\n  <d><![CDATA[ ]]>\n  </d>\n</a>");
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(Xml(Root(doc)), "<a><b>  </b><c> x </c><d><![CDATA[ ]]></d></a>");
+
+    // Blank text beside text or comments has siblings too: dropped.
+    XmlDocPtr mixed = Load("<p><b>bold</b> <i>it</i> <!--c--> </p>");
+    EXPECT_EQ(Xml(Root(mixed)), "<p><b>bold</b><i>it</i><!--c--></p>");
+
+    XmlDocPtr preserved = Load("<a>\n <b/>\n</a>", true);
+    EXPECT_EQ(Xml(Root(preserved)), "<a>\n <b/>\n</a>");
+}
+
+TEST(EngineParseWhitespace, XmlSpaceNearestAncestorWins) {
+    XmlDocPtr doc = Load(
+        "<a>\n <k xml:space='preserve'>\n  <b> <c/> </b>\n  <d xml:space='default'>\n   <e/>\n  "
+        "</d>"
+        "\n </k>\n <f>\n  <g/>\n </f>\n</a>");
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(Xml(Root(doc)),
+              "<a><k xml:space=\"preserve\">\n  <b> <c/> </b>\n  <d xml:space=\"default\"><e/></d>"
+              "\n </k><f><g/></f></a>");
+}
+
+// ---- the declaration ---------------------------------------------------------------
+
+std::string DeclarationData(const XmlDocPtr& doc) {
+    xmlNode* first = doc->children;
+    if (first == nullptr || first->type != XML_PI_NODE || !xmlStrEqual(first->name, ToXml("xml"))) {
+        return "<none>";
+    }
+    return FromXml(first->content);
+}
+
+TEST(EngineParseDeclaration, DeclarationBecomesFirstChildExactlyAsWritten) {
+    EXPECT_EQ(DeclarationData(Load("<?xml version=\"1.0\" encoding=\"UTF-8\"?><a/>")),
+              "version=\"1.0\" encoding=\"UTF-8\"");
+    EXPECT_EQ(DeclarationData(Load("<?xml  version='1.0'\n  standalone='yes'  ?>\n<!--c--><a/>")),
+              "version='1.0'\n  standalone='yes'");
+
+    const std::string gb =
+        Convert("UTF-8", "GB2312",
+                "<?xml version=\"1.0\" encoding=\"gb2312\"?><a>\xe4\xb8\xad\xe6\x96\x87</a>");
+    XmlDocPtr gbDoc = Load(gb);
+    ASSERT_NE(gbDoc, nullptr);
+    EXPECT_EQ(DeclarationData(gbDoc), "version=\"1.0\" encoding=\"gb2312\"");
+    EXPECT_EQ(Text(Root(gbDoc)), "\xe4\xb8\xad\xe6\x96\x87");
+
+    const std::string decl16 = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>";
+    XmlDocPtr le = Load("\xff\xfe" + Convert("UTF-8", "UTF-16LE", decl16 + "<a/>"));
+    XmlDocPtr be = Load("\xfe\xff" + Convert("UTF-8", "UTF-16BE", decl16 + "<a/>"));
+    XmlDocPtr bare = Load(Convert("UTF-8", "UTF-16LE", decl16 + "<a/>"));
+    for (const XmlDocPtr* doc : {&le, &be, &bare}) {
+        ASSERT_NE(*doc, nullptr);
+        EXPECT_EQ(DeclarationData(*doc), "version=\"1.0\" encoding=\"UTF-16\"");
+        EXPECT_EQ(Root(*doc), (*doc)->children->next);  // first child, then the root
+    }
+
+    EXPECT_EQ(DeclarationData(Load("<a/>")), "<none>");
+    EXPECT_EQ(DeclarationData(Load("<?xml-stylesheet href='s'?><a/>")), "<none>");
+    XmlDocPtr noDecl = Load("<!--c--><a/>");
+    EXPECT_EQ(noDecl->children->type, XML_COMMENT_NODE);
+}
+
+// ---- UTF-8 markup of nodes ------------------------------------------------------------
+
+TEST(EngineSerialize, MarkupOfNodesAttributesAndDocuments) {
+    XmlDocPtr doc = Load(
+        "<?xml version=\"1.0\"?><r xmlns:p=\"urn:p\" xmlns=\"urn:d\"><p:a "
+        "v=\"a&amp;b&quot;&lt;\xc3\xa9\">"
+        "t&amp;\xc3\xa9<b/></p:a><!--c--></r>");
+    ASSERT_NE(doc, nullptr);
+    xmlNode* a = xmlFirstElementChild(Root(doc));
+    // A subtree written alone declares the namespaces it uses from outside,
+    // so it parses on its own; the tree is left as it was.
+    const std::string markup = Xml(a);
+    EXPECT_EQ(markup,
+              "<p:a xmlns=\"urn:d\" xmlns:p=\"urn:p\" v=\"a&amp;b&quot;&lt;\xc3\xa9\">"
+              "t&amp;\xc3\xa9<b/></p:a>");
+    EXPECT_EQ(a->nsDef, nullptr);
+    XmlDocPtr alone = Load(markup);
+    ASSERT_NE(alone, nullptr);
+    EXPECT_TRUE(xmlStrEqual(Root(alone)->ns->href, ToXml("urn:p")));
+    EXPECT_TRUE(xmlStrEqual(xmlFirstElementChild(Root(alone))->ns->href, ToXml("urn:d")));
+
+    EXPECT_EQ(Xml(reinterpret_cast<xmlNode*>(a->properties)), "v=\"a&amp;b&quot;&lt;\xc3\xa9\"");
+    EXPECT_EQ(Xml(a->children), "t&amp;\xc3\xa9");
+    EXPECT_EQ(
+        Xml(doc.get()),
+        "<?xml version=\"1.0\"?>\n<r xmlns:p=\"urn:p\" xmlns=\"urn:d\"><p:a v=\"a&amp;b&quot;&lt;"
+        "\xc3\xa9\">t&amp;\xc3\xa9<b/></p:a><!--c--></r>\n");
+
+    // A document without a declared encoding still gets its characters literally.
+    XmlDocPtr plain = Load("<a v=\"\xe4\xb8\xad\"/>");
+    EXPECT_EQ(Xml(Root(plain)), "<a v=\"\xe4\xb8\xad\"/>");
+    std::string unchanged = "keep";
+    EXPECT_HR(SerializeToUtf8(nullptr, unchanged), E_INVALIDARG);
+    EXPECT_EQ(unchanged, "keep");
+}
+
+// An XHTML document type must not switch libxml2 to its XHTML writer, which
+// adds elements and rewrites attributes.
+TEST(EngineSerialize, XhtmlIsWrittenAsPlainXml) {
+    const std::string page =
+        "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Strict//EN\" "
+        "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-strict.dtd\">\n"
+        "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>t</title></head>"
+        "<body><input checked=\"\"/><br/></body></html>";
+    XmlDocPtr doc = Load(page);
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(Xml(doc.get()), page + "\n");
     std::string bytes;
-    ASSERT_EQ(SerializeForSave(doc.get(), true, bytes), S_OK);
-    EXPECT_EQ(bytes, "<?xml version=\"1.0\"?>\n<a>\n  <b x=\"1\">t</b>\n  <b/>\n</a>\n");
+    ASSERT_HR(SerializeForSave(doc.get(), false, bytes), S_OK);
+    EXPECT_EQ(bytes, page + "\n");
+}
+
+// ---- saving ------------------------------------------------------------------------------
+
+std::string Save(const XmlDocPtr& doc, bool indent = false) {
+    std::string bytes;
+    EXPECT_HR(SerializeForSave(doc.get(), indent, bytes), S_OK);
+    return bytes;
+}
+
+TEST(EngineSave, Gb2312IsWrittenInGb2312WithReferencesForTheRest) {
+    const std::string chinese = "\xe4\xb8\xad\xe6\x96\x87";  // two characters GB2312 holds
+    const std::string grin = "\xf0\x9f\x98\x80";             // U+1F600, which it does not
+    XmlDocPtr doc = LoadText("<?xml version=\"1.0\" encoding=\"gb2312\"?><a v=\"" + chinese + grin +
+                             "\">" + chinese + grin + "</a>");
+    ASSERT_NE(doc, nullptr);
+    const std::string bytes = Save(doc);
+    const std::string expected = "<?xml version=\"1.0\" encoding=\"gb2312\"?>\n<a v=\"" +
+                                 Convert("UTF-8", "GB2312", chinese) + "&#128512;\">" +
+                                 Convert("UTF-8", "GB2312", chinese) + "&#128512;</a>\n";
+    EXPECT_EQ(bytes, expected);
+    XmlDocPtr back = Load(bytes);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(Text(Root(back)), chinese + grin);
+    EXPECT_EQ(Canonical(back), Canonical(doc));
+
+    // The encoding name is matched whatever its case.
+    XmlDocPtr upper = LoadText("<?xml version=\"1.0\" encoding=\"GB2312\"?><a>" + chinese + "</a>");
+    EXPECT_NE(Save(upper).find(Convert("UTF-8", "GB2312", chinese)), std::string::npos);
+}
+
+TEST(EngineSave, CharactersTheEncodingCannotHoldOutsideTextAreRefused) {
+    const std::string grin = "\xf0\x9f\x98\x80";
+    const std::string decl = "<?xml version=\"1.0\" encoding=\"gb2312\"?>";
+    for (const std::string& body : {"<a><!--" + grin + "--></a>", "<a><![CDATA[" + grin + "]]></a>",
+                                    "<a><?pi " + grin + "?></a>", "<a" + grin + "/>",
+                                    "<a b" + grin + "='1'/>", "<a xmlns:p" + grin + "='u'/>"}) {
+        XmlDocPtr doc = LoadText(decl + body);
+        ASSERT_NE(doc, nullptr) << body;
+        std::string bytes = "untouched";
+        EXPECT_HR(SerializeForSave(doc.get(), false, bytes),
+                  HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION))
+            << body;
+        EXPECT_EQ(bytes, "untouched");
+    }
+    // ISO-8859-1 goes through a converter of libxml2's own.
+    XmlDocPtr latin =
+        LoadText("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a><!--\xc3\xa9--></a>");
+    EXPECT_EQ(Save(latin), "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<a><!--\xe9--></a>\n");
+    XmlDocPtr latinGrin =
+        LoadText("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a><!--" + grin + "--></a>");
+    std::string bytes;
+    EXPECT_HR(SerializeForSave(latinGrin.get(), false, bytes),
+              HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION));
+}
+
+TEST(EngineSave, EncodingAndDeclarationChecks) {
+    std::string bytes = "untouched";
+    // libxml2 refuses to read an unknown encoding, so the declaration is set by hand.
+    XmlDocPtr doc = Load("<?xml version=\"1.0\"?><a/>");
+    ASSERT_NE(doc, nullptr);
+    xmlNodeSetContent(doc->children, ToXml("version=\"1.0\" encoding=\"no-such-encoding\""));
+    EXPECT_HR(SerializeForSave(doc.get(), false, bytes),
+              HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION));
+    EXPECT_EQ(bytes, "untouched");
+    // Declaration data that would not parse back.
+    xmlNodeSetContent(doc->children, ToXml("encoding=\"UTF-8\""));
+    EXPECT_HR(SerializeForSave(doc.get(), false, bytes), E_FAIL);
+    // A declaration anywhere but first.
+    XmlDocPtr late = Load("<a/>");
+    xmlNode* pi = xmlNewDocPI(late.get(), ToXml("xml"), ToXml("version=\"1.0\""));
+    xmlAddChild(Root(late), pi);
+    EXPECT_HR(SerializeForSave(late.get(), false, bytes), E_FAIL);
+    EXPECT_EQ(bytes, "untouched");
+}
+
+TEST(EngineSave, ExactlyOneDeclaration) {
+    XmlDocPtr declared = Load("<?xml version=\"1.0\" standalone=\"yes\"?><a/>");
+    const std::string withDecl = Save(declared);
+    EXPECT_EQ(withDecl, "<?xml version=\"1.0\" standalone=\"yes\"?>\n<a/>\n");
+    XmlDocPtr bare = Load("<!--c--><a/>");
+    const std::string noDecl = Save(bare, true);
+    // None is added where the document has none: it would load back as a node.
+    EXPECT_EQ(noDecl, "<!--c-->\n<a/>\n");
+    EXPECT_EQ(CountOf(withDecl, "<?xml "), 1u);
+    EXPECT_EQ(CountOf(noDecl, "<?xml "), 0u);
+}
+
+TEST(EngineSave, IndentationOnlyWhereNoTextAndNeverInsidePreserve) {
+    XmlDocPtr doc = Load(
+        "<?xml version=\"1.0\"?><r><a><b>text</b><c/></a><m>x<i/>y</m>"
+        "<k xml:space=\"preserve\"><p><q/></p></k></r>");
+    ASSERT_NE(doc, nullptr);
+    const std::string before = Canonical(doc);
+    const std::string bytes = Save(doc, true);
+    EXPECT_EQ(bytes,
+              "<?xml version=\"1.0\"?>\n"
+              "<r>\n"
+              "  <a>\n"
+              "    <b>text</b>\n"
+              "    <c/>\n"
+              "  </a>\n"
+              "  <m>x<i/>y</m>\n"
+              "  <k xml:space=\"preserve\"><p><q/></p></k>\n"
+              "</r>\n");
+    EXPECT_EQ(Canonical(doc), before);  // the save left no trace in the tree
+    xmlNode* k = xmlLastElementChild(Root(doc));
+    EXPECT_EQ(k->children->type, XML_ELEMENT_NODE);
+    EXPECT_EQ(k->children->prev, nullptr);
+
+    EXPECT_EQ(Save(doc, false), before);
+    XmlDocPtr back = Load(bytes);
+    EXPECT_EQ(Canonical(back), before);
+}
+
+TEST(EngineSave, DepthBeyondWhatLoadsIsRefused) {
+    const auto chain = [](int depth) {
+        XmlDocPtr doc(xmlNewDoc(ToXml("1.0")));
+        xmlNode* parent = xmlNewDocNode(doc.get(), nullptr, ToXml("e"), nullptr);
+        xmlDocSetRootElement(doc.get(), parent);
+        for (int i = 1; i < depth; ++i) {
+            parent = xmlNewChild(parent, nullptr, ToXml("e"), nullptr);
+        }
+        xmlNodeAddContent(parent, ToXml("leaf"));
+        return doc;
+    };
+    XmlDocPtr ok = chain(257);
+    const std::string bytes = Save(ok, true);
+    XmlDocPtr back = Load(bytes);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(Text(Root(back)), "leaf");
+
+    XmlDocPtr tooDeep = chain(258);
+    std::string refused = "untouched";
+    EXPECT_HR(SerializeForSave(tooDeep.get(), true, refused), E_FAIL);
+    EXPECT_EQ(refused, "untouched");
+}
+
+// Whatever a document holds, what is saved loads back as the same tree.
+TEST(EngineSave, SavedDocumentsLoadBackEqual) {
+    const std::string docs[] = {
+        "<?xml version=\"1.0\" encoding=\"gb2312\"?><!DOCTYPE r [<!ENTITY e \"ent\">]>"
+        "<r xmlns=\"urn:d\" xmlns:p=\"urn:p\"><p:a p:x=\"1\" y=\"&lt;&amp;&quot;'\t\n\r\">"
+        "cr\r\nlf &e; &#xD; ]]&gt; \xe4\xb8\xad\xf0\x9f\x98\x80</p:a><![CDATA[<x>&]]><?pi d?>"
+        "<!-- c --><b xml:space=\"preserve\"> <c> </c> </b></r>",
+        "\xff\xfe" + Convert("UTF-8", "UTF-16LE",
+                             "<?xml version=\"1.0\" encoding=\"UTF-16\"?><a>\xe4\xb8\xad<b/></a>"),
+        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a "
+        "v=\"\xe4\xb8\xad\">\xc3\xa9\xe4\xb8\xad</a>",
+        "<a><b><c><d>deep</d></c></b><e/></a>",
+    };
+    for (const std::string& text : docs) {
+        XmlDocPtr doc;
+        ASSERT_HR(ParseBytes(text, doc, false, text[0] == '<'), S_OK) << text;
+        ASSERT_NE(doc, nullptr) << text;
+        for (bool indent : {false, true}) {
+            XmlDocPtr back = Load(Save(doc, indent));
+            ASSERT_NE(back, nullptr) << text;
+            EXPECT_EQ(Canonical(back), Canonical(doc)) << text << " indent " << indent;
+        }
+    }
+}
+
+TEST(EngineSave, Utf16IsWrittenWithItsMark) {
+    XmlDocPtr doc = Load("\xff\xfe" + Convert("UTF-8", "UTF-16LE",
+                                              "<?xml version=\"1.0\" encoding=\"UTF-16\"?>"
+                                              "<a>\xe4\xb8\xad</a>"));
+    const std::string bytes = Save(doc);
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_EQ(bytes.substr(0, 2), "\xff\xfe");
+    EXPECT_EQ(bytes.substr(2),
+              Convert("UTF-8", "UTF-16LE",
+                      "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<a>\xe4\xb8\xad</a>\n"));
+}
+
+// ---- XPath ------------------------------------------------------------------------------------
+
+class EngineXPath : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        doc_ = Load(
+            "<r xmlns:p=\"urn:p\"><a id=\"1\">one</a><b><a id=\"2\">two</a></b><a id=\"3\"/>"
+            "<p:n xmlns:q=\"urn:q\"/></r>");
+        ASSERT_NE(doc_, nullptr);
+    }
+
+    std::vector<XPathHit> Select(const std::string& expr, xmlNode* context = nullptr,
+                                 bool firstOnly = false) {
+        std::vector<XPathHit> hits;
+        EXPECT_HR(xpath_.Select(doc_.get(), context, expr, firstOnly, hits), S_OK) << expr;
+        return hits;
+    }
+
+    std::string Ids(const std::vector<XPathHit>& hits) {
+        std::string ids;
+        for (const XPathHit& hit : hits) {
+            XmlCharPtr id(xmlGetProp(hit.node, ToXml("id")));
+            ids += id ? FromXml(id.get()) : "?";
+        }
+        return ids;
+    }
+
+    XmlDocPtr doc_;
+    XPathEvaluator xpath_;
+};
+
+TEST_F(EngineXPath, NodeSetsInDocumentOrderAndFirstOnly) {
+    EXPECT_EQ(Ids(Select("//a")), "123");
+    EXPECT_EQ(Ids(Select("//a[@id='3'] | //b/a | /r/a[1]")), "123");
+    EXPECT_EQ(Ids(Select("(//a)[last()] | //b/a", nullptr, true)), "2");
+    EXPECT_EQ(Ids(Select("//a[@id='3'] | //b/a", nullptr, true)), "2");
+    EXPECT_TRUE(Select("//missing").empty());
+    EXPECT_TRUE(Select("//missing", nullptr, true).empty());
+
+    xmlNode* b = xmlFirstElementChild(Root(doc_))->next;
+    EXPECT_EQ(Ids(Select("a", b)), "2");
+    EXPECT_EQ(Ids(Select("../a", b)), "13");
+    EXPECT_EQ(Ids(Select("a", nullptr)), "");  // from the document node
+    EXPECT_EQ(Ids(Select("r/a")), "13");
+}
+
+TEST_F(EngineXPath, AttributeTextAndNamespaceHits) {
+    const auto attrs = Select("//a/@id");
+    ASSERT_EQ(attrs.size(), 3u);
+    EXPECT_EQ(attrs[0].node->type, XML_ATTRIBUTE_NODE);
+    EXPECT_EQ(Text(attrs[1].node), "2");
+
+    const auto texts = Select("//a/text()");
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0].node->type, XML_TEXT_NODE);
+    EXPECT_EQ(Text(texts[1].node), "two");
+
+    const auto namespaces = Select("//*[local-name()='n']/namespace::*");
+    ASSERT_EQ(namespaces.size(), 3u);  // xml, p and q are in scope
+    xmlNode* n = xmlLastElementChild(Root(doc_));
+    std::vector<std::string> seen;
+    for (const XPathHit& hit : namespaces) {
+        EXPECT_EQ(hit.node, nullptr);
+        EXPECT_EQ(hit.nsOwner, n);
+        seen.push_back(hit.nsPrefix + "=" + hit.nsUri);
+    }
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<std::string>{"p=urn:p", "q=urn:q",
+                                              "xml=http://www.w3.org/XML/1998/namespace"}));
+}
+
+TEST_F(EngineXPath, NonNodeSetsAndMalformedExpressionsFail) {
+    for (const char* expr : {"count(//a)", "1+1", "'s'", "//a = 'one'", "//a[", "", "///", "//p:n",
+                             "nosuch(//a)", "//a/@"}) {
+        std::vector<XPathHit> hits(1);
+        EXPECT_HR(xpath_.Select(doc_.get(), nullptr, expr, false, hits), E_FAIL) << expr;
+        EXPECT_EQ(hits.size(), 1u) << "output left as it was";
+    }
+    // The same evaluator still works afterwards.
+    EXPECT_EQ(Ids(Select("//a[@id='1']")), "1");
+}
+
+TEST_F(EngineXPath, FollowsEditsAndOtherDocuments) {
+    EXPECT_EQ(Ids(Select("//a")), "123");
+    xmlNode* extra = xmlNewDocNode(doc_.get(), nullptr, ToXml("a"), nullptr);
+    xmlNewProp(extra, ToXml("id"), ToXml("4"));
+    xmlAddChild(Root(doc_), extra);
+    xpath_.DocumentChanged();
+    EXPECT_EQ(Ids(Select("//a")), "1234");
+
+    XmlDocPtr other = Load("<x><a id=\"9\"/></x>");
+    std::vector<XPathHit> hits;
+    ASSERT_HR(xpath_.Select(other.get(), nullptr, "//a", false, hits), S_OK);
+    EXPECT_EQ(Ids(hits), "9");
+    EXPECT_EQ(Ids(Select("//a")), "1234");
 }
 
 }  // namespace

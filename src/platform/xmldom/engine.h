@@ -47,9 +47,10 @@ HRESULT ParseDocument(const ParseRequest& request, XmlDocPtr& out);
 // E_OUTOFMEMORY when it cannot be built.
 HRESULT SerializeToUtf8(xmlNode* node, std::string& utf8);
 
-// The bytes of a file holding the whole document: exactly one declaration (the
-// "xml" processing instruction when the document has one, written as it
-// stands), encoded in the encoding it names (UTF-8 when none); a character
+// The bytes of a file holding the whole document: one declaration, the "xml"
+// processing instruction, written as it stands, when the document has one
+// (none is added when it has none: it would load back as an extra node),
+// encoded in the encoding it names (UTF-8 when none); a character
 // that encoding cannot hold becomes a character reference in text and
 // attribute values. With `indent`, elements that hold no text of their own
 // are indented, never inside xml:space="preserve". Refused with a negative
@@ -57,7 +58,9 @@ HRESULT SerializeToUtf8(xmlNode* node, std::string& utf8);
 //  - HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION) when the encoding cannot
 //    hold a character of a name, comment, CDATA section or processing
 //    instruction, or the encoding is unknown;
-//  - E_FAIL when the tree is deeper than the parser accepts.
+//  - E_FAIL when the tree is deeper than the parser accepts, when the
+//    declaration's data is not a valid declaration, or when a processing
+//    instruction named "xml" stands anywhere but first in the document.
 HRESULT SerializeForSave(xmlDoc* doc, bool indent, std::string& bytes);
 
 // ---- XPath -------------------------------------------------------------------

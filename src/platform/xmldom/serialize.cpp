@@ -18,7 +18,6 @@ namespace xmlutil::xmldom {
 namespace {
 
 constexpr char kUtf8[] = "UTF-8";
-constexpr char kDefaultDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 
 // Options every save uses: no declaration of libxml2's own (ours is a node),
 // and never the XHTML mode, which would rewrite and even free nodes of an
@@ -443,7 +442,9 @@ HRESULT SerializeForSave(xmlDoc* doc, bool indent, std::string& bytes) {
         encodingName.c_str(), options, [doc](xmlSaveCtxt* save) { return xmlSaveDoc(save, doc); },
         out);
     if (FAILED(hr)) return hr;
-    bytes = declaration == nullptr ? kDefaultDeclaration + out : std::move(out);
+    // A document without a declaration is written without one, in UTF-8
+    // (which needs none): adding one would load back as an extra node.
+    bytes = std::move(out);
     return S_OK;
 }
 
