@@ -299,8 +299,8 @@ class Edits(ToolCase):
         menu = self.sample()
         self.assertDone(xmlutil("remove", menu, "/Root/Menu/Item[@id='view']"))
         self.assertDone(xmlutil("values", menu, "//Item/@id"), "file\nedit\nhelp\n")
-        self.assertDone(xmlutil("remove", menu, "/Root/Menu/Item[1]/@shortcut"))
-        self.assertDone(xmlutil("attrs", menu, "/Root/Menu/Item[1]"), "id=file\n")
+        self.assertDone(xmlutil("remove", menu, "/Root/Menu/Item[1]/Name/text()"))
+        self.assertDone(xmlutil("children", menu, "/Root/Menu/Item[1]/Name"), "")
         self.assertDone(xmlutil("clear", menu, "/Root/Menu"))
         self.assertDone(xmlutil("children", menu, "/Root/Menu"), "")
         self.assertDone(xmlutil("count", menu, "/Root/Config/*"), "2\n")
@@ -326,8 +326,9 @@ class Edits(ToolCase):
             # Text XML cannot hold.
             (["set", menu, self.THEME, "bell\x07"], "E_INVALIDARG"),
             (["set-attr", menu, "/Root", "a", "nul\x01"], "E_INVALIDARG"),
-            # A text node has no attributes.
+            # A text node has no attributes; an attribute has no parent to leave.
             (["set-attr", menu, text_node, "a", "b"], "S_FALSE"),
+            (["remove", menu, "/Root/Menu/Item[1]/@id"], "RemoveNode failed: 0x00000001 S_FALSE"),
             # Not UTF-8 on the command line.
             (["set", menu, self.THEME, b"\xff\xfe"],
              "HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION)"),

@@ -450,7 +450,8 @@ const std::vector<Subcommand>& Subcommands() {
          3, 4, true, RunAppend, "Edits"},
         {"remove", "FILE XPATH", "remove the first match",
          "Removes the first node XPATH selects with its subtree, then saves. The document\n"
-         "element cannot be removed: a file without one would not load again.",
+         "element cannot be removed (a file without one would not load again), nor an\n"
+         "attribute (it has no parent node to leave).",
          2, 2, true, RunRemove, "Edits"},
         {"clear", "FILE XPATH", "remove every child of the first match",
          "Removes every child of the first node XPATH selects, then saves.", 2, 2, true, RunClear,
