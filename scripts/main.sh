@@ -15,9 +15,17 @@ trap 'rm -rf "$work"' EXIT
 cp examples/data/menu.xml "$work/menu.xml"
 menu=$work/menu.xml
 
+quote() {  # an argument as it would be typed into the shell
+    case $1 in
+        *[][\ \"\'\$\*\?\(\)\<\>\|\&\;]*) printf " '%s'" "$1" ;;
+        *) printf ' %s' "$1" ;;
+    esac
+}
 show() {  # prints the command line, then runs it
     echo
-    echo "\$ xmlutil $*"
+    printf '$ xmlutil'
+    for arg in "$@"; do quote "$arg"; done
+    echo
     "$tool" "$@"
 }
 
