@@ -1,0 +1,268 @@
+// SPDX-License-Identifier: MIT
+// The DOM objects with the engine underneath: loading, saving, serialising
+// and selecting, through the COM-shaped interfaces.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/xmldom/document_factory.h"
+#include "support/test_util.h"
+#include "xmlutil/atl.h"
+#include "xmlutil/msxml.h"
+
+namespace {
+
+using xmlutil::test::CapturedOutput;
+using xmlutil::test::HrEquals;
+using xmlutil::test::ReadFileBytes;
+using xmlutil::test::TempDir;
+using xmlutil::test::WriteFileBytes;
+
+class Arg {
+  public:
+    explicit Arg(const wchar_t* text) : s_(SysAllocString(text)) {}
+    explicit Arg(const std::wstring& text) : s_(SysAllocString(text.c_str())) {}
+    ~Arg() { SysFreeString(s_); }
+    Arg(const Arg&) = delete;
+    Arg& operator=(const Arg&) = delete;
+    operator BSTR() const { return s_; }  // NOLINT
+
+  private:
+    BSTR s_;
+};
+
+// A VT_BSTR variant holding a path, for load and save.
+class PathArg {
+  public:
+    explicit PathArg(const std::wstring& path) {
+        VariantInit(&v_);
+        v_.vt = VT_BSTR;
+        v_.bstrVal = SysAllocString(path.c_str());
+    }
+    ~PathArg() { VariantClear(&v_); }
+    PathArg(const PathArg&) = delete;
+    PathArg& operator=(const PathArg&) = delete;
+    operator VARIANT() const { return v_; }  // NOLINT
+
+  private:
+    VARIANT v_;
+};
+
+CComPtr<IXMLDOMDocument> NewDocument() {
+    CComPtr<IXMLDOMDocument> doc;
+    EXPECT_EQ(xmlutil::xmldom::CreateDocument(IID_IXMLDOMDocument, reinterpret_cast<void**>(&doc)),
+              S_OK);
+    return doc;
+}
+
+template <class Getter>
+std::wstring Text(Getter get) {
+    BSTR out = nullptr;
+    const HRESULT hr = get(&out);
+    std::wstring text = FAILED(hr) ? L"<failed>" : (out == nullptr ? L"" : out);
+    SysFreeString(out);
+    return text;
+}
+std::wstring TextOf(IXMLDOMNode* node) {
+    return Text([&](BSTR* out) { return node->get_text(out); });
+}
+std::wstring XmlOf(IXMLDOMNode* node) {
+    return Text([&](BSTR* out) { return node->get_xml(out); });
+}
+
+HRESULT LoadText(IXMLDOMDocument* doc, const wchar_t* xml, VARIANT_BOOL* ok) {
+    return doc->loadXML(Arg(xml), ok);
+}
+
+std::wstring SelectText(IXMLDOMNode* context, const wchar_t* path) {
+    CComPtr<IXMLDOMNode> node;
+    if (context->selectSingleNode(Arg(path), &node) != S_OK) return L"<none>";
+    return TextOf(node);
+}
+
+const wchar_t kChinese[] = L"\u4E2D\u6587";  // GB2312 bytes D6 D0 CE C4
+
+TEST(DomLoad, SuccessReplacesFailureKeeps) {
+    CComPtr<IXMLDOMDocument> doc = NewDocument();
+    VARIANT_BOOL ok = VARIANT_TRUE;
+    ASSERT_EQ(LoadText(doc, L"<a><b/></a>", &ok), S_OK);
+    EXPECT_EQ(ok, VARIANT_TRUE);
+    CComPtr<IXMLDOMElement> root;
+    ASSERT_EQ(doc->get_documentElement(&root), S_OK);
+    EXPECT_EQ(Text([&](BSTR* out) { return root->get_tagName(out); }), L"a");
+
+    for (const wchar_t* bad : {L"<a>", L"", L"<a></b>", L"<p:a/>"}) {
+        EXPECT_EQ(LoadText(doc, bad, &ok), S_FALSE) << bad;
+        EXPECT_EQ(ok, VARIANT_FALSE);
+    }
+    EXPECT_EQ(doc->loadXML(nullptr, &ok), S_FALSE);
+    EXPECT_EQ(XmlOf(root), L"<a><b/></a>");  // previous content kept
+    CComPtr<IXMLDOMNode> b;
+    EXPECT_EQ(doc->selectSingleNode(Arg(L"/a/b"), &b), S_OK);
+}
+
+TEST(DomLoad, FilesLoadAndUnreadableOnesAnswerSFalse) {
+    TempDir dir;
+    WriteFileBytes(dir.File("in.xml"), "<Root>\n  <Menu>m</Menu>\n</Root>\n");
+    CComPtr<IXMLDOMDocument> doc = NewDocument();
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    ASSERT_EQ(doc->load(PathArg(dir.WideFile("in.xml")), &ok), S_OK);
+    EXPECT_EQ(ok, VARIANT_TRUE);
+    EXPECT_EQ(SelectText(doc, L"/Root/Menu"), L"m");
+    // Indentation is dropped on load: the root's only child is Menu.
+    CComPtr<IXMLDOMNode> root;
+    ASSERT_EQ(doc->selectSingleNode(Arg(L"/Root"), &root), S_OK);
+    CComPtr<IXMLDOMNodeList> children;
+    ASSERT_EQ(root->get_childNodes(&children), S_OK);
+    long length = 0;
+    children->get_length(&length);
+    EXPECT_EQ(length, 1);
+
+    EXPECT_EQ(doc->load(PathArg(dir.WideFile("missing.xml")), &ok), S_FALSE);
+    EXPECT_EQ(ok, VARIANT_FALSE);
+    EXPECT_EQ(doc->load(PathArg(dir.WideFile("")), &ok), S_FALSE);
+    VARIANT number;
+    VariantInit(&number);
+    number.vt = VT_I4;
+    EXPECT_HR(doc->load(number, &ok), E_INVALIDARG);
+    EXPECT_HR(doc->save(number), E_INVALIDARG);
+    EXPECT_EQ(SelectText(doc, L"/Root/Menu"), L"m");
+}
+
+TEST(DomLoad, PreserveWhiteSpaceKeepsIndentation) {
+    CComPtr<IXMLDOMDocument> doc = NewDocument();
+    VARIANT_BOOL preserve = VARIANT_TRUE;
+    ASSERT_EQ(doc->get_preserveWhiteSpace(&preserve), S_OK);
+    EXPECT_EQ(preserve, VARIANT_FALSE);
+    ASSERT_EQ(doc->put_preserveWhiteSpace(VARIANT_TRUE), S_OK);
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    ASSERT_EQ(LoadText(doc, L"<r>\n  <a/>\n</r>", &ok), S_OK);
+    CComPtr<IXMLDOMNode> root;
+    ASSERT_EQ(doc->selectSingleNode(Arg(L"/r"), &root), S_OK);
+    CComPtr<IXMLDOMNodeList> children;
+    ASSERT_EQ(root->get_childNodes(&children), S_OK);
+    long length = 0;
+    children->get_length(&length);
+    EXPECT_EQ(length, 3);
+
+    ASSERT_EQ(doc->put_async(VARIANT_FALSE), S_OK);
+    VARIANT_BOOL async = VARIANT_TRUE;
+    ASSERT_EQ(doc->get_async(&async), S_OK);
+    EXPECT_EQ(async, VARIANT_FALSE);
+}
+
+TEST(DomSave, Gb2312FileLoadsSavesAndLoadsBack) {
+    TempDir dir;
+    WriteFileBytes(dir.File("gb.xml"),
+                   "<?xml version=\"1.0\" encoding=\"gb2312\"?>\n<Root>\xD6\xD0\xCE\xC4</Root>\n");
+    CComPtr<IXMLDOMDocument> doc = NewDocument();
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    ASSERT_EQ(doc->load(PathArg(dir.WideFile("gb.xml")), &ok), S_OK);
+    EXPECT_EQ(SelectText(doc, L"/Root"), kChinese);
+
+    ASSERT_EQ(doc->save(PathArg(dir.WideFile("out.xml"))), S_OK);
+    const std::string saved = ReadFileBytes(dir.File("out.xml"));
+    EXPECT_NE(saved.find("\xD6\xD0\xCE\xC4"), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("<?xml"), 0u);
+    EXPECT_EQ(saved.find("<?xml", 1), std::string::npos);  // exactly one declaration
+
+    CComPtr<IXMLDOMDocument> again = NewDocument();
+    ASSERT_EQ(again->load(PathArg(dir.WideFile("out.xml")), &ok), S_OK);
+    EXPECT_EQ(SelectText(again, L"/Root"), kChinese);
+
+    // get_xml gives Unicode text; loadXML ignores the encoding it names.
+    const std::wstring xml = XmlOf(doc);
+    EXPECT_NE(xml.find(L"gb2312"), std::wstring::npos);
+    CComPtr<IXMLDOMDocument> fromText = NewDocument();
+    ASSERT_EQ(fromText->loadXML(Arg(xml), &ok), S_OK);
+    EXPECT_EQ(SelectText(fromText, L"/Root"), kChinese);
+}
+
+TEST(DomSave, BuiltDocumentWithDeclarationRoundTrips) {
+    TempDir dir;
+    CComPtr<IXMLDOMDocument> doc = NewDocument();
+    CComPtr<IXMLDOMProcessingInstruction> decl;
+    ASSERT_EQ(doc->createProcessingInstruction(Arg(L"xml"),
+                                               Arg(L"version=\"1.0\" encoding=\"gb2312\""), &decl),
+              S_OK);
+    ASSERT_EQ(doc->appendChild(decl, nullptr), S_OK);
+    CComPtr<IXMLDOMElement> root;
+    ASSERT_EQ(doc->createElement(Arg(L"Root"), &root), S_OK);
+    ASSERT_EQ(doc->appendChild(root, nullptr), S_OK);
+    CComPtr<IXMLDOMElement> item;
+    ASSERT_EQ(doc->createElement(Arg(L"Item"), &item), S_OK);
+    ASSERT_EQ(root->appendChild(item, nullptr), S_OK);
+    ASSERT_EQ(item->put_text(Arg(std::wstring(kChinese) + L" & <more>")), S_OK);
+    VARIANT id;
+    VariantInit(&id);
+    id.vt = VT_BSTR;
+    id.bstrVal = SysAllocString(L"a\"b");
+    ASSERT_EQ(root->setAttribute(Arg(L"ID"), id), S_OK);
+    VariantClear(&id);
+
+    ASSERT_EQ(doc->save(PathArg(dir.WideFile("built.xml"))), S_OK);
+    EXPECT_EQ(ReadFileBytes(dir.File("built.xml"))
+                  .rfind("<?xml version=\"1.0\" encoding=\"gb2312\"?>", 0),
+              0u);
+    CComPtr<IXMLDOMDocument> again = NewDocument();
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    ASSERT_EQ(again->load(PathArg(dir.WideFile("built.xml")), &ok), S_OK);
+    EXPECT_EQ(SelectText(again, L"/Root/Item"), std::wstring(kChinese) + L" & <more>");
+    EXPECT_EQ(SelectText(again, L"/Root/@ID"), L"a\"b");
+    EXPECT_EQ(XmlOf(again), XmlOf(doc));
+
+    EXPECT_TRUE(FAILED(doc->save(PathArg(dir.WideFile("no/such/folder/x.xml")))));
+}
+
+TEST(DomSelect, FirstMatchNoMatchAndBadExpressions) {
+    CComPtr<IXMLDOMDocument> doc = NewDocument();
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    ASSERT_EQ(LoadText(doc, L"<Root><Menu>1</Menu><Menu>2<Item>i</Item></Menu></Root>", &ok), S_OK);
+    EXPECT_EQ(SelectText(doc, L"/Root/Menu"), L"1");
+    EXPECT_EQ(SelectText(doc, L"Root/Menu"), L"1");
+    CComPtr<IXMLDOMNode> second;
+    ASSERT_EQ(doc->selectSingleNode(Arg(L"/Root/Menu[2]"), &second), S_OK);
+    EXPECT_EQ(SelectText(second, L"Item"), L"i");
+
+    CComPtr<IXMLDOMNode> none;
+    EXPECT_EQ(doc->selectSingleNode(Arg(L"/Root/Nothing"), &none), S_FALSE);
+    EXPECT_EQ(none.p, nullptr);
+    CComPtr<IXMLDOMNodeList> empty;
+    ASSERT_EQ(doc->selectNodes(Arg(L"/Root/Nothing"), &empty), S_OK);
+    long length = -1;
+    empty->get_length(&length);
+    EXPECT_EQ(length, 0);
+
+    CapturedOutput out(1);
+    CapturedOutput err(2);
+    EXPECT_HR(doc->selectSingleNode(Arg(L"/Root/[bad"), &none), E_FAIL);
+    EXPECT_HR(doc->selectSingleNode(Arg(L"count(//Menu)"), &none), E_FAIL);
+    CComPtr<IXMLDOMNodeList> list;
+    EXPECT_HR(doc->selectNodes(Arg(L"undefined:name"), &list), E_FAIL);
+    EXPECT_EQ(list.p, nullptr);
+    EXPECT_EQ(LoadText(doc, L"<a><b></a>", &ok), S_FALSE);
+    EXPECT_EQ(LoadText(doc, L"<a>&undefined;</a>", &ok), S_FALSE);
+    EXPECT_EQ(out.Finish(), "");
+    EXPECT_EQ(err.Finish(), "");
+}
+
+TEST(DomSelect, ResultsFollowEditsMadeThroughTheObjects) {
+    CComPtr<IXMLDOMDocument> doc = NewDocument();
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    ASSERT_EQ(LoadText(doc, L"<r><a>1</a></r>", &ok), S_OK);
+    CComPtr<IXMLDOMNode> root;
+    ASSERT_EQ(doc->selectSingleNode(Arg(L"/r"), &root), S_OK);
+    EXPECT_EQ(SelectText(doc, L"/r/b"), L"<none>");
+    CComPtr<IXMLDOMElement> b;
+    ASSERT_EQ(doc->createElement(Arg(L"b"), &b), S_OK);
+    ASSERT_EQ(b->put_text(Arg(L"2")), S_OK);
+    ASSERT_EQ(root->appendChild(b, nullptr), S_OK);
+    EXPECT_EQ(SelectText(doc, L"/r/b"), L"2");
+    ASSERT_EQ(b->put_text(Arg(L"3")), S_OK);
+    EXPECT_EQ(SelectText(doc, L"/r/b[. = '3']"), L"3");
+    ASSERT_EQ(root->removeChild(b, nullptr), S_OK);
+    EXPECT_EQ(SelectText(doc, L"/r/b"), L"<none>");
+    EXPECT_EQ(XmlOf(root), L"<r><a>1</a></r>");
+}
+
+}  // namespace
