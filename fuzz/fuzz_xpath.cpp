@@ -20,6 +20,26 @@ const wchar_t kDocument[] =
     LR"(<Deep><a><b><c q:x="1" xmlns:q="urn:q">deep text</c></b></a></Deep>)"
     LR"(mixed <b>bold</b> tail</Root>)";
 
+// Namespace-axis results are copies made per query (XPath has no tree node
+// for them): two queries give equal copies, not one object. Every other
+// node is one object however it is reached.
+bool IsNamespaceCopy(const CComPtr<IXMLDOMNode>& node) {
+    DOMNodeType type = NODE_INVALID;
+    BSTR name = nullptr;
+    node->get_nodeType(&type);
+    node->get_nodeName(&name);
+    const std::wstring text = name == nullptr ? std::wstring() : std::wstring(name);
+    SysFreeString(name);
+    return type == NODE_ATTRIBUTE && text.compare(0, 5, L"xmlns") == 0;
+}
+
+bool SameNode(CXMLUtil& doc, const CComPtr<IXMLDOMNode>& a, const CComPtr<IXMLDOMNode>& b) {
+    if (a.IsEqualObject(b)) return true;
+    if (!IsNamespaceCopy(a) || !IsNamespaceCopy(b)) return false;
+    std::wstring xmlA, xmlB;
+    return doc.GetXML(xmlA, a) == S_OK && doc.GetXML(xmlB, b) == S_OK && xmlA == xmlB;
+}
+
 void ReadNode(CXMLUtil& doc, const CComPtr<IXMLDOMNode>& node) {
     std::wstring text;
     std::wstring name;
@@ -53,7 +73,7 @@ int TestOneInput(const uint8_t* data, size_t size) {
         if (all == S_OK) {
             if (count != static_cast<long>(nodes.size())) fuzz::Fail("count differs from list");
             if (nodes.empty() != (one == S_FALSE)) fuzz::Fail("GetSingleNode disagrees on a match");
-            if (!nodes.empty() && (one != S_OK || !first.IsEqualObject(nodes.front()))) {
+            if (!nodes.empty() && (one != S_OK || !SameNode(doc, first, nodes.front()))) {
                 fuzz::Fail("GetSingleNode is not the first of GetNodes", expression);
             }
         } else {
