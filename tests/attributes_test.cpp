@@ -1,0 +1,247 @@
+// SPDX-License-Identifier: MIT
+// Attributes: reading one by its name without prefix, writing one by its
+// qualified name, and reading or writing them all as parallel lists.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/fake_dom.h"
+#include "support/private_access.h"
+#include "support/test_util.h"
+
+namespace {
+
+using xmlutil::test::XmlTest;
+using Strings = std::vector<std::wstring>;
+
+HRESULT Recorded(const CXMLUtil& util) {
+    return CXMLUtilTestAccess::RecordedResult(util);
+}
+
+class AttributesTest : public XmlTest {
+  protected:
+    // The attributes of the first node the path selects, as "name=value" items.
+    Strings Pairs(const wchar_t* xpath) {
+        Strings names, values;
+        EXPECT_HR(util.GetNodeAttrs(std::wstring(xpath), names, values), S_OK);
+        EXPECT_EQ(names.size(), values.size());
+        Strings pairs;
+        for (std::size_t i = 0; i < names.size() && i < values.size(); ++i) {
+            pairs.push_back(names[i] + L"=" + values[i]);
+        }
+        return pairs;
+    }
+    std::wstring Xml() {
+        std::wstring xml;
+        EXPECT_HR(util.GetXML(xml), S_OK);
+        return xml;
+    }
+};
+
+// ---- reading one attribute ------------------------------------------------
+
+TEST_F(AttributesTest, ReadsByNameAndAbsentReadsLikeEmpty) {
+    ASSERT_NO_FATAL_FAILURE(Load(L"<r><e a='1' b='2' empty='' ID='upper' id='lower'/></r>"));
+    const CComPtr<IXMLDOMNode> e = Node(L"/r/e");
+    std::wstring value;
+    EXPECT_HR(util.GetNodeAttr(e, L"b", value), S_OK);
+    EXPECT_EQ(value, L"2");
+    EXPECT_HR(util.GetNodeAttr(e, L"ID", value), S_OK);
+    EXPECT_EQ(value, L"upper");
+    EXPECT_HR(util.GetNodeAttr(std::wstring(L"/r/e"), L"id", value), S_OK);
+    EXPECT_EQ(value, L"lower");
+
+    for (const wchar_t* name : {L"empty", L"c", L"B", L""}) {
+        value = L"stale";
+        EXPECT_HR(util.GetNodeAttr(e, name, value), S_OK) << name;
+        EXPECT_EQ(value, L"") << name;
+        EXPECT_EQ(util.IsError(), 0);
+    }
+}
+
+TEST_F(AttributesTest, ReadingMatchesBaseNamesFirstInMapOrder) {
+    ASSERT_NO_FATAL_FAILURE(
+        Load(L"<r xmlns:p='urn:p' xmlns:q='urn:q'><e p:lang='x' q:a='first' p:a='second'/></r>"));
+    const CComPtr<IXMLDOMNode> e = Node(L"/r/e");
+    std::wstring value;
+    EXPECT_HR(util.GetNodeAttr(e, L"lang", value), S_OK);
+    EXPECT_EQ(value, L"x");
+    EXPECT_HR(util.GetNodeAttr(e, L"p:lang", value), S_OK);
+    EXPECT_EQ(value, L"") << "the qualified name is not what reading compares";
+    EXPECT_HR(util.GetNodeAttr(e, L"a", value), S_OK);
+    EXPECT_EQ(value, L"first");
+}
+
+TEST_F(AttributesTest, NodeWithoutAttributeMapAnswersFalseAndKeepsOutputs) {
+    ASSERT_NO_FATAL_FAILURE(Load(L"<r><e a='1'>text</e></r>"));
+    const CComPtr<IXMLDOMNode> text = Node(L"/r/e/text()");
+    const std::wstring before = Xml();
+
+    std::wstring value = L"kept";
+    EXPECT_HR(util.GetNodeAttr(text, L"a", value), S_FALSE);
+    EXPECT_EQ(value, L"kept");
+    EXPECT_EQ(util.IsError(), 1);
+
+    Strings names{L"n"}, values{L"v"};
+    EXPECT_HR(util.GetNodeAttrs(text, names, values), S_FALSE);
+    EXPECT_EQ(names, Strings{L"n"});
+    EXPECT_EQ(values, Strings{L"v"});
+
+    EXPECT_HR(util.SetNodeAttr(text, L"a", L"2"), S_FALSE);
+    EXPECT_HR(util.SetNodeAttrs(text, names, values), S_FALSE);
+    EXPECT_EQ(Xml(), before);
+}
+
+// ---- reading all attributes -----------------------------------------------
+
+TEST_F(AttributesTest, ListsAreParallelInMapOrderAndReplaced) {
+    ASSERT_NO_FATAL_FAILURE(
+        Load(L"<r xmlns:p='urn:p'><e a='1' b='2' p:x='3' c='&lt;4&gt;'/><bare/></r>"));
+    EXPECT_EQ(Pairs(L"/r/e"), (Strings{L"a=1", L"b=2", L"x=3", L"c=<4>"}));
+
+    Strings names{L"old"}, values{L"old", L"older"};
+    EXPECT_HR(util.GetNodeAttrs(Node(L"/r/bare"), names, values), S_OK);
+    EXPECT_TRUE(names.empty());
+    EXPECT_TRUE(values.empty());
+}
+
+// ---- writing one attribute ------------------------------------------------
+
+TEST_F(AttributesTest, WritingTwiceLeavesOneAttributeWithTheLaterValue) {
+    ASSERT_NO_FATAL_FAILURE(Load(L"<r><e/></r>"));
+    const CComPtr<IXMLDOMNode> e = Node(L"/r/e");
+    EXPECT_HR(util.SetNodeAttr(e, L"k", L"v"), S_OK);
+    EXPECT_HR(util.SetNodeAttr(std::wstring(L"/r/e"), L"k", L"w & <more> \"q\""), S_OK);
+    EXPECT_HR(util.SetNodeAttr(e, L"K", L"upper"), S_OK);
+    EXPECT_EQ(Pairs(L"/r/e"), (Strings{L"k=w & <more> \"q\"", L"K=upper"}));
+}
+
+TEST_F(AttributesTest, PrefixedNamesNeedANamespaceInScope) {
+    ASSERT_NO_FATAL_FAILURE(Load(L"<r xmlns:p='urn:p'><e/></r>"));
+    const CComPtr<IXMLDOMNode> e = Node(L"/r/e");
+    const std::wstring before = Xml();
+    EXPECT_HR(util.SetNodeAttr(e, L"zz:a", L"v"), E_INVALIDARG);
+    EXPECT_HR(Recorded(util), E_INVALIDARG);
+    EXPECT_EQ(Xml(), before) << "nothing is added for an undeclared prefix";
+
+    EXPECT_HR(util.SetNodeAttr(e, L"p:a", L"declared above"), S_OK);
+    EXPECT_HR(util.SetNodeAttr(e, L"xml:lang", L"en"), S_OK);
+    std::wstring value;
+    EXPECT_HR(util.GetNodeAttr(e, L"a", value), S_OK);
+    EXPECT_EQ(value, L"declared above");
+    EXPECT_HR(util.GetNodeAttr(e, L"lang", value), S_OK);
+    EXPECT_EQ(value, L"en");
+
+    // What was written must load again.
+    CXMLUtil reloaded;
+    EXPECT_HR(reloaded.LoadXML(Xml().c_str()), S_OK);
+}
+
+TEST_F(AttributesTest, ValueOrNameXmlCannotHoldIsRefusedAndNothingChanges) {
+    ASSERT_NO_FATAL_FAILURE(Load(L"<r><e k='old'/></r>"));
+    const CComPtr<IXMLDOMNode> e = Node(L"/r/e");
+    const std::wstring before = Xml();
+    EXPECT_HR(util.SetNodeAttr(e, L"k", std::wstring(L"\u001F")), E_INVALIDARG);
+    EXPECT_HR(util.SetNodeAttr(e, L"n", std::wstring(1, static_cast<wchar_t>(0xDC00))),
+              E_INVALIDARG);
+    EXPECT_HR(util.SetNodeAttr(std::wstring(L"/r/e"), L"k", std::wstring(L"\uFFFF")), E_INVALIDARG);
+    EXPECT_LT(util.SetNodeAttr(e, L"1bad", L"v"), 0) << "not a name";
+    EXPECT_LT(util.SetNodeAttr(e, L"", L"v"), 0) << "not a name";
+    EXPECT_EQ(Xml(), before);
+}
+
+TEST_F(AttributesTest, WritesANodeOfAnotherDocument) {
+    ASSERT_NO_FATAL_FAILURE(Load(L"<r/>"));
+    CXMLUtil other;
+    ASSERT_HR(other.LoadXML(L"<o/>"), S_OK);
+    CComPtr<IXMLDOMNode> foreign;
+    ASSERT_HR(other.GetSingleNode(L"/o", foreign), S_OK);
+    EXPECT_HR(util.SetNodeAttr(foreign, L"k", L"v"), S_OK);
+    std::wstring value;
+    EXPECT_HR(other.GetNodeAttr(std::wstring(L"/o"), L"k", value), S_OK);
+    EXPECT_EQ(value, L"v");
+}
+
+TEST_F(AttributesTest, ObjectWithoutDocumentRefusesToWrite) {
+    ASSERT_NO_FATAL_FAILURE(Load(L"<r/>"));
+    CXMLUtil empty{CComPtr<IXMLDOMDocument>()};
+    EXPECT_HR(empty.SetNodeAttr(Node(L"/r"), L"k", L"v"), E_POINTER);
+    EXPECT_HR(Recorded(empty), E_POINTER);
+    EXPECT_EQ(Pairs(L"/r"), Strings{});
+}
+
+// ---- writing lists --------------------------------------------------------
+
+TEST_F(AttributesTest, ListsOfDifferentLengthsWriteNothing) {
+    ASSERT_NO_FATAL_FAILURE(Load(L"<r/>"));
+    const CComPtr<IXMLDOMNode> r = Node(L"/r");
+    Strings three{L"a", L"b", L"c"}, two{L"1", L"2"}, none;
+    EXPECT_HR(util.SetNodeAttrs(r, three, two), S_FALSE);
+    EXPECT_HR(util.SetNodeAttrs(std::wstring(L"/r"), none, two), S_FALSE);
+    EXPECT_HR(util.SetNodeAttrs(r, three, none), S_FALSE);
+    EXPECT_HR(Recorded(util), S_FALSE);
+    EXPECT_EQ(Pairs(L"/r"), Strings{});
+}
+
+TEST_F(AttributesTest, ListsAreWrittenInOrderUpToTheFirstRefusal) {
+    ASSERT_NO_FATAL_FAILURE(Load(L"<r/>"));
+    Strings names{L"a", L"b", L"a"}, values{L"1", L"2", L"3"};
+    EXPECT_HR(util.SetNodeAttrs(Node(L"/r"), names, values), S_OK);
+    EXPECT_EQ(Pairs(L"/r"), (Strings{L"a=3", L"b=2"}));
+
+    Strings refusedSecond{L"x", L"y", L"z"}, refusedValues{L"1", L"bad\u0002", L"3"};
+    EXPECT_HR(util.SetNodeAttrs(std::wstring(L"/r"), refusedSecond, refusedValues), E_INVALIDARG);
+    EXPECT_HR(Recorded(util), E_INVALIDARG);
+    EXPECT_EQ(Pairs(L"/r"), (Strings{L"a=3", L"b=2", L"x=1"})) << "z is never tried";
+}
+
+TEST_F(AttributesTest, TwoEmptyListsSucceedInBothForms) {
+    ASSERT_NO_FATAL_FAILURE(Load(L"<r k='v'/>"));
+    Strings none;
+    for (int form = 0; form < 2; ++form) {
+        std::wstring ignored;
+        util.GetNodeValue(std::wstring(L"/missing"), ignored);  // leaves S_FALSE recorded
+        ASSERT_EQ(util.IsError(), 1);
+        const long hr = form == 0 ? util.SetNodeAttrs(Node(L"/r"), none, none)
+                                  : util.SetNodeAttrs(std::wstring(L"/r"), none, none);
+        EXPECT_HR(hr, S_OK) << form;
+        EXPECT_EQ(util.IsError(), 0);
+    }
+    EXPECT_EQ(Pairs(L"/r"), Strings{L"k=v"});
+}
+
+// ---- answers a real document never gives ----------------------------------
+
+TEST_F(AttributesTest, UnreadableAttributesAreLeftOutOfBothLists) {
+    fake_dom::Node ok1, noName, noText, ok2, nullStrings;
+    ok1.baseName = L"a";
+    ok1.text = L"1";
+    noName.baseNameResult = E_FAIL;
+    noText.baseName = L"n";
+    noText.textResult = E_OUTOFMEMORY;
+    ok2.baseName = L"b";
+    ok2.text = L"2";
+    nullStrings.baseName = nullptr;
+    nullStrings.text = nullptr;
+    fake_dom::Map map;
+    map.items = {&ok1, &noName, &ok2, &noText, &ok1, &nullStrings};
+    map.failing = {4};
+    fake_dom::Node element;
+    element.attributes = &map;
+
+    Strings names, values;
+    EXPECT_HR(util.GetNodeAttrs(&element, names, values), S_OK);
+    EXPECT_EQ(names, (Strings{L"a", L"b", L""}));
+    EXPECT_EQ(values, (Strings{L"1", L"2", L""}));
+    std::wstring value = L"stale";
+    EXPECT_HR(util.GetNodeAttr(&element, L"n", value), S_OK) << "skipped reads as absent";
+    EXPECT_EQ(value, L"");
+
+    map.lengthResult = E_FAIL;
+    EXPECT_HR(util.GetNodeAttrs(&element, names, values), E_FAIL);
+    EXPECT_EQ(names.size(), 3u) << "lists kept when the length cannot be had";
+    EXPECT_EQ(map.refs() + ok1.refs() + noName.refs() + noText.refs() + element.refs(), 0);
+}
+
+}  // namespace
