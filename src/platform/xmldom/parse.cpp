@@ -40,9 +40,10 @@ struct ParseObservations {
 // times the input (the bound libxml2 applies to content).
 constexpr size_t kMinExpansionLimit = 10 * 1024 * 1024;
 constexpr size_t kExpansionFactor = 10;
-// Rescanning this much text costs well under a tenth of a second here; a
-// document needs tens of thousands of references into one text to reach it.
-constexpr size_t kRescanBudget = size_t{2} * 1024 * 1024 * 1024;
+// Rescanning this much text takes libxml2 (and the check) well under a tenth
+// of a second here; it takes tens of thousands of references into one text
+// to reach it. 99 references to a 100 KB entity in one text rescan 485 MB.
+constexpr size_t kRescanBudget = size_t{1024} * 1024 * 1024;
 
 // The observations of the parse behind `parserContext`. libxml2 hands the
 // entity parsers it nests their own context, with `_private` copied over.

@@ -7,6 +7,7 @@
 #include <libxml/parserInternals.h>
 
 #include <cerrno>
+#include <new>
 #include <string_view>
 #include <vector>
 
@@ -29,18 +30,40 @@ struct EncodingHandlerCloser {
 };
 using EncodingHandlerPtr = std::unique_ptr<xmlCharEncodingHandler, EncodingHandlerCloser>;
 
-// Writes through a save context into a memory buffer and hands back the bytes.
+// Where the serialiser's output goes: appended to a string. A write that
+// cannot grow the string reports an error instead of throwing through C code.
+struct StringSink {
+    std::string* bytes;
+    bool outOfMemory = false;
+};
+
+int AppendToSink(void* context, const char* buffer, int len) {
+    auto* sink = static_cast<StringSink*>(context);
+    try {
+        sink->bytes->append(buffer, static_cast<size_t>(len));
+    } catch (const std::bad_alloc&) {
+        sink->outOfMemory = true;
+        return -1;
+    }
+    return len;
+}
+
+int CloseSink(void* /*context*/) {
+    return 0;
+}
+
+// Writes through a save context and hands back the bytes; `bytes` is only
+// replaced on success.
 template <typename Write>
 HRESULT SaveToBytes(const char* encoding, int options, Write write, std::string& bytes) {
-    XmlBufferPtr buffer(xmlBufferCreate());
-    if (buffer == nullptr) return E_OUTOFMEMORY;
-    xmlSaveCtxt* save = xmlSaveToBuffer(buffer.get(), encoding, options);
+    std::string out;
+    StringSink sink{&out};
+    xmlSaveCtxt* save = xmlSaveToIO(AppendToSink, CloseSink, &sink, encoding, options);
     if (save == nullptr) return E_OUTOFMEMORY;
     const long written = write(save);
-    const int closed = xmlSaveClose(save);  // flushes the encoder into the buffer
-    if (written < 0 || closed < 0) return E_OUTOFMEMORY;
-    bytes.assign(FromXml(xmlBufferContent(buffer.get())),
-                 static_cast<size_t>(xmlBufferLength(buffer.get())));
+    const int closed = xmlSaveClose(save);  // flushes the encoder into the sink
+    if (written < 0 || closed < 0 || sink.outOfMemory) return E_OUTOFMEMORY;
+    bytes = std::move(out);
     return S_OK;
 }
 
@@ -183,40 +206,6 @@ HRESULT CheckNode(const xmlNode* node, const EncodabilityCheck& enc) {
     }
 }
 
-// Walks the tree without recursion: every node must be writable in the
-// target encoding, and no branch may be deeper than the parser accepts.
-HRESULT CheckTreeForSave(xmlDoc* doc, const EncodabilityCheck& enc) {
-    // The parser refuses an element nested deeper than this (its depth limit
-    // counts the elements open around the one being started).
-    const size_t maxElementDepth = static_cast<size_t>(xmlParserMaxDepth) + 1;
-    xmlNode* const top = reinterpret_cast<xmlNode*>(doc);
-    size_t depth = 0;
-    xmlNode* cur = doc->children;
-    while (cur != nullptr) {
-        if (cur->type == XML_DTD_NODE) {
-            // The internal subset is written by libxml2's DTD writer; its
-            // declarations are not nodes of the content.
-        } else {
-            const HRESULT hr = CheckNode(cur, enc);
-            if (hr != S_OK) return hr;
-        }
-        if (cur->type == XML_ELEMENT_NODE) {
-            if (depth + 1 > maxElementDepth) return E_FAIL;
-            if (cur->children != nullptr) {
-                ++depth;
-                cur = cur->children;
-                continue;
-            }
-        }
-        while (cur->next == nullptr && cur->parent != top && cur->parent != nullptr) {
-            cur = cur->parent;
-            --depth;
-        }
-        cur = cur->next;
-    }
-    return S_OK;
-}
-
 // ---- indentation never inside xml:space="preserve" ---------------------------
 
 const xmlChar* XmlSpaceValue(const xmlNode* element) {
@@ -228,6 +217,10 @@ const xmlChar* XmlSpaceValue(const xmlNode* element) {
         }
     }
     return nullptr;
+}
+
+bool IsPreserve(const xmlChar* xmlSpace) {
+    return xmlSpace != nullptr && xmlStrEqual(xmlSpace, ToXml("preserve"));
 }
 
 bool HasTextLikeChild(const xmlNode* element) {
@@ -245,29 +238,10 @@ bool HasTextLikeChild(const xmlNode* element) {
 // xml:space="preserve" element whose children are all non-text gets an empty
 // text node as first child (it writes nothing), so nothing inside it is
 // indented. The tree is restored exactly when the object goes.
-class PreserveRegionsUnformatted {
+class PreserveMarkers {
   public:
-    explicit PreserveRegionsUnformatted(xmlDoc* doc) {
-        xmlNode* const top = reinterpret_cast<xmlNode*>(doc);
-        xmlNode* cur = doc->children;
-        while (cur != nullptr) {
-            if (cur->type == XML_ELEMENT_NODE && cur->children != nullptr) {
-                const xmlChar* space = XmlSpaceValue(cur);
-                if (space != nullptr && xmlStrEqual(space, ToXml("preserve"))) {
-                    if (!HasTextLikeChild(cur)) Mark(doc, cur);
-                    // Formatting is off for this whole subtree: skip it.
-                } else {
-                    cur = cur->children;
-                    continue;
-                }
-            }
-            while (cur->next == nullptr && cur->parent != top && cur->parent != nullptr) {
-                cur = cur->parent;
-            }
-            cur = cur->next;
-        }
-    }
-    ~PreserveRegionsUnformatted() {
+    PreserveMarkers() = default;
+    ~PreserveMarkers() {
         for (xmlNode* marker : markers_) {
             xmlNode* parent = marker->parent;
             parent->children = marker->next;
@@ -277,29 +251,74 @@ class PreserveRegionsUnformatted {
             xmlFreeNode(marker);
         }
     }
-    PreserveRegionsUnformatted(const PreserveRegionsUnformatted&) = delete;
-    PreserveRegionsUnformatted& operator=(const PreserveRegionsUnformatted&) = delete;
+    PreserveMarkers(const PreserveMarkers&) = delete;
+    PreserveMarkers& operator=(const PreserveMarkers&) = delete;
 
-    bool ok() const { return ok_; }
-
-  private:
-    void Mark(xmlDoc* doc, xmlNode* element) {
-        xmlNode* marker = xmlNewDocText(doc, ToXml(""));
-        if (marker == nullptr) {
-            ok_ = false;
-            return;
+    // False when a marker could not be made (the ones made are removed later).
+    bool Insert(xmlDoc* doc, const std::vector<xmlNode*>& elements) {
+        markers_.reserve(elements.size());
+        for (xmlNode* element : elements) {
+            xmlNode* marker = xmlNewDocText(doc, ToXml(""));
+            if (marker == nullptr) return false;
+            // Linked by hand: xmlAddPrevSibling could merge text nodes.
+            marker->parent = element;
+            marker->next = element->children;
+            element->children->prev = marker;
+            element->children = marker;
+            markers_.push_back(marker);
         }
-        // Linked by hand: xmlAddPrevSibling could merge text nodes.
-        marker->parent = element;
-        marker->next = element->children;
-        element->children->prev = marker;
-        element->children = marker;
-        markers_.push_back(marker);
+        return true;
     }
 
+  private:
     std::vector<xmlNode*> markers_;
-    bool ok_ = true;
 };
+
+// Walks the tree once, without recursion: every node must be writable in
+// the target encoding and no branch deeper than the parser accepts. When
+// `preserveRoots` is given, collects the outermost xml:space="preserve"
+// elements that need a marker to keep indentation out.
+HRESULT CheckTreeForSave(xmlDoc* doc, const EncodabilityCheck& enc,
+                         std::vector<xmlNode*>* preserveRoots) {
+    constexpr size_t kOutside = static_cast<size_t>(-1);
+    // The parser refuses an element nested deeper than this (its depth limit
+    // counts the elements open around the one being started).
+    const size_t maxElementDepth = static_cast<size_t>(xmlParserMaxDepth) + 1;
+    xmlNode* const top = reinterpret_cast<xmlNode*>(doc);
+    size_t depth = 0;               // elements open around `cur`
+    size_t regionDepth = kOutside;  // depth of the preserve element we are in
+    xmlNode* cur = doc->children;
+    while (cur != nullptr) {
+        // The internal subset (XML_DTD_NODE) is written by libxml2's DTD
+        // writer; its declarations are not content.
+        if (cur->type != XML_DTD_NODE) {
+            const HRESULT hr = CheckNode(cur, enc);
+            if (hr != S_OK) return hr;
+        }
+        if (cur->type == XML_ELEMENT_NODE) {
+            if (depth + 1 > maxElementDepth) return E_FAIL;
+            if (preserveRoots != nullptr && regionDepth == kOutside && cur->properties != nullptr &&
+                IsPreserve(XmlSpaceValue(cur))) {
+                regionDepth = depth;
+                if (cur->children != nullptr && !HasTextLikeChild(cur)) {
+                    preserveRoots->push_back(cur);
+                }
+            }
+            if (cur->children != nullptr) {
+                ++depth;
+                cur = cur->children;
+                continue;
+            }
+        }
+        while (cur->next == nullptr && cur->parent != top && cur->parent != nullptr) {
+            cur = cur->parent;
+            --depth;
+        }
+        if (depth <= regionDepth) regionDepth = kOutside;  // leaving the region's element
+        cur = cur->next;
+    }
+    return S_OK;
+}
 
 // ---- namespaces of a subtree written on its own --------------------------------
 
@@ -424,28 +443,20 @@ HRESULT SerializeForSave(xmlDoc* doc, bool indent, std::string& bytes) {
     }
     EncodingHandlerPtr handler(xmlFindCharEncodingHandler(encodingName.c_str()));
     if (handler == nullptr) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+    std::vector<xmlNode*> preserveRoots;
     {
         const EncodabilityCheck check(handler.get());
-        const HRESULT hr = CheckTreeForSave(doc, check);
+        const HRESULT hr = CheckTreeForSave(doc, check, indent ? &preserveRoots : nullptr);
         if (hr != S_OK) return hr;
     }
-
-    int options = kBaseSaveOptions;
-    std::unique_ptr<PreserveRegionsUnformatted> unformatted;
-    if (indent) {
-        options |= XML_SAVE_FORMAT;
-        unformatted = std::make_unique<PreserveRegionsUnformatted>(doc);
-        if (!unformatted->ok()) return E_OUTOFMEMORY;
-    }
-    std::string out;
-    const HRESULT hr = SaveToBytes(
-        encodingName.c_str(), options, [doc](xmlSaveCtxt* save) { return xmlSaveDoc(save, doc); },
-        out);
-    if (FAILED(hr)) return hr;
+    PreserveMarkers markers;
+    if (!markers.Insert(doc, preserveRoots)) return E_OUTOFMEMORY;
+    const int options = kBaseSaveOptions | (indent ? XML_SAVE_FORMAT : 0);
     // A document without a declaration is written without one, in UTF-8
     // (which needs none): adding one would load back as an extra node.
-    bytes = std::move(out);
-    return S_OK;
+    return SaveToBytes(
+        encodingName.c_str(), options, [doc](xmlSaveCtxt* save) { return xmlSaveDoc(save, doc); },
+        bytes);
 }
 
 }  // namespace xmlutil::xmldom
