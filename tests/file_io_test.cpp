@@ -246,6 +246,17 @@ TEST(FileWriteRealPermissions, ReadOnlyFolderWithWritableFile) {
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"doc.xml"});
 }
 
+TEST(FileWriteRealPermissions, ReadOnlyFileIsNotReplaced) {
+    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+    TempDir dir;
+    const std::string path = dir.File("doc.xml");
+    WriteFileBytes(path, kOld);
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    EXPECT_HR(Write(path, kNew), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(ReadFileBytes(path), kOld);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"doc.xml"});
+}
+
 // ---- failing writes leave the old file as it was ----------------------------------
 
 TEST_F(FileWriteTest, FullDiskHalfWay) {

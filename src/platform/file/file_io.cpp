@@ -343,6 +343,11 @@ HRESULT WriteFileAtomically(const std::string& path, const char* bytes, size_t s
         return WriteError(errno);
     }
     if (existing && S_ISDIR(st.st_mode)) return HRESULT_FROM_WIN32(ERROR_DIRECTORY);
+    // Renaming over a file needs only the folder's permission: refuse a file
+    // the caller may not write, as opening it for writing would.
+    if (existing && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+        return WriteError(errno);
+    }
     if (existing && !S_ISREG(st.st_mode)) {
         // A device or pipe is written to, never replaced by a regular file.
         // O_NONBLOCK: a pipe without a reader is refused instead of waited on.
