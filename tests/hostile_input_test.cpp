@@ -39,6 +39,15 @@ std::wstring XmlOf(CXMLUtil& doc) {
     return xml;
 }
 
+// Sanitizer builds run several times slower and keep freed memory in
+// quarantine: time limits stretch, peak-memory limits do not apply.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+constexpr double kOneSecond = kSanitized ? 5.0 : 1.0;
+
 std::string HostileData(const std::string& name) {
     return XMLUTIL_TEST_DATA "/hostile/" + name;
 }
@@ -100,8 +109,10 @@ TEST(HostileInput, QuadraticBlowupIsRefusedQuickly) {
     WriteFileBytes(dir.File("blowup.xml"), EntityBomb(100 * 1024, 20000));
     const Measured m = LoadInChild(dir.File("blowup.xml"));
     EXPECT_HR(m.result, S_FALSE);
-    EXPECT_LT(m.seconds, 1.0);
-    EXPECT_LT(m.peakKb, 64 * 1024) << "peak memory grew by " << m.peakKb << " KB";
+    EXPECT_LT(m.seconds, kOneSecond);
+    if (!kSanitized) {
+        EXPECT_LT(m.peakKb, 64 * 1024) << "peak memory grew by " << m.peakKb << " KB";
+    }
     std::printf("quadratic blowup (100 KB entity x 20,000): %.3f s, peak +%ld KB\n", m.seconds,
                 m.peakKb);
     RecordProperty("blowup_ms", static_cast<int>(m.seconds * 1000));
@@ -112,7 +123,8 @@ TEST(HostileInput, QuadraticBlowupIsRefusedQuickly) {
     const auto start = std::chrono::steady_clock::now();
     CXMLUtil doc;
     EXPECT_HR(doc.LoadXML(Widen(bomb).c_str()), S_FALSE);
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+              kOneSecond);
 }
 
 // Whatever loads never holds more text than max(10 MB, 10 x the file's size).
@@ -120,7 +132,9 @@ TEST(HostileInput, LoadedTextStaysWithinTenTimesTheInput) {
     TempDir dir;
     const struct {
         size_t entity, references;
-    } shapes[] = {{1000, 5000}, {10 * 1024, 2000}, {200, 100000}, {100 * 1024, 150}};
+    } shapes[] = {{10, 100},    {1000, 50},    {100, 1000},      {1000, 1000},
+                  {1000, 5000}, {200, 100000}, {100 * 1024, 150}};
+    int loaded = 0;
     for (const auto& shape : shapes) {
         SCOPED_TRACE(testing::Message() << shape.entity << " x " << shape.references);
         const std::string bytes = EntityBomb(shape.entity, shape.references);
@@ -134,14 +148,17 @@ TEST(HostileInput, LoadedTextStaysWithinTenTimesTheInput) {
         const size_t limit = std::max<size_t>(10u << 20, 10 * bytes.size());
         EXPECT_LE(text.size(), limit);
         EXPECT_EQ(text.size(), shape.entity * shape.references) << "expansion was cut short";
+        ++loaded;
     }
+    EXPECT_GE(loaded, 2) << "modest expansions must still load";
 }
 
 TEST(HostileInput, BillionLaughsIsRefused) {
     const auto start = std::chrono::steady_clock::now();
     CXMLUtil doc;
     EXPECT_HR(doc.Load(Widen(HostileData("billion-laughs.xml"))), S_FALSE);
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+              kOneSecond);
 }
 
 // ---- nothing is read but the named file -------------------------------------------
