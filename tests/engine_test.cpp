@@ -368,6 +368,16 @@ TEST(EngineParseWellFormedness, UnicodeTextIgnoresTheDeclaredEncoding) {
     ASSERT_HR(ParseBytes(text, doc, false, true), S_OK);
     EXPECT_EQ(Text(Root(doc)), "\xe4\xb8\xad");
     EXPECT_EQ(FromXml(doc->children->content), std::string("version=\"1.0\" encoding=\"gb2312\""));
+    // What Windows programs hand over most: wide text declaring UTF-16,
+    // possibly after a byte-order mark character.
+    for (const std::string& wide :
+         {std::string("<?xml version=\"1.0\" encoding=\"UTF-16\"?><a>b</a>"),
+          std::string("\xef\xbb\xbf<?xml version=\"1.0\" encoding=\"utf-16\"?><a>b</a>")}) {
+        XmlDocPtr declared16;
+        ASSERT_HR(ParseBytes(wide, declared16, false, true), S_OK) << wide;
+        EXPECT_EQ(Text(Root(declared16)), "b");
+        EXPECT_EQ(declared16->children->type, XML_PI_NODE);
+    }
 }
 
 // ---- whitespace ------------------------------------------------------------------
