@@ -2,12 +2,22 @@
 // CXMLUtil: finding a direct child by its name without prefix, and reading or
 // writing that child's text. The first child in document order that matches
 // wins; a missing child is never created.
+#include <string_view>
 #include <utility>
 
 #include "dom/com_holders.h"
 #include "xmlutil/XMLUtil.h"
 
 using xmlutil::dom::Bstr;
+
+namespace {
+
+// The string up to its first NUL, without a copy; a null string reads as "".
+std::wstring_view View(const Bstr& text) {
+    return text.isNull() ? std::wstring_view() : std::wstring_view(text.get());
+}
+
+}  // namespace
 
 CComPtr<IXMLDOMNode> CXMLUtil::GetChildNode(CComPtr<IXMLDOMNode> node, std::wstring name) {
     if (!node) {
@@ -25,7 +35,7 @@ CComPtr<IXMLDOMNode> CXMLUtil::GetChildNode(CComPtr<IXMLDOMNode> node, std::wstr
         CComPtr<IXMLDOMNode> child;
         if (list->get_item(index, &child) != S_OK || !child) continue;
         if (child->get_baseName(baseName.out()) != S_OK) continue;
-        if (baseName.str() == name) return child;
+        if (View(baseName) == name) return child;
     }
     m_hr = S_FALSE;
     return {};
