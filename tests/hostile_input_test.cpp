@@ -587,9 +587,14 @@ TEST(HostileInput, RandomDocumentsLoadBackEqualAfterSave) {
             continue;
         }
         ++saved;
+        // Loading drops whitespace-only text beside other nodes by design (the
+        // append may have given such text a sibling): compare with the document
+        // as loading sees it.
+        CXMLUtil expected;
+        ASSERT_HR(expected.LoadXML(XmlOf(doc).c_str()), S_OK);
         CXMLUtil back;
         ASSERT_HR(back.Load(Widen(file)), S_OK) << ReadFileBytes(file);
-        EXPECT_EQ(XmlOf(back), XmlOf(doc)) << "saved as:\n" << ReadFileBytes(file);
+        EXPECT_EQ(XmlOf(back), XmlOf(expected)) << "saved as:\n" << ReadFileBytes(file);
     }
     EXPECT_GT(saved, 100);
 }
