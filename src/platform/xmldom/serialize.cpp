@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Writing nodes and documents out through libxml2's serialiser, with the
-// declaration kept as a processing instruction (so exactly one is written)
+// declaration kept as a processing instruction (so never two are written)
 // and checks that make what is saved load back equal.
 #include <iconv.h>
 #include <libxml/encoding.h>
