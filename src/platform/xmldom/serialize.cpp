@@ -99,8 +99,9 @@ bool IsDeclarationNode(const xmlNode* node) {
 // conversion libxml2's writer will use.
 class EncodabilityCheck {
   public:
-    explicit EncodabilityCheck(xmlCharEncodingHandler* handler) : handler_(handler) {
-        if (handler_->output == nullptr) {
+    EncodabilityCheck(xmlCharEncodingHandler* handler, const std::string& encodingName)
+        : handler_(handler), holdsEverything_(IsUnicodeEncoding(encodingName)) {
+        if (!holdsEverything_ && handler_->output == nullptr) {
             cd_ = iconv_open(handler_->name, kUtf8);
         }
     }
@@ -110,8 +111,11 @@ class EncodabilityCheck {
     EncodabilityCheck(const EncodabilityCheck&) = delete;
     EncodabilityCheck& operator=(const EncodabilityCheck&) = delete;
 
+    // True when every character can be written (a Unicode encoding).
+    bool HoldsEverything() const { return holdsEverything_; }
+
     bool CanEncode(const xmlChar* text) const {
-        if (text == nullptr) return true;
+        if (text == nullptr || holdsEverything_) return true;
         const std::string_view s(FromXml(text));
         bool ascii = true;
         for (char c : s) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
@@ -122,6 +126,17 @@ class EncodabilityCheck {
 
   private:
     static inline const iconv_t kNoIconv = reinterpret_cast<iconv_t>(-1);
+
+    static bool IsUnicodeEncoding(const std::string& name) {
+        switch (xmlParseCharEncoding(name.c_str())) {
+            case XML_CHAR_ENCODING_UTF8:
+            case XML_CHAR_ENCODING_UTF16LE:
+            case XML_CHAR_ENCODING_UTF16BE:
+                return true;
+            default:
+                return false;
+        }
+    }
 
     bool ConvertsWithHandler(std::string_view s) const {
         std::vector<unsigned char> out(4096);
@@ -156,6 +171,7 @@ class EncodabilityCheck {
     }
 
     xmlCharEncodingHandler* handler_;
+    bool holdsEverything_;
     iconv_t cd_ = kNoIconv;
 };
 
@@ -178,11 +194,12 @@ HRESULT CheckNode(const xmlNode* node, const EncodabilityCheck& enc) {
     const HRESULT untranslatable = HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
     switch (node->type) {
         case XML_ELEMENT_NODE:
-            if (!CanEncodeName(enc, node->ns, node->name)) return untranslatable;
             for (const xmlNs* ns = node->nsDef; ns != nullptr; ns = ns->next) {
                 if (!enc.CanEncode(ns->prefix)) return untranslatable;
                 if (!IsWritableNamespaceUri(ns->href)) return E_FAIL;
             }
+            if (enc.HoldsEverything()) return S_OK;
+            if (!CanEncodeName(enc, node->ns, node->name)) return untranslatable;
             for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
                 if (!CanEncodeName(enc, a->ns, a->name)) return untranslatable;
             }
@@ -445,7 +462,7 @@ HRESULT SerializeForSave(xmlDoc* doc, bool indent, std::string& bytes) {
     if (handler == nullptr) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
     std::vector<xmlNode*> preserveRoots;
     {
-        const EncodabilityCheck check(handler.get());
+        const EncodabilityCheck check(handler.get(), encodingName);
         const HRESULT hr = CheckTreeForSave(doc, check, indent ? &preserveRoots : nullptr);
         if (hr != S_OK) return hr;
     }
