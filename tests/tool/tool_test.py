@@ -270,6 +270,16 @@ class Edits(ToolCase):
                 self.assertDone(xmlutil("get", out, self.THEME), "v%d\n" % n)
                 self.assertEqual(self.read_bytes(menu), original)
 
+    def test_in_place_edit_keeps_links_and_permissions(self):
+        real = self.sample()
+        os.chmod(real, 0o600)
+        link = os.path.join(self.dir, "link.xml")
+        os.symlink("menu.xml", link)
+        self.assertDone(xmlutil("set", link, self.THEME, "through the link"))
+        self.assertTrue(os.path.islink(link))
+        self.assertDone(xmlutil("get", real, self.THEME), "through the link\n")
+        self.assertEqual(os.stat(real).st_mode & 0o777, 0o600)
+
     def test_dash_text_passes_after_double_dash_or_as_is(self):
         menu = self.sample()
         self.assertDone(xmlutil("set", menu, self.THEME, "--", "-o"))
