@@ -183,7 +183,11 @@ HRESULT InsertChild(DomNode& self, IXMLDOMNode* newChild, xmlNode* before,
     xmlNode* child = incoming->XmlNode();
     if (!CanHoldChildren(parent) || !CanBeChild(child)) return E_FAIL;
     if (before != nullptr && before->parent != parent) return E_INVALIDARG;
-    if (IsSelfOrAncestor(child, parent)) return E_FAIL;
+    // Only a node with children can be an ancestor: appending leaves stays
+    // O(1) however deep the parent is.
+    if (child == parent || (child->children != nullptr && IsSelfOrAncestor(child, parent))) {
+        return E_FAIL;
+    }
     if (parent->type == XML_DOCUMENT_NODE ? !AllowedAtTop(parent, child, before)
                                           : IsDeclaration(child)) {
         return E_FAIL;
