@@ -195,7 +195,12 @@ TEST(EngineParseSecurity, QuadraticBlowupIsRefusedFastInBoundedMemory) {
     const std::string dtd = "<!DOCTYPE a [<!ENTITY e \"" + std::string(100000, 'x') + "\">]>";
     const std::string inContent = dtd + "<a>" + Repeat("&e;", 20000) + "</a>";
     const std::string inAttributes = dtd + "<a>" + Repeat("<b v=\"&e;\"/>", 20000) + "</a>";
-    for (const std::string* input : {&inContent, &inAttributes}) {
+    // libxml2's own check counts an entity made of references as written
+    // (30 bytes here), not as expanded (100 KB).
+    const std::string nested = "<!DOCTYPE a [<!ENTITY e \"" + std::string(10000, 'x') +
+                               "\"><!ENTITY f \"" + Repeat("&e;", 10) + "\">]><a>" +
+                               Repeat("<b>&f;</b>", 20000) + "</a>";
+    for (const std::string* input : {&inContent, &inAttributes, &nested}) {
         LibxmlPeakMemory memory;
         const double start = ThreadCpuMilliseconds();
         EXPECT_TRUE(Refused(*input));
@@ -204,8 +209,10 @@ TEST(EngineParseSecurity, QuadraticBlowupIsRefusedFastInBoundedMemory) {
         // Bounded by the expansion limit (10 MB here) plus the tree.
         EXPECT_LT(LibxmlPeakMemory::Peak(), 40LL * 1024 * 1024);
         std::printf("[ figures  ] blowup in %s: refused in %.0f ms of CPU, libxml2 peak %.1f MB\n",
-                    input == &inContent ? "content" : "attributes", ms,
-                    static_cast<double>(LibxmlPeakMemory::Peak()) / (1024 * 1024));
+                    input == &inContent ? "content"
+                    : input == &nested  ? "nested content"
+                                        : "attributes",
+                    ms, static_cast<double>(LibxmlPeakMemory::Peak()) / (1024 * 1024));
     }
 }
 

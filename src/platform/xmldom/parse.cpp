@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/xmldom/engine.h"
@@ -23,11 +24,14 @@ namespace {
 // What the parser callbacks learn beyond what libxml2 records itself. Reached
 // through the parser context's `_private`.
 struct ParseObservations {
-    // Replacement text the expansion of entity references may produce in
-    // all, attribute values included. libxml2 bounds the expansion into
-    // content itself, but not the sum over attribute values.
+    // What the expansion of entity references may build in all. libxml2
+    // 2.9.14 bounds neither the sum over attribute values nor, in content,
+    // entities that reference other entities (it counts their replacement
+    // text as written, not as expanded: 200 KB of input built 2 GB).
     size_t expansionLimit = 0;
     size_t expandedBytes = 0;
+    // Size of what one more reference to an already parsed entity copies.
+    std::unordered_map<const xmlEntity*, size_t> expandedSizes;
     // Bytes libxml2 rescans when it appends a copied entity to the text
     // before it (it measures the whole text node each time): many references
     // into one long text would take quadratic time.
@@ -50,6 +54,51 @@ constexpr size_t kRescanBudget = size_t{1024} * 1024 * 1024;
 ParseObservations* ObservationsOf(void* parserContext) {
     auto* ctxt = static_cast<xmlParserCtxt*>(parserContext);
     return ctxt == nullptr ? nullptr : static_cast<ParseObservations*>(ctxt->_private);
+}
+
+// What copying a node list builds, in bytes: the text it holds plus a
+// share for every node (a node takes about 120 bytes of memory however
+// short its markup), so an entity of many empty elements counts too.
+constexpr size_t kNodeCost = 64;
+
+size_t CopyCostOf(const xmlNode* first) {
+    size_t total = 0;
+    for (const xmlNode* top = first; top != nullptr; top = top->next) {
+        const xmlNode* cur = top;
+        while (cur != nullptr) {
+            total += kNodeCost;
+            total += cur->content != nullptr ? static_cast<size_t>(xmlStrlen(cur->content)) : 0;
+            if (cur->type == XML_ELEMENT_NODE) {
+                for (const xmlAttr* a = cur->properties; a != nullptr; a = a->next) {
+                    total += kNodeCost;
+                    for (const xmlNode* t = a->children; t != nullptr; t = t->next) {
+                        total +=
+                            t->content != nullptr ? static_cast<size_t>(xmlStrlen(t->content)) : 0;
+                    }
+                }
+                if (cur->children != nullptr) {
+                    cur = cur->children;
+                    continue;
+                }
+            }
+            while (cur != top && cur->next == nullptr) cur = cur->parent;
+            if (cur == top) break;
+            cur = cur->next;
+        }
+    }
+    return total;
+}
+
+// What one reference to `ent` adds. Before the entity's first expansion its
+// replacement text is parsed, and the references inside it come through the
+// lookup themselves; afterwards libxml2 copies the parsed nodes.
+size_t ExpansionOf(ParseObservations& obs, const xmlEntity* ent) {
+    if (ent->children == nullptr) return static_cast<size_t>(ent->length);
+    const auto known = obs.expandedSizes.find(ent);
+    if (known != obs.expandedSizes.end()) return known->second;
+    const size_t size = std::max(static_cast<size_t>(ent->length), CopyCostOf(ent->children));
+    obs.expandedSizes.emplace(ent, size);
+    return size;
 }
 
 // Marks the parse as failed without halting it: libxml2 expands no further
@@ -77,7 +126,10 @@ xmlEntity* GetEntityWithinLimits(void* ctx, const xmlChar* name) {
         return nullptr;
     }
     if (!ctxt->wellFormed) return ent;  // libxml2 expands nothing more anyway
-    obs->expandedBytes += static_cast<size_t>(ent->length);
+    // In attribute values libxml2 decodes the replacement text anew each time,
+    // looking every inner reference up again: count the text as written.
+    obs->expandedBytes += ctxt->instate == XML_PARSER_CONTENT ? ExpansionOf(*obs, ent)
+                                                              : static_cast<size_t>(ent->length);
     const xmlNode* last = ctxt->node != nullptr ? ctxt->node->last : nullptr;
     if (ctxt->instate == XML_PARSER_CONTENT && last != nullptr && last->type == XML_TEXT_NODE &&
         last->content != nullptr) {
