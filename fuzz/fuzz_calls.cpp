@@ -43,7 +43,10 @@ const T& Pick(fuzz::ByteReader& in, const T (&table)[N]) {
 }
 
 std::wstring PickText(fuzz::ByteReader& in) {
-    if (in.next() % 8 == 0) return in.text(in.next() % 16);
+    if (in.next() % 8 == 0) {
+        const size_t length = in.next() % 16;
+        return in.text(length);
+    }
     const wchar_t* text = Pick(in, kTexts);
     // The table holds one entry with an embedded NUL: keep it whole.
     return text == kTexts[14] ? std::wstring(text, 9) : std::wstring(text);
@@ -61,113 +64,137 @@ struct Machine {
         for (size_t i = 0; i < nodes.size() && i < 4; ++i) Slot(in) = nodes[(i * 7) % nodes.size()];
     }
 
+    // Every operand is read in its own statement, so an input means the same
+    // program whatever order a compiler evaluates call arguments in.
     void Step(fuzz::ByteReader& in) {
         using fuzz::CheckResult;
-        switch (in.next() % 24) {
+        const uint8_t op = in.next() % 24;
+        CXMLUtil& doc = Doc(in);
+        switch (op) {
             case 0: {
-                const long hr = Doc(in).LoadXML(Pick(in, kDocuments));
-                if (hr != S_OK) fuzz::Fail("a seed document does not load");
+                const wchar_t* text = Pick(in, kDocuments);
+                if (doc.LoadXML(text) != S_OK) fuzz::Fail("a seed document does not load");
                 break;
             }
             case 1: {
-                const std::wstring text = in.text(in.next());
-                const long hr = Doc(in).LoadXML(text.c_str());
+                const size_t length = in.next();
+                const std::wstring text = in.text(length);
+                const long hr = doc.LoadXML(text.c_str());
                 if (hr != S_OK && hr != S_FALSE) fuzz::Fail("LoadXML result");
                 break;
             }
             case 2: {
+                const std::wstring expression = Pick(in, kExpressions);
+                const CComPtr<IXMLDOMNode> context = Slot(in);
                 std::vector<CComPtr<IXMLDOMNode>> nodes;
-                CheckResult(Doc(in).GetNodes(Pick(in, kExpressions), nodes, Slot(in)), "GetNodes");
+                CheckResult(doc.GetNodes(expression, nodes, context), "GetNodes");
                 Store(nodes, in);
                 break;
             }
             case 3: {
-                CXMLUtil& doc = Doc(in);
                 const std::wstring expression = Pick(in, kExpressions);
-                CComPtr<IXMLDOMNode> context = Slot(in);
-                CheckResult(doc.GetSingleNode(expression, Slot(in), context), "GetSingleNode");
+                const CComPtr<IXMLDOMNode> context = Slot(in);
+                CComPtr<IXMLDOMNode>& out = Slot(in);
+                CheckResult(doc.GetSingleNode(expression, out, context), "GetSingleNode");
                 break;
             }
             case 4: {
+                const std::wstring expression = Pick(in, kExpressions);
                 long count = 0;
-                CheckResult(Doc(in).GetNodesCount(Pick(in, kExpressions), count), "GetNodesCount");
+                CheckResult(doc.GetNodesCount(expression, count), "GetNodesCount");
                 break;
             }
             case 5: {
+                const CComPtr<IXMLDOMNode> node = Slot(in);
                 std::wstring name, value;
-                CheckResult(Doc(in).GetNodeValue(Slot(in), name, value), "GetNodeValue");
+                CheckResult(doc.GetNodeValue(node, name, value), "GetNodeValue");
                 break;
             }
-            case 6:
-                CheckResult(Doc(in).SetNodeValue(Slot(in), PickText(in)), "SetNodeValue");
+            case 6: {
+                const CComPtr<IXMLDOMNode> node = Slot(in);
+                const std::wstring text = PickText(in);
+                CheckResult(doc.SetNodeValue(node, text), "SetNodeValue");
                 break;
+            }
             case 7: {
-                CXMLUtil& doc = Doc(in);
-                CComPtr<IXMLDOMNode> node = Slot(in);
-                CheckResult(doc.SetNodeAttr(node, Pick(in, kNames), PickText(in)), "SetNodeAttr");
+                const CComPtr<IXMLDOMNode> node = Slot(in);
+                const std::wstring name = Pick(in, kNames);
+                const std::wstring value = PickText(in);
+                CheckResult(doc.SetNodeAttr(node, name, value), "SetNodeAttr");
                 break;
             }
             case 8: {
+                const CComPtr<IXMLDOMNode> node = Slot(in);
+                const std::wstring name = Pick(in, kNames);
                 std::wstring value;
-                CXMLUtil& doc = Doc(in);
-                CComPtr<IXMLDOMNode> node = Slot(in);
-                CheckResult(doc.GetNodeAttr(node, Pick(in, kNames), value), "GetNodeAttr");
+                CheckResult(doc.GetNodeAttr(node, name, value), "GetNodeAttr");
                 break;
             }
             case 9: {
-                CXMLUtil& doc = Doc(in);
-                CComPtr<IXMLDOMNode> parent = Slot(in);
+                const CComPtr<IXMLDOMNode> parent = Slot(in);
                 const std::wstring name = Pick(in, kNames);
-                Slot(in) = doc.AppendChildNode(parent, name, PickText(in)).p;
+                const std::wstring value = PickText(in);
+                CComPtr<IXMLDOMNode>& out = Slot(in);
+                out = doc.AppendChildNode(parent, name, value).p;
                 break;
             }
             case 10: {
-                CXMLUtil& doc = Doc(in);
-                CComPtr<IXMLDOMNode> parent = Slot(in);
-                CComPtr<IXMLDOMNode> node = Slot(in);
+                const CComPtr<IXMLDOMNode> parent = Slot(in);
+                const CComPtr<IXMLDOMNode> node = Slot(in);
                 const short deep = (in.next() & 1) ? VARIANT_TRUE : VARIANT_FALSE;
-                Slot(in) = doc.AppendChildNode(parent, node, deep).p;
+                CComPtr<IXMLDOMNode>& out = Slot(in);
+                out = doc.AppendChildNode(parent, node, deep).p;
                 break;
             }
-            case 11:
-                CheckResult(Doc(in).RemoveNode(Slot(in)), "RemoveNode");
+            case 11: {
+                const CComPtr<IXMLDOMNode> node = Slot(in);
+                CheckResult(doc.RemoveNode(node), "RemoveNode");
                 break;
-            case 12:
-                CheckResult(Doc(in).RemoveAllChild(Slot(in)), "RemoveAllChild");
+            }
+            case 12: {
+                const CComPtr<IXMLDOMNode> node = Slot(in);
+                CheckResult(doc.RemoveAllChild(node), "RemoveAllChild");
                 break;
+            }
             case 13: {
-                CXMLUtil& doc = Doc(in);
-                CComPtr<IXMLDOMNode> parent = Slot(in);
-                CheckResult(doc.RemoveChild(parent, Slot(in)), "RemoveChild");
+                const CComPtr<IXMLDOMNode> parent = Slot(in);
+                const CComPtr<IXMLDOMNode> child = Slot(in);
+                CheckResult(doc.RemoveChild(parent, child), "RemoveChild");
                 break;
             }
             case 14: {
-                CXMLUtil copy(Slot(in));
+                const CComPtr<IXMLDOMNode> node = Slot(in);
+                const std::wstring expression = Pick(in, kExpressions);
+                CXMLUtil copy(node);
                 std::vector<CComPtr<IXMLDOMNode>> nodes;
-                CheckResult(copy.GetNodes(Pick(in, kExpressions), nodes), "GetNodes on a copy");
+                CheckResult(copy.GetNodes(expression, nodes), "GetNodes on a copy");
                 Store(nodes, in);
                 break;
             }
             case 15:
                 Slot(in).Release();
                 break;
-            case 16:
-                docs[in.pick(docs.size())] = std::make_unique<CXMLUtil>();
+            case 16: {
+                // Replaces the other document object (`doc` stays valid).
+                auto& other = docs[0].get() == &doc ? docs[1] : docs[0];
+                other = std::make_unique<CXMLUtil>();
                 break;
+            }
             case 17: {
+                const CComPtr<IXMLDOMNode> node = Slot(in);
                 std::wstring xml;
-                CheckResult(Doc(in).GetXML(xml, Slot(in)), "GetXML");
+                CheckResult(doc.GetXML(xml, node), "GetXML");
                 break;
             }
             case 18: {
+                const CComPtr<IXMLDOMNode> node = Slot(in);
                 std::vector<CComPtr<IXMLDOMNode>> children;
-                CheckResult(Doc(in).GetChildNodes(Slot(in), children), "GetChildNodes");
+                CheckResult(doc.GetChildNodes(node, children), "GetChildNodes");
                 Store(children, in);
                 break;
             }
             case 19: {
-                CXMLUtil& doc = Doc(in);
-                CComPtr<IXMLDOMNode> node = Slot(in);
+                const CComPtr<IXMLDOMNode> node = Slot(in);
                 CComPtr<IXMLDOMNode>& out = Slot(in);
                 if (in.next() & 1) {
                     CheckResult(doc.GetFirstChildNode(node, out), "GetFirstChildNode");
@@ -177,30 +204,29 @@ struct Machine {
                 break;
             }
             case 20: {
-                CXMLUtil& doc = Doc(in);
-                CComPtr<IXMLDOMNode> node = Slot(in);
-                Slot(in) = doc.GetChildNode(node, Pick(in, kNames)).p;
+                const CComPtr<IXMLDOMNode> node = Slot(in);
+                const std::wstring name = Pick(in, kNames);
+                CComPtr<IXMLDOMNode>& out = Slot(in);
+                out = doc.GetChildNode(node, name).p;
                 break;
             }
             case 21: {
+                const CComPtr<IXMLDOMNode> node = Slot(in);
                 std::vector<std::wstring> names, values;
-                CXMLUtil& doc = Doc(in);
-                CComPtr<IXMLDOMNode> node = Slot(in);
                 CheckResult(doc.GetNodeAttrs(node, names, values), "GetNodeAttrs");
                 if (names.size() != values.size())
                     fuzz::Fail("attribute lists of different lengths");
                 CXMLUtil& target = Doc(in);
-                CheckResult(target.SetNodeAttrs(Slot(in), names, values), "SetNodeAttrs");
+                const CComPtr<IXMLDOMNode> to = Slot(in);
+                CheckResult(target.SetNodeAttrs(to, names, values), "SetNodeAttrs");
                 break;
             }
             case 22:
-                CheckResult(Doc(in).GetRootNode(Slot(in)), "GetRootNode");
+                CheckResult(doc.GetRootNode(Slot(in)), "GetRootNode");
                 break;
-            default: {
-                CXMLUtil& doc = Doc(in);
+            default:
                 CheckResult(doc.AppendProcessingInstruction(), "AppendProcessingInstruction");
                 break;
-            }
         }
     }
 

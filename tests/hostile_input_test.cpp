@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -432,6 +433,51 @@ TEST(HostileInput, ContentWithoutEscapeIsRefusedWhenMade) {
     CXMLUtil again;
     EXPECT_HR(again.LoadXML(XmlOf(util).c_str()), S_OK);
     EXPECT_EQ(XmlOf(again), XmlOf(util));
+}
+
+// Declarations and the XML declaration are text too: what the members accept
+// must serialise to markup that loads back the same; what cannot is refused.
+TEST(HostileInput, NamespaceUrisAndDeclarationTextSurviveOrAreRefused) {
+    struct Edit {
+        const char* what;
+        std::function<long(CXMLUtil&)> apply;
+    };
+    const std::vector<Edit> edits = {
+        {"URI with a query",
+         [](CXMLUtil& d) { return d.SetNodeAttr(L"/r", L"xmlns:q", L"urn:x?a=1&b=2"); }},
+        {"default namespace with '<'",
+         [](CXMLUtil& d) { return d.SetNodeAttr(L"/r", L"xmlns", L"a&b<c>\"'"); }},
+        {"prefix bound to ']]>'",
+         [](CXMLUtil& d) { return d.SetNodeAttr(L"/r", L"xmlns:q", L"]]>"); }},
+        {"declaration text replaced",
+         [](CXMLUtil& d) { return d.SetNodeValue(L"/processing-instruction('xml')", L"a&b<c>"); }},
+        {"declaration naming no version",
+         [](CXMLUtil& d) {
+             return d.SetNodeValue(L"/processing-instruction('xml')", L"encoding=\"UTF-8\"");
+         }},
+    };
+    for (const Edit& edit : edits) {
+        SCOPED_TRACE(edit.what);
+        CXMLUtil doc;
+        ASSERT_HR(doc.LoadXML(L"<?xml version=\"1.0\" encoding=\"UTF-8\"?><r><c/></r>"), S_OK);
+        const std::wstring before = XmlOf(doc);
+        const long hr = edit.apply(doc);
+        if (hr != S_OK) {
+            EXPECT_HR(hr, E_INVALIDARG);
+            EXPECT_EQ(XmlOf(doc), before);
+            continue;
+        }
+        CXMLUtil again;
+        EXPECT_HR(again.LoadXML(XmlOf(doc).c_str()), S_OK) << XmlOf(doc);
+        EXPECT_EQ(XmlOf(again), XmlOf(doc));
+        TempDir dir;
+        const long saved = doc.Save(dir.WideFile("out.xml"));
+        EXPECT_HR(saved, S_OK) << XmlOf(doc);
+        if (saved != S_OK) continue;
+        CXMLUtil back;
+        EXPECT_HR(back.Load(dir.WideFile("out.xml")), S_OK) << ReadFileBytes(dir.File("out.xml"));
+        EXPECT_EQ(XmlOf(back), XmlOf(doc));
+    }
 }
 
 TEST(HostileInput, UnencodableCharacterInCommentFailsSaveAndKeepsTheFile) {
