@@ -24,10 +24,12 @@ namespace {
 // What the parser callbacks learn beyond what libxml2 records itself. Reached
 // through the parser context's `_private`.
 struct ParseObservations {
-    // What the expansion of entity references may build in all. libxml2
-    // 2.9.14 bounds neither the sum over attribute values nor, in content,
-    // entities that reference other entities (it counts their replacement
-    // text as written, not as expanded: 200 KB of input built 2 GB).
+    // What the expansion of entity references and defaulted namespace
+    // declarations may build in all. libxml2 2.9.14 bounds neither the sum
+    // over attribute values nor, in content, entities that reference other
+    // entities (it counts their replacement text as written, not as
+    // expanded: 200 KB of input built 2 GB), nor a namespace declaration the
+    // DTD gives every element by default (180 KB built 2 GB).
     size_t expansionLimit = 0;
     size_t expandedBytes = 0;
     // Size of what one more reference to an already parsed entity copies.
@@ -140,6 +142,27 @@ xmlEntity* GetEntityWithinLimits(void* ctx, const xmlChar* name) {
         return nullptr;
     }
     return ent;
+}
+
+// Builds an element, counting the namespace declarations it carries: the
+// DTD can default one onto every element, copying its URI each time.
+void StartElementWithinLimits(void* ctx, const xmlChar* localname, const xmlChar* prefix,
+                              const xmlChar* uri, int nbNamespaces, const xmlChar** namespaces,
+                              int nbAttributes, int nbDefaulted, const xmlChar** attributes) {
+    auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    ParseObservations* obs = ObservationsOf(ctx);
+    if (obs != nullptr && nbNamespaces > 0) {
+        for (int i = 0; i < nbNamespaces; ++i) {
+            const xmlChar* nsUri = namespaces[2 * i + 1];
+            obs->expandedBytes += kNodeCost + (nsUri != nullptr ? xmlStrlen(nsUri) : 0);
+        }
+        if (obs->expandedBytes > obs->expansionLimit) {
+            RefuseExpansion(ctxt, obs);  // no further SAX call, the end tag's neither
+            return;
+        }
+    }
+    xmlSAX2StartElementNs(ctx, localname, prefix, uri, nbNamespaces, namespaces, nbAttributes,
+                          nbDefaulted, attributes);
 }
 
 // Keeps internal entities and drops every entity declared with a SYSTEM or
@@ -308,6 +331,7 @@ XmlDocPtr RunParser(const ParseRequest& request, ParseObservations& observations
     ctxt->sax->externalSubset = IgnoreExternalSubset;
     ctxt->sax->serror = ObserveParseError;
     ctxt->sax->getEntity = GetEntityWithinLimits;
+    ctxt->sax->startElementNs = StartElementWithinLimits;
     int options = XML_PARSE_NOENT | XML_PARSE_NONET;
     const char* encoding = nullptr;
     if (request.fromUnicodeText) {
