@@ -57,9 +57,10 @@ TEST_F(ChildLookupTest, NamesMatchWholeCaseSensitiveAndWithoutPrefix) {
         const wchar_t* why;
         std::wstring name;
     };
-    for (const Miss& miss : {Miss{L"prefixed name", L"p:q"}, Miss{L"other case", L"A"},
-                             Miss{L"grandchild", L"d"}, Miss{L"prefix of a name", L"b2"},
-                             Miss{L"text node", L"text"}, Miss{L"embedded NUL", {L"a\0x", 3}}}) {
+    for (const Miss& miss :
+         {Miss{L"prefixed name", L"p:q"}, Miss{L"other case", L"A"}, Miss{L"grandchild", L"d"},
+          Miss{L"prefix of a name", L"b2"}, Miss{L"text node", L"text"},
+          Miss{L"embedded NUL", {L"a\0x", 3}}, Miss{L"empty name, not a text child", L""}}) {
         SCOPED_TRACE(miss.why);
         EXPECT_FALSE(util.GetChildNode(parent, miss.name));
         EXPECT_HR(Recorded(util), S_FALSE);
@@ -75,6 +76,8 @@ TEST_F(ChildLookupTest, MissingChildKeepsTheValueAndCreatesNothing) {
     EXPECT_HR(util.GetChildNodeValue(parent, L"zz", value), S_FALSE);
     EXPECT_EQ(value, L"kept");
     EXPECT_HR(util.SetChildNodeVaule(parent, L"zz", L"new"), S_FALSE);
+    EXPECT_HR(util.SetChildNodeVaule(parent, L"", L"new"), S_FALSE);
+    EXPECT_EQ(Texts(L"/r/s/text()"), std::vector<std::wstring>{L"lead"});
 
     long after = 0;
     ASSERT_HR(util.GetChildNodeCount(parent, after), S_OK);
