@@ -480,6 +480,11 @@ TEST(EngineSerialize, MarkupOfNodesAttributesAndDocuments) {
     EXPECT_TRUE(xmlStrEqual(Root(alone)->ns->href, ToXml("urn:p")));
     EXPECT_TRUE(xmlStrEqual(xmlFirstElementChild(Root(alone))->ns->href, ToXml("urn:d")));
 
+    // Detached, it may still use declarations of its former ancestors.
+    xmlUnlinkNode(a);
+    EXPECT_EQ(Xml(a), markup);
+    xmlAddPrevSibling(Root(doc)->children, a);  // back before the comment
+
     EXPECT_EQ(Xml(reinterpret_cast<xmlNode*>(a->properties)), "v=\"a&amp;b&quot;&lt;\xc3\xa9\"");
     EXPECT_EQ(Xml(a->children), "t&amp;\xc3\xa9");
     EXPECT_EQ(

@@ -345,8 +345,10 @@ HRESULT CheckTreeForSave(xmlDoc* doc, const EncodabilityCheck& enc,
 class OuterNamespacesDeclared {
   public:
     explicit OuterNamespacesDeclared(xmlNode* root) : root_(root) {
-        if (root_->type != XML_ELEMENT_NODE || root_->parent == nullptr ||
-            root_->parent->type != XML_ELEMENT_NODE) {
+        // Under the document node nothing is declared outside. A detached
+        // element may still use declarations of its former ancestors.
+        if (root_->type != XML_ELEMENT_NODE ||
+            (root_->parent != nullptr && root_->parent->type == XML_DOCUMENT_NODE)) {
             return;
         }
         std::vector<const xmlNs*> declaredInside;
