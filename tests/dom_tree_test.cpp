@@ -515,3 +515,59 @@ TEST(DomCrossDocument, AppendMovesANodeAndTheCopyOutlivesItsSource) {
 }
 
 }  // namespace
+
+namespace {
+
+CComPtr<IXMLDOMDocument> Parsed(const wchar_t* xml) {
+    CComPtr<IXMLDOMDocument> doc = NewDocument();
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    EXPECT_EQ(doc->loadXML(Arg(xml), &ok), S_OK);
+    return doc;
+}
+
+CComPtr<IXMLDOMNode> Select(IXMLDOMNode* context, const wchar_t* path) {
+    CComPtr<IXMLDOMNode> node;
+    EXPECT_EQ(context->selectSingleNode(Arg(path), &node), S_OK) << path;
+    return node;
+}
+
+// Parsed documents keep names and short texts in a dictionary of their own:
+// what moves or is copied across must not keep pointing into the source's.
+TEST(DomCrossDocument, ParsedNodesOfEveryKindMoveAndCopyAcross) {
+    const wchar_t* source =
+        L"<R xmlns:p=\"urn:p\"><M a=\"1\" p:b=\"2\">one<!-- c --><?pi data?><![CDATA[x]]>"
+        L"<p:I>\"</p:I></M></R>";
+    CComPtr<IXMLDOMDocument> target = Parsed(L"<T><x/></T>");
+    CComPtr<IXMLDOMNode> targetRoot = Select(target, L"/T");
+    std::vector<CComPtr<IXMLDOMNode>> copies;
+    {
+        CComPtr<IXMLDOMDocument> from = Parsed(source);
+        CComPtr<IXMLDOMNode> m = Select(from, L"/R/M");
+        for (const wchar_t* path :
+             {L"/R/M/text()", L"/R/M/comment()", L"/R/M/processing-instruction()",
+              L"/R/M/@*[local-name()='b']"}) {
+            CComPtr<IXMLDOMNode> copy;
+            ASSERT_EQ(Select(from, path)->cloneNode(VARIANT_TRUE, &copy), S_OK) << path;
+            copies.push_back(copy);
+        }
+        CComPtr<IXMLDOMNode> deep;
+        ASSERT_EQ(m->cloneNode(VARIANT_TRUE, &deep), S_OK);
+        Append(targetRoot, deep);
+        Append(targetRoot, Select(from, L"/R/M/comment()"));  // moved, not copied
+        Append(targetRoot, m);
+    }
+    for (size_t i = 0; i < 3; ++i) Append(targetRoot, copies[i]);
+    CComPtr<IXMLDOMNode> attribute = copies[3];
+    copies.clear();
+    EXPECT_EQ(NameOf(attribute), L"p:b");
+    EXPECT_EQ(Text([&](BSTR* out) { return attribute->get_namespaceURI(out); }), L"urn:p");
+    const std::wstring expected =
+        L"<T><x/><M xmlns:p=\"urn:p\" a=\"1\" p:b=\"2\">one<!-- c --><?pi data?><![CDATA[x]]>"
+        L"<p:I>\"</p:I></M><!-- c --><M xmlns:p=\"urn:p\" a=\"1\" p:b=\"2\">one<?pi data?>"
+        L"<![CDATA[x]]><p:I>\"</p:I></M>one<!-- c --><?pi data?></T>";
+    EXPECT_EQ(Text([&](BSTR* out) { return targetRoot->get_xml(out); }), expected);
+    target.Release();
+    EXPECT_EQ(TextOf(targetRoot), L"onex\"onex\"one");
+}
+
+}  // namespace

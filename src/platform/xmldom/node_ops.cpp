@@ -454,16 +454,21 @@ HRESULT CloneNode(DomNode& self, VARIANT_BOOL deep, IXMLDOMNode** clone) {
     xmlNode* node = self.XmlNode();
     if (node->type == XML_DOCUMENT_NODE) return self.Owner().CloneDocument(deep != 0, clone);
     xmlNode* copy = nullptr;
-    {
+    if (node->type == XML_ELEMENT_NODE) {
         ErrorSilencer quiet;
         // Iterative, unlike xmlCopyNode, which overflows the stack on deep trees.
         if (xmlDOMWrapCloneNode(nullptr, node->doc, node, &copy, node->doc, nullptr,
-                                deep != 0 ? 1 : 0, 0) != 0 ||
-            copy == nullptr) {
+                                deep != 0 ? 1 : 0, 0) != 0) {
             if (copy != nullptr) xmlFreeNode(copy);
             return E_OUTOFMEMORY;
         }
+    } else {
+        // A leaf (or an attribute and its text): the plain copy is shallow
+        // enough. It drops an attribute's namespace, which is put back here.
+        copy = xmlDocCopyNode(node, node->doc, 1);
+        if (copy != nullptr && node->type == XML_ATTRIBUTE_NODE) copy->ns = node->ns;
     }
+    if (copy == nullptr) return E_OUTOFMEMORY;
     copy->parent = nullptr;
     try {
         tree::MakeSelfContained(copy);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "platform/xmldom/tree.h"
 
+#include <libxml/parserInternals.h>
 #include <libxml/valid.h>
 
 #include <string>
@@ -117,6 +118,42 @@ void DeclareInheritedNamespaces(xmlNode* root) {
         xmlNs* ns = node->ns;
         if (ns == nullptr || declaredInside.count(ns) != 0 || IsXmlPrefix(ns->prefix)) return;
         node->ns = redeclare(ns);
+    });
+}
+
+// After adoption no string of the moved subtree may stay in the source
+// document's dictionary: it goes away with that document, and the target
+// would free it as its own. xmlDOMWrapAdoptNode misses some (the names a
+// clone of a comment takes from the dictionary, for one), so every name and
+// content is checked here.
+void TakeStringsOutOf(xmlDict* sourceDict, xmlNode* root) {
+    xmlDict* targetDict = root->doc->dict;
+    if (sourceDict == nullptr || sourceDict == targetDict) return;
+    auto own = [targetDict](const xmlChar* text) {
+        const xmlChar* copy =
+            targetDict != nullptr ? xmlDictLookup(targetDict, text, -1) : xmlStrdup(text);
+        if (copy == nullptr) throw std::bad_alloc();
+        return copy;
+    };
+    ForEachInSubtree(root, [&](xmlNode* node) {
+        if (node->name != nullptr && xmlDictOwns(sourceDict, node->name) == 1) {
+            // libxml2 never frees the names of text and comment nodes: they
+            // must be its own constants.
+            if (node->type == XML_TEXT_NODE) {
+                node->name = xmlStrEqual(node->name, xmlStringTextNoenc) ? xmlStringTextNoenc
+                                                                         : xmlStringText;
+            } else if (node->type == XML_COMMENT_NODE) {
+                node->name = xmlStringComment;
+            } else {
+                node->name = own(node->name);
+            }
+        }
+        const bool hasContent = node->type == XML_TEXT_NODE ||
+                                node->type == XML_CDATA_SECTION_NODE ||
+                                node->type == XML_COMMENT_NODE || node->type == XML_PI_NODE;
+        if (hasContent && node->content != nullptr && xmlDictOwns(sourceDict, node->content) == 1) {
+            node->content = const_cast<xmlChar*>(own(node->content));
+        }
     });
 }
 
@@ -260,6 +297,7 @@ HRESULT MoveToDocument(xmlNode* root, xmlDoc* dst) {
         // stored in dst's document-wide list for a lone attribute.
         if (xmlDOMWrapAdoptNode(nullptr, src, root, dst, nullptr, 0) != 0) return E_FAIL;
     }
+    TakeStringsOutOf(src->dict, root);
     DocState& from = StateOf(src);
     DocState& to = StateOf(dst);
     size_t moved = 0;
