@@ -55,12 +55,14 @@ std::string HostileData(const std::string& name) {
 
 // ---- entity expansion ----------------------------------------------------------------
 
-// One entity of `entityBytes` characters referenced `references` times.
-std::string EntityBomb(size_t entityBytes, size_t references) {
-    std::string doc = "<!DOCTYPE r [<!ENTITY big \"" + std::string(entityBytes, 'x') + "\">]>\n<r>";
+// One entity of `entityBytes` characters referenced `references` times, in
+// the root's content or in its attribute `a`.
+std::string EntityBomb(size_t entityBytes, size_t references, bool inAttribute = false) {
+    std::string doc = "<!DOCTYPE r [<!ENTITY big \"" + std::string(entityBytes, 'x') + "\">]>\n<r";
+    doc += inAttribute ? " a=\"" : ">";
     doc.reserve(doc.size() + references * 5 + 8);
     for (size_t i = 0; i < references; ++i) doc += "&big;";
-    return doc + "</r>\n";
+    return doc + (inAttribute ? "\"/>\n" : "</r>\n");
 }
 
 struct Measured {
@@ -119,13 +121,16 @@ TEST(HostileInput, QuadraticBlowupIsRefusedQuickly) {
     RecordProperty("blowup_ms", static_cast<int>(m.seconds * 1000));
     RecordProperty("blowup_peak_kb", static_cast<int>(m.peakKb));
 
-    // The same text given to LoadXML.
-    const std::string bomb = EntityBomb(100 * 1024, 20000);
-    const auto start = std::chrono::steady_clock::now();
-    CXMLUtil doc;
-    EXPECT_HR(doc.LoadXML(Widen(bomb).c_str()), S_FALSE);
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-              kOneSecond);
+    // The same text given to LoadXML, and the references in an attribute value.
+    for (const bool inAttribute : {false, true}) {
+        SCOPED_TRACE(inAttribute ? "in an attribute" : "in content");
+        const std::string bomb = EntityBomb(100 * 1024, 20000, inAttribute);
+        const auto start = std::chrono::steady_clock::now();
+        CXMLUtil doc;
+        EXPECT_HR(doc.LoadXML(Widen(bomb).c_str()), S_FALSE);
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                  kOneSecond);
+    }
 }
 
 // Whatever loads never holds more text than max(10 MB, 10 x the file's size).
@@ -137,21 +142,26 @@ TEST(HostileInput, LoadedTextStaysWithinTenTimesTheInput) {
                   {1000, 5000}, {200, 100000}, {100 * 1024, 150}};
     int loaded = 0;
     for (const auto& shape : shapes) {
-        SCOPED_TRACE(testing::Message() << shape.entity << " x " << shape.references);
-        const std::string bytes = EntityBomb(shape.entity, shape.references);
-        WriteFileBytes(dir.File("e.xml"), bytes);
-        CXMLUtil doc;
-        const long hr = doc.Load(dir.WideFile("e.xml"));
-        ASSERT_TRUE(hr == S_OK || hr == S_FALSE) << hr;
-        if (hr != S_OK) continue;
-        std::wstring text;
-        ASSERT_HR(doc.GetNodeValue(L"/r", text), S_OK);
-        const size_t limit = std::max<size_t>(10u << 20, 10 * bytes.size());
-        EXPECT_LE(text.size(), limit);
-        EXPECT_EQ(text.size(), shape.entity * shape.references) << "expansion was cut short";
-        ++loaded;
+        for (const bool inAttribute : {false, true}) {
+            SCOPED_TRACE(testing::Message() << shape.entity << " x " << shape.references
+                                            << (inAttribute ? " in an attribute" : " in content"));
+            const std::string bytes = EntityBomb(shape.entity, shape.references, inAttribute);
+            WriteFileBytes(dir.File("e.xml"), bytes);
+            CXMLUtil doc;
+            const long hr = doc.Load(dir.WideFile("e.xml"));
+            ASSERT_TRUE(hr == S_OK || hr == S_FALSE) << hr;
+            if (hr != S_OK) continue;
+            std::wstring text;
+            ASSERT_HR(
+                inAttribute ? doc.GetNodeAttr(L"/r", L"a", text) : doc.GetNodeValue(L"/r", text),
+                S_OK);
+            const size_t limit = std::max<size_t>(10u << 20, 10 * bytes.size());
+            EXPECT_LE(text.size(), limit);
+            EXPECT_EQ(text.size(), shape.entity * shape.references) << "expansion was cut short";
+            ++loaded;
+        }
     }
-    EXPECT_GE(loaded, 2) << "modest expansions must still load";
+    EXPECT_GE(loaded, 4) << "modest expansions must still load";
 }
 
 TEST(HostileInput, BillionLaughsIsRefused) {
