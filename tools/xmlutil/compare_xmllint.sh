@@ -4,12 +4,19 @@
 # hyperfine (installed with apt-get when missing; not a test dependency).
 #
 # Usage: tools/xmlutil/compare_xmllint.sh [XMLUTIL] [MEGABYTES]
-#   XMLUTIL    the tool to time (default build-release/tools/xmlutil/xmlutil)
+#   XMLUTIL    the tool to time (default: build-release/tools/xmlutil/xmlutil,
+#              built in Release when missing)
 #   MEGABYTES  size of the generated file (default 50)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 tool=${1:-build-release/tools/xmlutil/xmlutil}
 megabytes=${2:-50}
+if [ -z "${1:-}" ] && [ ! -x "$tool" ]; then
+    scripts/deps.sh
+    cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DXMLUTIL_BUILD_TESTS=OFF \
+        -DXMLUTIL_BUILD_EXAMPLES=OFF >/dev/null
+    cmake --build build-release --target xmlutil_cli
+fi
 command -v hyperfine >/dev/null || scripts/deps.sh hyperfine
 command -v xmllint >/dev/null || scripts/deps.sh libxml2-utils
 
