@@ -151,7 +151,9 @@ class Usage(ToolCase):
             completed = subprocess.run([TOOL, "values", os.path.join(DATA, "menu.xml"), "//Name"],
                                        stdout=full, stderr=subprocess.PIPE, timeout=60)
         self.assertEqual(completed.returncode, 2)
-        self.assertIn(b"cannot write the output", completed.stderr)
+        self.assertRegex(completed.stderr.decode(), ERROR_LINE)
+        self.assertIn("cannot write the output: 0x80070070 HRESULT_FROM_WIN32(ERROR_DISK_FULL)",
+                      completed.stderr.decode())
 
     def test_version(self):
         result = xmlutil("--version")

@@ -4,6 +4,7 @@
 #include <xmlutil/XMLUtil.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #if __has_include(<malloc.h>)
@@ -115,7 +116,8 @@ bool IsHelpFlag(std::string_view arg) {
 // such as "-5" passes as it is.
 Invocation ParseArguments(const Subcommand& subcommand, const std::vector<std::string>& args) {
     Invocation invocation{subcommand.name, {}, std::nullopt};
-    const std::string hint = std::string("Try 'xmlutil ") + subcommand.name + " --help'.";
+    const std::string who = std::string("xmlutil ") + subcommand.name;
+    const std::string hint = "Try '" + who + " --help'.";
     bool optionsEnded = false;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -130,10 +132,10 @@ Invocation ParseArguments(const Subcommand& subcommand, const std::vector<std::s
         const bool outputFlag = arg == "-o" || arg == "--output";
         const bool outputJoined = arg.rfind("--output=", 0) == 0;
         if (subcommand.edits && (outputFlag || outputJoined)) {
-            if (invocation.output) UsageError("xmlutil: -o given more than once", hint);
-            if (outputFlag && i + 1 == args.size()) UsageError("xmlutil: -o needs a file", hint);
+            if (invocation.output) UsageError(who + ": -o given more than once", hint);
+            if (outputFlag && i + 1 == args.size()) UsageError(who + ": -o needs a file", hint);
             invocation.output = outputFlag ? args[++i] : arg.substr(arg.find('=') + 1);
-            if (invocation.output->empty()) UsageError("xmlutil: -o needs a file", hint);
+            if (invocation.output->empty()) UsageError(who + ": -o needs a file", hint);
             continue;
         }
         invocation.operands.push_back(arg);
@@ -141,7 +143,7 @@ Invocation ParseArguments(const Subcommand& subcommand, const std::vector<std::s
     const size_t count = invocation.operands.size();
     if (count < subcommand.minOperands || count > subcommand.maxOperands) {
         UsageError(
-            "xmlutil " + std::string(subcommand.name) + ": " +
+            who + ": " +
                 (count < subcommand.minOperands ? "missing arguments" : "too many arguments") +
                 "\nUsage: " + SubcommandUsage(subcommand),
             hint);
@@ -173,7 +175,10 @@ int RunSubcommand(const Subcommand& subcommand, const std::vector<std::string>& 
     }
     Print(stdout, out.Text());
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        throw Exit{kExitFailure, "xmlutil " + invocation.subcommand + ": cannot write the output"};
+        const long error = errno == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
+        throw Exit{kExitFailure,
+                   "xmlutil " + invocation.subcommand +
+                       ": cannot write the output: " + DescribeResult(HRESULT_FROM_WIN32(error))};
     }
     if (!message.empty()) Print(stderr, message + "\n");
     return status;
