@@ -66,7 +66,19 @@ struct InvariantBroken : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 [[noreturn]] inline void Fail(const char* what, const std::wstring& detail = std::wstring()) {
-    std::fprintf(stderr, "invariant broken: %s\n%ls\n", what, detail.c_str());
+    std::string shown;
+    for (wchar_t c : detail) {
+        if (c >= 0x20 && c < 0x7F) {
+            shown += static_cast<char>(c);
+        } else if (c == L'\n') {
+            shown += '\n';
+        } else {
+            char code[16];
+            std::snprintf(code, sizeof code, "\\x{%X}", static_cast<unsigned>(c));
+            shown += code;
+        }
+    }
+    std::fprintf(stderr, "invariant broken: %s\n%s\n", what, shown.c_str());
 #ifdef XMLUTIL_FUZZ_NO_ENTRY
     throw InvariantBroken(what);
 #else
