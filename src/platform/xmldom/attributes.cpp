@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "platform/xmldom/attributes.h"
 
+#include <libxml/uri.h>
+
 #include <memory>
 
 #include "platform/xmldom/document_object.h"
@@ -42,25 +44,21 @@ xmlNs* Rebind(xmlNode* element, const xmlNs* ns) {
     xmlNs* same = tree::FindInScope(element, ns->prefix);
     if (same != nullptr && xmlStrEqual(same->href, ns->href)) return same;
     if (same == nullptr) {
-        xmlNs* made = xmlNewNs(element, ns->href, ns->prefix);
-        if (made == nullptr) throw std::bad_alloc();
-        return made;
+        return tree::NewNamespace(element, ns->href, ns->prefix);
     }
     for (int counter = 1;; ++counter) {
         const std::string fresh = "ns" + std::to_string(counter);
         if (tree::FindInScope(element, ToXml(fresh.c_str())) != nullptr) continue;
-        xmlNs* made = xmlNewNs(element, ns->href, ToXml(fresh.c_str()));
-        if (made == nullptr) throw std::bad_alloc();
-        return made;
+        return tree::NewNamespace(element, ns->href, ToXml(fresh.c_str()));
     }
 }
+
+}  // namespace
 
 void SetName(xmlNode* node, const std::string& name) {
     xmlNodeSetName(node, ToXml(name.c_str()));
     if (!xmlStrEqual(node->name, ToXml(name.c_str()))) throw std::bad_alloc();
 }
-
-}  // namespace
 
 std::string PrefixOf(const std::string& qname) {
     const size_t colon = qname.find(':');
@@ -133,7 +131,8 @@ xmlNs* FindDeclaration(xmlNode* element, const std::string& prefix) {
 xmlAttr* MakeDeclarationNode(xmlDoc* doc, const xmlChar* prefix, const xmlChar* uri) {
     std::string name = "xmlns";
     if (prefix != nullptr) name += std::string(":") + FromXml(prefix);
-    AttrPtr attr(xmlNewDocProp(doc, ToXml(name.c_str()), nullptr));
+    AttrPtr attr(reinterpret_cast<xmlAttr*>(
+        tree::Whole(reinterpret_cast<xmlNode*>(xmlNewDocProp(doc, ToXml(name.c_str()), nullptr)))));
     if (attr == nullptr) throw std::bad_alloc();
     tree::SetAttributeValue(attr.get(), uri == nullptr ? "" : FromXml(uri));
     return attr.release();
@@ -146,6 +145,12 @@ HRESULT SetDeclaration(xmlNode* element, const std::string& prefix, const std::s
         return E_INVALIDARG;
     }
     if (uri == "http://www.w3.org/XML/1998/namespace" || uri == kXmlnsUri) return E_INVALIDARG;
+    // The parser refuses a declaration whose value is no URI reference.
+    if (!uri.empty()) {
+        xmlURI* parsed = xmlParseURI(uri.c_str());
+        if (parsed == nullptr) return E_INVALIDARG;
+        xmlFreeURI(parsed);
+    }
     xmlNs* existing = FindDeclaration(element, prefix);
     if (existing != nullptr) {
         if (xmlStrEqual(existing->href, ToXml(uri.c_str()))) return S_OK;
@@ -156,8 +161,7 @@ HRESULT SetDeclaration(xmlNode* element, const std::string& prefix, const std::s
         existing->href = href;
         return S_OK;
     }
-    xmlNs* made = xmlNewNs(element, ToXml(uri.c_str()), PrefixArg(prefix));
-    if (made == nullptr) throw std::bad_alloc();
+    xmlNs* made = tree::NewNamespace(element, ToXml(uri.c_str()), PrefixArg(prefix));
     // A detached element named with this prefix binds to it at once.
     if (!prefix.empty() && element->ns == nullptr && PrefixOf(FromXml(element->name)) == prefix) {
         SetName(element, LocalOf(FromXml(element->name)));
@@ -194,7 +198,8 @@ HRESULT SetValue(DomNode& element, const std::string& qname, const std::string& 
         tree::SetAttributeValue(existing, value);
         return S_OK;
     }
-    AttrPtr attr(xmlNewDocProp(elem->doc, ToXml(local.c_str()), nullptr));
+    AttrPtr attr(reinterpret_cast<xmlAttr*>(tree::Whole(
+        reinterpret_cast<xmlNode*>(xmlNewDocProp(elem->doc, ToXml(local.c_str()), nullptr)))));
     if (attr == nullptr) throw std::bad_alloc();
     attr->ns = ns;
     tree::SetAttributeValue(attr.get(), value);
@@ -219,8 +224,11 @@ HRESULT SetNode(DomNode& element, DomNode& attribute) {
         if (unresolvedBinding == nullptr) return E_INVALIDARG;
     }
     if (attr->doc != elem->doc) {
-        const HRESULT hr = tree::MoveToDocument(reinterpret_cast<xmlNode*>(attr), elem->doc);
+        xmlNode* moved = nullptr;
+        const HRESULT hr =
+            tree::MoveToDocument(reinterpret_cast<xmlNode*>(attr), elem->doc, &moved);
         if (FAILED(hr)) return hr;
+        attr = reinterpret_cast<xmlAttr*>(moved);
     }
     if (unresolvedBinding != nullptr) {
         SetName(reinterpret_cast<xmlNode*>(attr), LocalOf(name));

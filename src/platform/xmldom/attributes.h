@@ -23,6 +23,9 @@ std::string LocalName(const xmlNode* node);
 std::string Prefix(const xmlNode* node);
 std::string NamespaceUri(const xmlNode* node);
 
+// Renames an element or attribute. Throws std::bad_alloc.
+void SetName(xmlNode* node, const std::string& name);
+
 // The parts of "p:x" ("" and "x" for "x").
 std::string PrefixOf(const std::string& qname);
 std::string LocalOf(const std::string& qname);

@@ -194,7 +194,8 @@ HRESULT DocumentObject::get_documentElement(IXMLDOMElement** documentElement) {
 }
 
 template <class I>
-HRESULT DocumentObject::Hand(xmlNode* created, I** out) {
+HRESULT DocumentObject::Hand(xmlNode* made, I** out) {
+    xmlNode* created = tree::Whole(made);
     if (created == nullptr) return E_OUTOFMEMORY;
     const HRESULT hr = WrapNodeAs(created, out);
     if (FAILED(hr)) xmlFreeNode(created);  // never linked, never wrapped

@@ -64,6 +64,8 @@ class WrapperCore : public DomNode {
     // adopted there; returns the previous one, whose reference the caller
     // now holds and must release.
     DocumentObject* Repoint(DocumentObject* doc) noexcept;
+    // Makes the wrapper stand for `node`, a copy of its node that replaces it.
+    void Retarget(xmlNode* node) noexcept;
 
   protected:
     WrapperCore(xmlNode* node, DocumentObject* doc) noexcept;

@@ -6,6 +6,7 @@
 
 #include "platform/xmldom/attributes.h"
 #include "platform/xmldom/document_object.h"
+#include "platform/xmldom/engine_declaration.h"
 #include "platform/xmldom/error_guard.h"
 #include "platform/xmldom/lists.h"
 #include "platform/xmldom/tree.h"
@@ -39,8 +40,10 @@ bool IsDeclaration(const xmlNode* node) {
 }
 
 // Node values XML has no escape for are refused, so a saved file always loads.
-HRESULT CheckContent(xmlElementType type, const std::string& text) {
-    switch (type) {
+HRESULT CheckContent(const xmlNode* node, const std::string& text) {
+    // A declaration must stay one the parser reads back.
+    if (IsDeclaration(node) && !ParseDeclarationData(text)) return E_INVALIDARG;
+    switch (node->type) {
         case XML_COMMENT_NODE:
             if (text.find("--") != std::string::npos || (!text.empty() && text.back() == '-')) {
                 return E_INVALIDARG;
@@ -89,11 +92,9 @@ HRESULT SetValueOf(DomNode& self, BSTR text) {
     if (node->type == XML_ATTRIBUTE_NODE) {
         tree::SetAttributeValue(reinterpret_cast<xmlAttr*>(node), utf8);
     } else {
-        hr = CheckContent(node->type, utf8);
+        hr = CheckContent(node, utf8);
         if (FAILED(hr)) return hr;
-        // On these node types xmlNodeSetContent stores the string as it is.
-        xmlNodeSetContent(node, ToXml(utf8.c_str()));
-        if (node->content == nullptr) throw std::bad_alloc();
+        tree::SetLeafContent(node, utf8);
     }
     self.Owner().Changed();
     return S_OK;
@@ -198,20 +199,23 @@ HRESULT InsertChild(DomNode& self, IXMLDOMNode* newChild, xmlNode* before,
 
     CComPtr<IXMLDOMNode> keep(incoming->NodeInterface());
     if (before != child) {
-        incoming->Owner().Changed();                        // before a move may let that owner go
-        if (child->parent != nullptr) tree::Remove(child);  // wrapped: stays alive, detached
+        incoming->Owner().Changed();  // before a move may let that owner go
         if (child->doc != parent->doc) {
-            hr = tree::MoveToDocument(child, parent->doc);
+            // A complete copy takes its place in this document (with its
+            // handles); on failure nothing has changed.
+            hr = tree::MoveToDocument(child, parent->doc, &child);
             if (FAILED(hr)) return hr;
+            binding = NameBinding();
+            hr = BindingAt(parent, child, binding);
+            if (FAILED(hr)) return hr;
+        } else if (child->parent != nullptr) {
+            tree::Remove(child);  // wrapped: stays alive, detached
         }
         if (binding.ns != nullptr) {
-            const std::string local = attrs::LocalOf(FromXml(child->name));
-            xmlNodeSetName(child, ToXml(local.c_str()));
+            attrs::SetName(child, attrs::LocalOf(FromXml(child->name)));
             child->ns = binding.ns;
         }
-        if (binding.undeclareDefault && xmlNewNs(child, ToXml(""), nullptr) == nullptr) {
-            throw std::bad_alloc();
-        }
+        if (binding.undeclareDefault) tree::NewNamespace(child, ToXml(""), nullptr);
         tree::LinkChild(parent, child, before);
         tree::RegisterIds(child);
         self.Owner().Changed();
@@ -453,29 +457,8 @@ HRESULT CloneNode(DomNode& self, VARIANT_BOOL deep, IXMLDOMNode** clone) {
     *clone = nullptr;
     xmlNode* node = self.XmlNode();
     if (node->type == XML_DOCUMENT_NODE) return self.Owner().CloneDocument(deep != 0, clone);
-    xmlNode* copy = nullptr;
-    if (node->type == XML_ELEMENT_NODE) {
-        ErrorSilencer quiet;
-        // Iterative, unlike xmlCopyNode, which overflows the stack on deep trees.
-        if (xmlDOMWrapCloneNode(nullptr, node->doc, node, &copy, node->doc, nullptr,
-                                deep != 0 ? 1 : 0, 0) != 0) {
-            if (copy != nullptr) xmlFreeNode(copy);
-            return E_OUTOFMEMORY;
-        }
-    } else {
-        // A leaf (or an attribute and its text): the plain copy is shallow
-        // enough. It drops an attribute's namespace, which is put back here.
-        copy = xmlDocCopyNode(node, node->doc, 1);
-        if (copy != nullptr && node->type == XML_ATTRIBUTE_NODE) copy->ns = node->ns;
-    }
+    xmlNode* copy = tree::CopySubtree(node, node->doc, deep != 0);
     if (copy == nullptr) return E_OUTOFMEMORY;
-    copy->parent = nullptr;
-    try {
-        tree::MakeSelfContained(copy);
-    } catch (...) {
-        xmlFreeNode(copy);
-        throw;
-    }
     const HRESULT hr = WrapNode(copy, clone);
     if (FAILED(hr)) xmlFreeNode(copy);
     return hr;

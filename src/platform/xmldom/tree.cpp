@@ -7,6 +7,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "platform/xmldom/document_object.h"
 #include "platform/xmldom/error_guard.h"
@@ -58,8 +59,7 @@ xmlNs* StoredNamespace(xmlDoc* doc, const xmlNs* ns) {
         if (xmlStrEqual(cur->prefix, ns->prefix) && xmlStrEqual(cur->href, ns->href)) return cur;
         last = cur;
     }
-    xmlNs* made = xmlNewNs(nullptr, ns->href, ns->prefix);
-    if (made == nullptr) throw std::bad_alloc();
+    xmlNs* made = NewNamespace(nullptr, ns->href, ns->prefix);
     last->next = made;
     return made;
 }
@@ -101,12 +101,11 @@ void DeclareInheritedNamespaces(xmlNode* root) {
                 break;
             }
         }
-        if (made == nullptr && !prefixTaken) made = xmlNewNs(root, ns->href, ns->prefix);
+        if (made == nullptr && !prefixTaken) made = NewNamespace(root, ns->href, ns->prefix);
         for (int counter = 1; made == nullptr && prefixTaken; ++counter) {
             const std::string fresh = "ns" + std::to_string(counter);
             if (DeclaredOn(root, ToXml(fresh.c_str()))) continue;
-            made = xmlNewNs(root, ns->href, ToXml(fresh.c_str()));
-            if (made == nullptr) break;
+            made = NewNamespace(root, ns->href, ToXml(fresh.c_str()));
         }
         if (made == nullptr) throw std::bad_alloc();
         redeclared.emplace(ns, made);
@@ -121,43 +120,44 @@ void DeclareInheritedNamespaces(xmlNode* root) {
     });
 }
 
-// After adoption no string of the moved subtree may stay in the source
-// document's dictionary: it goes away with that document, and the target
-// would free it as its own. xmlDOMWrapAdoptNode misses some (the names a
-// clone of a comment takes from the dictionary, for one), so every name and
-// content is checked here.
-void TakeStringsOutOf(xmlDict* sourceDict, xmlNode* root) {
-    xmlDict* targetDict = root->doc->dict;
-    if (sourceDict == nullptr || sourceDict == targetDict) return;
-    auto own = [targetDict](const xmlChar* text) {
-        const xmlChar* copy =
-            targetDict != nullptr ? xmlDictLookup(targetDict, text, -1) : xmlStrdup(text);
-        if (copy == nullptr) throw std::bad_alloc();
-        return copy;
-    };
-    ForEachInSubtree(root, [&](xmlNode* node) {
-        if (node->name != nullptr && xmlDictOwns(sourceDict, node->name) == 1) {
-            // libxml2 never frees the names of text and comment nodes: they
-            // must be its own constants.
-            if (node->type == XML_TEXT_NODE) {
-                node->name = xmlStrEqual(node->name, xmlStringTextNoenc) ? xmlStringTextNoenc
-                                                                         : xmlStringText;
-            } else if (node->type == XML_COMMENT_NODE) {
-                node->name = xmlStringComment;
-            } else {
-                node->name = own(node->name);
-            }
-        }
-        const bool hasContent = node->type == XML_TEXT_NODE ||
-                                node->type == XML_CDATA_SECTION_NODE ||
-                                node->type == XML_COMMENT_NODE || node->type == XML_PI_NODE;
-        if (hasContent && node->content != nullptr && xmlDictOwns(sourceDict, node->content) == 1) {
-            node->content = const_cast<xmlChar*>(own(node->content));
-        }
-    });
+}  // namespace
+
+xmlNode* Whole(xmlNode* created) {
+    if (created == nullptr) return nullptr;
+    bool whole = true;
+    switch (created->type) {
+        case XML_ELEMENT_NODE:
+        case XML_ATTRIBUTE_NODE:
+            whole = created->name != nullptr;
+            break;
+        case XML_PI_NODE:
+            whole = created->name != nullptr && created->content != nullptr;
+            break;
+        case XML_TEXT_NODE:
+        case XML_CDATA_SECTION_NODE:
+        case XML_COMMENT_NODE:
+            whole = created->content != nullptr;
+            break;
+        default:
+            break;
+    }
+    if (whole) return created;
+    FreeDetached(created);
+    return nullptr;
 }
 
-}  // namespace
+xmlNs* NewNamespace(xmlNode* element, const xmlChar* href, const xmlChar* prefix) {
+    xmlNs* made = xmlNewNs(element, href, prefix);
+    if (made == nullptr) throw std::bad_alloc();
+    if (made->href != nullptr && (prefix == nullptr) == (made->prefix == nullptr)) return made;
+    if (element != nullptr) {  // xmlNewNs appended it last
+        xmlNs** link = &element->nsDef;
+        while (*link != made) link = &(*link)->next;
+        *link = nullptr;
+    }
+    xmlFreeNs(made);
+    throw std::bad_alloc();
+}
 
 bool HasOwnChildren(const xmlNode* node) {
     switch (node->type) {
@@ -195,12 +195,15 @@ void ReleaseIfUnreachable(xmlNode* node) {
 }
 
 void Remove(xmlNode* node) {
-    xmlUnlinkNode(node);  // unlinks only (attributes from `properties` too); frees nothing
     if (!HasWrapperInside(node)) {
-        FreeDetached(node);  // xmlFreeProp drops ID entries itself
+        xmlUnlinkNode(node);  // unlinks only (attributes from `properties` too)
+        FreeDetached(node);   // xmlFreeProp drops ID entries itself
         return;
     }
+    // Prepared while still linked, so a failure (it may allocate) leaves the
+    // node where it was; the declarations it adds are redundant there.
     MakeSelfContained(node);
+    xmlUnlinkNode(node);
 }
 
 void MakeSelfContained(xmlNode* node) {
@@ -238,6 +241,9 @@ void LinkChild(xmlNode* parent, xmlNode* child, xmlNode* before) {
 }
 
 void LinkAttribute(xmlNode* element, xmlAttr* attr, xmlAttr* old) {
+    auto* oldNode = reinterpret_cast<xmlNode*>(old);
+    const bool keepOld = old != nullptr && HasWrapperInside(oldNode);
+    if (keepOld) MakeSelfContained(oldNode);  // may throw: nothing changed yet
     attr->parent = element;
     if (old != nullptr) {
         attr->prev = old->prev;
@@ -250,16 +256,7 @@ void LinkAttribute(xmlNode* element, xmlAttr* attr, xmlAttr* old) {
         if (old->next != nullptr) old->next->prev = attr;
         old->prev = old->next = nullptr;
         old->parent = nullptr;
-        // Now detached: treat it as any removed node (it may still be wrapped).
-        auto* oldNode = reinterpret_cast<xmlNode*>(old);
-        if (HasWrapperInside(oldNode)) {
-            if (old->atype == XML_ATTRIBUTE_ID && old->doc != nullptr) xmlRemoveID(old->doc, old);
-            if (old->ns != nullptr && !IsXmlPrefix(old->ns->prefix) && old->doc != nullptr) {
-                old->ns = StoredNamespace(old->doc, old->ns);
-            }
-        } else {
-            FreeDetached(oldNode);
-        }
+        if (!keepOld) FreeDetached(oldNode);
     } else {
         attr->next = nullptr;
         attr->prev = nullptr;
@@ -287,31 +284,147 @@ void RegisterIds(xmlNode* root) {
     });
 }
 
-HRESULT MoveToDocument(xmlNode* root, xmlDoc* dst) {
-    xmlDoc* src = root->doc;
-    if (src == dst) return S_OK;
+namespace {
+
+// Every node of a subtree in document order, attributes and their text included.
+std::vector<xmlNode*> Flatten(xmlNode* root) {
+    std::vector<xmlNode*> nodes;
+    ForEachInSubtree(root, [&nodes](xmlNode* node) { nodes.push_back(node); });
+    return nodes;
+}
+
+bool SameText(const xmlChar* a, const xmlChar* b) {
+    return xmlStrEqual(a, b) != 0;
+}
+
+// True when `copy` holds everything `original` does (names, values,
+// namespaces), node for node.
+bool IsCompleteCopy(xmlNode* original, xmlNode* copy, bool deep) {
+    std::vector<xmlNode*> from = Flatten(original);
+    std::vector<xmlNode*> to = Flatten(copy);
+    if (!deep) {
+        // A shallow copy of an element keeps its attributes only.
+        size_t kept = 1;
+        while (kept < from.size() && (from[kept]->type == XML_ATTRIBUTE_NODE ||
+                                      from[kept]->parent->type == XML_ATTRIBUTE_NODE)) {
+            ++kept;
+        }
+        from.resize(kept);
+    }
+    if (from.size() != to.size()) return false;
+    for (size_t i = 0; i < from.size(); ++i) {
+        const xmlNode* a = from[i];
+        const xmlNode* b = to[i];
+        if (a->type != b->type) return false;
+        const bool named =
+            a->type == XML_ELEMENT_NODE || a->type == XML_ATTRIBUTE_NODE || a->type == XML_PI_NODE;
+        if (named && !SameText(a->name, b->name)) return false;
+        if (a->type != XML_ELEMENT_NODE && a->type != XML_ATTRIBUTE_NODE &&
+            !SameText(a->content, b->content)) {
+            return false;
+        }
+        if ((a->ns == nullptr) != (b->ns == nullptr)) return false;
+        if (a->ns != nullptr && !SameText(a->ns->href, b->ns->href)) return false;
+        if (a->type == XML_ELEMENT_NODE) {
+            const xmlNs* x = a->nsDef;
+            const xmlNs* y = b->nsDef;
+            for (; x != nullptr && y != nullptr; x = x->next, y = y->next) {
+                if (!SameText(x->href, y->href) || !SameText(x->prefix, y->prefix)) return false;
+            }
+            if (x != nullptr) return false;
+        }
+    }
+    return true;
+}
+
+// The names of text and comment nodes must be libxml2's own constants: it
+// never frees them, so a copy made without a dictionary would leak its own.
+void UseConstantNames(xmlNode* root) {
+    xmlDict* dict = root->doc == nullptr ? nullptr : root->doc->dict;
+    ForEachInSubtree(root, [dict](xmlNode* node) {
+        const xmlChar* constant = nullptr;
+        if (node->type == XML_TEXT_NODE) {
+            constant =
+                xmlStrEqual(node->name, xmlStringTextNoenc) ? xmlStringTextNoenc : xmlStringText;
+        } else if (node->type == XML_COMMENT_NODE) {
+            constant = xmlStringComment;
+        }
+        if (constant == nullptr || node->name == constant || node->name == nullptr) return;
+        if (dict == nullptr || xmlDictOwns(dict, node->name) != 1) {
+            xmlFree(const_cast<xmlChar*>(node->name));
+        }
+        node->name = constant;
+    });
+}
+
+}  // namespace
+
+xmlNode* CopySubtree(xmlNode* root, xmlDoc* dst, bool deep) {
+    xmlNode* copy = nullptr;
     {
         ErrorSilencer quiet;
-        // With no destination parent the subtree stays self-contained: the
-        // namespaces it uses are declared inside it (Remove saw to that) or
-        // stored in dst's document-wide list for a lone attribute.
-        if (xmlDOMWrapAdoptNode(nullptr, src, root, dst, nullptr, 0) != 0) return E_FAIL;
-    }
-    TakeStringsOutOf(src->dict, root);
-    DocState& from = StateOf(src);
-    DocState& to = StateOf(dst);
-    size_t moved = 0;
-    ForEachInSubtree(root, [&](xmlNode* node) {
-        if (WrapperCore* wrapper = WrapperOf(node)) {
-            wrapper->Repoint(to.owner);  // adds a reference to the new owner
-            ++moved;
+        if (root->type == XML_ELEMENT_NODE) {
+            // Iterative, unlike xmlCopyNode, which overflows the stack on deep trees.
+            if (xmlDOMWrapCloneNode(nullptr, root->doc, root, &copy, dst, nullptr, deep ? 1 : 0,
+                                    0) != 0) {
+                if (copy != nullptr) xmlFreeNode(copy);
+                return nullptr;
+            }
+        } else {
+            // A leaf, or an attribute with its text: the plain copy is shallow
+            // enough. It drops an attribute's namespace, put back below.
+            copy = xmlDocCopyNode(root, dst, 1);
         }
-    });
-    from.wrappers -= moved;
-    to.wrappers += moved;
-    DocumentObject* previousOwner = from.owner;
-    if (from.retired && from.wrappers == 0) FreeDocWithState(src);
-    for (size_t i = 0; i < moved; ++i) previousOwner->Release();
+    }
+    if (copy == nullptr) return nullptr;
+    copy->parent = nullptr;
+    try {
+        UseConstantNames(copy);
+        if (copy->type == XML_ATTRIBUTE_NODE && root->ns != nullptr) {
+            copy->ns = root->doc == dst ? root->ns : StoredNamespace(dst, root->ns);
+        }
+        MakeSelfContained(copy);
+        if (IsCompleteCopy(root, copy, deep)) return copy;
+    } catch (const std::bad_alloc&) {
+    }
+    FreeDetached(copy);
+    return nullptr;
+}
+
+HRESULT MoveToDocument(xmlNode* root, xmlDoc* dst, xmlNode** moved) {
+    *moved = root;
+    xmlDoc* src = root->doc;
+    if (src == dst) return S_OK;
+    xmlNode* copy = CopySubtree(root, dst, true);
+    if (copy == nullptr) return E_OUTOFMEMORY;
+    std::vector<xmlNode*> from;
+    std::vector<xmlNode*> to;
+    try {
+        from = Flatten(root);
+        to = Flatten(copy);
+    } catch (const std::bad_alloc&) {
+        FreeDetached(copy);
+        return E_OUTOFMEMORY;
+    }
+    // Nothing below fails: hand every wrapper to its copy.
+    DocState& fromState = StateOf(src);
+    DocState& toState = StateOf(dst);
+    DocumentObject* previousOwner = fromState.owner;
+    size_t handedOver = 0;
+    for (size_t i = 0; i < from.size(); ++i) {
+        WrapperCore* wrapper = WrapperOf(from[i]);
+        if (wrapper == nullptr) continue;
+        wrapper->Retarget(to[i]);
+        wrapper->Repoint(toState.owner);  // adds a reference to the new owner
+        ++handedOver;
+    }
+    fromState.wrappers -= handedOver;
+    toState.wrappers += handedOver;
+    xmlUnlinkNode(root);
+    FreeDetached(root);  // no wrapper points into it any more
+    if (fromState.retired && fromState.wrappers == 0) FreeDocWithState(src);
+    for (size_t i = 0; i < handedOver; ++i) previousOwner->Release();
+    *moved = copy;
     return S_OK;
 }
 
@@ -343,12 +456,26 @@ void ReplaceChildrenWithText(xmlNode* parent, const std::string& text) {
     xmlNode* replacement = nullptr;
     if (!text.empty()) {
         // xmlNewDocTextLen takes the text literally (no entity parsing).
-        replacement =
-            xmlNewDocTextLen(parent->doc, ToXml(text.c_str()), static_cast<int>(text.size()));
+        replacement = Whole(
+            xmlNewDocTextLen(parent->doc, ToXml(text.c_str()), static_cast<int>(text.size())));
         if (replacement == nullptr) throw std::bad_alloc();
     }
     while (parent->children != nullptr) Remove(parent->children);
     if (replacement != nullptr) LinkChild(parent, replacement, nullptr);
+}
+
+void SetLeafContent(xmlNode* node, const std::string& text) {
+    // By hand rather than xmlNodeSetContent, which frees the old content
+    // before it knows the new one could be copied.
+    xmlChar* fresh = xmlStrndup(ToXml(text.c_str()), static_cast<int>(text.size()));
+    if (fresh == nullptr) throw std::bad_alloc();
+    xmlChar* old = node->content;
+    const bool inline_ = old == reinterpret_cast<xmlChar*>(&node->properties);
+    const bool inDict = node->doc != nullptr && node->doc->dict != nullptr && old != nullptr &&
+                        xmlDictOwns(node->doc->dict, old) == 1;
+    if (old != nullptr && !inline_ && !inDict) xmlFree(old);
+    node->properties = nullptr;  // held the text inline for some parsed nodes
+    node->content = fresh;
 }
 
 void SetAttributeValue(xmlAttr* attr, const std::string& value) {

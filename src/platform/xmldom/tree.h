@@ -74,9 +74,17 @@ void LinkAttribute(xmlNode* element, xmlAttr* attr, xmlAttr* old);
 // linked into its document.
 void RegisterIds(xmlNode* root);
 
-// Moves a detached subtree into `dst` (adopting names, namespaces and
-// dictionary strings) and points its wrappers at dst's document object.
-HRESULT MoveToDocument(xmlNode* root, xmlDoc* dst);
+// A detached, self-contained copy of `root` (with its subtree when `deep`)
+// made in `dst`, checked to be complete: libxml2's copying functions drop
+// parts silently when memory runs out. Null when it cannot be made.
+xmlNode* CopySubtree(xmlNode* root, xmlDoc* dst, bool deep);
+
+// Moves `root` (wherever it is) into `dst` as a detached subtree: a complete
+// copy is made there first, every wrapper inside moves to its copy (so
+// handles keep their identity), then the original is removed and freed.
+// On failure nothing has changed. `moved` receives the node that now stands
+// for `root`.
+HRESULT MoveToDocument(xmlNode* root, xmlDoc* dst, xmlNode** moved);
 
 // The namespace bound to `prefix` (null: the default one) in scope at
 // `start`: declarations on `start` and its ancestors; "xml" always.
@@ -87,6 +95,16 @@ bool NamespaceInUse(xmlNode* element, const xmlNs* ns);
 // Replaces the children of an element or attribute by one literal text node
 // (none for ""). Throws std::bad_alloc with nothing changed.
 void ReplaceChildrenWithText(xmlNode* parent, const std::string& text);
+// `created` when libxml2 made it whole; otherwise (its constructors leave a
+// name or content null when a copy fails) frees it and answers null.
+xmlNode* Whole(xmlNode* created);
+// xmlNewNs, whose copies of the URI and prefix are checked. Throws
+// std::bad_alloc with nothing declared.
+xmlNs* NewNamespace(xmlNode* element, const xmlChar* href, const xmlChar* prefix);
+
+// Replaces the content of a text, CDATA, comment or PI node literally.
+// Throws std::bad_alloc with nothing changed.
+void SetLeafContent(xmlNode* node, const std::string& text);
 // Sets an attribute's value literally, keeping the document's ID table right.
 void SetAttributeValue(xmlAttr* attr, const std::string& value);
 

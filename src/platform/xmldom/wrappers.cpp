@@ -61,6 +61,12 @@ DocumentObject* WrapperCore::Repoint(DocumentObject* doc) noexcept {
     return previous;
 }
 
+void WrapperCore::Retarget(xmlNode* node) noexcept {
+    node_->_private = nullptr;
+    node_ = node;
+    node_->_private = static_cast<WrapperCore*>(this);
+}
+
 namespace {
 
 using TextWrapper = NodeWrapper<IXMLDOMText>;
