@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
-// XPath 1.0 over libxml2: one evaluation context per document, reused, and
-// compiled expressions cached by their text. Errors are dropped, never printed.
+// XPath 1.0 over libxml2: one evaluation context per document, reused,
+// compiled expressions cached by their text, and attribute lookups by value
+// answered from indexes (xpath_index.h). Errors are dropped, never printed.
 #include <libxml/xpathInternals.h>
 
 #include <unordered_map>
 
 #include "platform/xmldom/engine.h"
 #include "platform/xmldom/error_guard.h"
+#include "platform/xmldom/xpath_index.h"
 
 namespace xmlutil::xmldom {
 
@@ -19,12 +21,15 @@ struct XPathEvaluator::State {
     xmlDoc* doc = nullptr;
     XmlXPathContextPtr context;
     std::unordered_map<std::string, XmlXPathCompExprPtr> compiled;
+    // Derived from the tree: dropped by DocumentChanged() and with the context.
+    AttributeIndexes indexes;
 
     // The context for `target`, made anew when the document is another one.
     xmlXPathContext* ContextFor(xmlDoc* target) {
         if (context == nullptr || doc != target) {
             context.reset(xmlXPathNewContext(target));
             doc = context == nullptr ? nullptr : target;
+            indexes.Clear();
             if (context != nullptr) context->error = IgnoreStructuredError;
         }
         return context.get();
@@ -71,6 +76,8 @@ HRESULT XPathEvaluator::Select(xmlDoc* doc, xmlNode* context, const std::string&
     if (ctx == nullptr) return E_OUTOFMEMORY;
     xmlXPathCompExpr* comp = state_->Compiled(ctx, expression);
     if (comp == nullptr) return E_FAIL;
+    // Only a well-formed expression reaches the index, so errors stay libxml2's.
+    if (state_->indexes.TryAnswer(ctx, doc, expression, firstOnly, hits)) return S_OK;
 
     ctx->node = context != nullptr ? context : reinterpret_cast<xmlNode*>(doc);
     ctx->contextSize = -1;
@@ -92,9 +99,9 @@ HRESULT XPathEvaluator::Select(xmlDoc* doc, xmlNode* context, const std::string&
 }
 
 void XPathEvaluator::DocumentChanged() {
-    // Nothing cached here is derived from the tree yet: the context holds only
-    // the document pointer (checked on every call) and compiled expressions
-    // are tree-independent. An index over the tree would be dropped here.
+    // The context holds only the document pointer (checked on every call) and
+    // compiled expressions are tree-independent: only the indexes go.
+    state_->indexes.Clear();
 }
 
 }  // namespace xmlutil::xmldom
