@@ -65,6 +65,12 @@ std::string Xml(xmlDoc* doc) {
     return Xml(reinterpret_cast<xmlNode*>(doc));
 }
 
+std::string Save(const XmlDocPtr& doc, bool indent = false) {
+    std::string bytes;
+    EXPECT_HR(SerializeForSave(doc.get(), indent, bytes), S_OK);
+    return bytes;
+}
+
 xmlNode* Root(const XmlDocPtr& doc) {
     return xmlDocGetRootElement(doc.get());
 }
@@ -492,6 +498,17 @@ TEST(EngineSerialize, MarkupOfNodesAttributesAndDocuments) {
         "<?xml version=\"1.0\"?>\n<r xmlns:p=\"urn:p\" xmlns=\"urn:d\"><p:a v=\"a&amp;b&quot;&lt;"
         "\xc3\xa9\">t&amp;\xc3\xa9<b/></p:a><!--c--></r>\n");
 
+    // Namespace URIs that libxml2 would write unescaped.
+    XmlDocPtr uris = Load("<r xmlns:q=\"urn:x?a=1&amp;b=2\"><q:c xmlns=\"urn:y?c&amp;d\"/></r>");
+    ASSERT_NE(uris, nullptr);
+    const std::string expectedUris =
+        "<r xmlns:q=\"urn:x?a=1&amp;b=2\"><q:c xmlns=\"urn:y?c&amp;d\"/></r>";
+    EXPECT_EQ(Xml(Root(uris)), expectedUris);
+    EXPECT_EQ(Xml(xmlFirstElementChild(Root(uris))),
+              "<q:c xmlns=\"urn:y?c&amp;d\" xmlns:q=\"urn:x?a=1&amp;b=2\"/>");
+    EXPECT_EQ(Save(uris), expectedUris + "\n");
+    EXPECT_TRUE(xmlStrEqual(Root(uris)->nsDef->href, ToXml("urn:x?a=1&b=2")));
+
     // A document without a declared encoding still gets its characters literally.
     XmlDocPtr plain = Load("<a v=\"\xe4\xb8\xad\"/>");
     EXPECT_EQ(Xml(Root(plain)), "<a v=\"\xe4\xb8\xad\"/>");
@@ -517,12 +534,6 @@ TEST(EngineSerialize, XhtmlIsWrittenAsPlainXml) {
 }
 
 // ---- saving ------------------------------------------------------------------------------
-
-std::string Save(const XmlDocPtr& doc, bool indent = false) {
-    std::string bytes;
-    EXPECT_HR(SerializeForSave(doc.get(), indent, bytes), S_OK);
-    return bytes;
-}
 
 TEST(EngineSave, Gb2312IsWrittenInGb2312WithReferencesForTheRest) {
     const std::string chinese = "\xe4\xb8\xad\xe6\x96\x87";  // two characters GB2312 holds
@@ -568,6 +579,30 @@ TEST(EngineSave, CharactersTheEncodingCannotHoldOutsideTextAreRefused) {
     std::string bytes;
     EXPECT_HR(SerializeForSave(latinGrin.get(), false, bytes),
               HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION));
+}
+
+// An encoding is used only when what it writes reads back the same.
+TEST(EngineSave, EncodingsThatDoNotReadBackAreRefused) {
+    const std::string body = "\"?><a v=\"\xc3\x96\">\xe4\xb8\xad \\ ~ + \xf0\x9f\x98\x80</a>";
+    for (const char* encoding : {"GBK", "EUC-JP", "windows-1252", "KOI8-R"}) {
+        XmlDocPtr doc =
+            LoadText(std::string("<?xml version=\"1.0\" encoding=\"") + encoding + body);
+        XmlDocPtr back = Load(Save(doc));
+        ASSERT_NE(back, nullptr) << encoding;
+        EXPECT_EQ(Canonical(back), Canonical(doc)) << encoding;
+    }
+    // EBCDIC and UTF-7 do not write markup as ASCII; Shift_JIS reads a
+    // backslash back as a yen sign; "gb2_312" is known only to ICU, whose
+    // converter dropped characters; "HTML" writes named entities.
+    for (const char* encoding : {"IBM037", "UTF-7", "Shift_JIS", "gb2_312", "HTML"}) {
+        XmlDocPtr doc =
+            LoadText(std::string("<?xml version=\"1.0\" encoding=\"") + encoding + body);
+        std::string bytes = "untouched";
+        EXPECT_HR(SerializeForSave(doc.get(), false, bytes),
+                  HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION))
+            << encoding;
+        EXPECT_EQ(bytes, "untouched");
+    }
 }
 
 TEST(EngineSave, EncodingAndDeclarationChecks) {

@@ -7,6 +7,7 @@
 #include <libxml/parserInternals.h>
 
 #include <cerrno>
+#include <deque>
 #include <new>
 #include <string_view>
 #include <vector>
@@ -105,6 +106,20 @@ class EncodabilityCheck {
             cd_ = iconv_open(handler_->name, kUtf8);
         }
     }
+
+    // Whether libxml2 can write a document in this encoding that reads back
+    // the same. Its own converters (UTF-8, UTF-16, ISO-8859-1, ASCII) can,
+    // but not its "HTML" one (named entities). Through iconv, markup must
+    // come out as plain ASCII and read back the same, as the declaration has
+    // to be read before the encoding is known: EBCDIC, UTF-7 or the raw
+    // GB_2312-80 set cannot.
+    // A name only ICU knows ("gb2_312") gets an ICU converter, which silently
+    // wrote other characters or none here.
+    bool Usable() const {
+        if (holdsEverything_) return true;
+        if (handler_->output != nullptr) return !EqualsIgnoringCase(handler_->name, "HTML");
+        return handler_->iconv_out != nullptr && cd_ != kNoIconv && KeepsAsciiAsIs();
+    }
     ~EncodabilityCheck() {
         if (cd_ != kNoIconv) iconv_close(cd_);
     }
@@ -153,6 +168,34 @@ class EncodabilityCheck {
         return true;
     }
 
+    // ASCII written and read back through the encoding stays the same bytes
+    // (Shift_JIS, for one, reads a backslash back as a yen sign).
+    bool KeepsAsciiAsIs() const {
+        std::string ascii = "\t\n\r";
+        for (char c = 0x20; c < 0x7F; ++c) ascii.push_back(c);
+        iconv_t decoder = iconv_open(kUtf8, handler_->name);
+        if (decoder == kNoIconv) return false;
+        const bool same = Converts(cd_, ascii) == ascii && Converts(decoder, ascii) == ascii;
+        iconv_close(decoder);
+        return same;
+    }
+
+    // `text` converted through `cd` from its initial state; "" on failure.
+    static std::string Converts(iconv_t cd, std::string text) {
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        std::string out(text.size() * 4 + 16, '\0');
+        char* in = text.data();
+        size_t inLeft = text.size();
+        char* outPtr = out.data();
+        size_t outLeft = out.size();
+        if (iconv(cd, &in, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1) ||
+            iconv(cd, nullptr, nullptr, &outPtr, &outLeft) == static_cast<size_t>(-1)) {
+            return std::string();
+        }
+        out.resize(out.size() - outLeft);
+        return out;
+    }
+
     bool ConvertsWithIconv(std::string_view s) const {
         if (cd_ == kNoIconv) return false;  // cannot tell: refuse rather than risk it
         iconv(cd_, nullptr, nullptr, nullptr, nullptr);
@@ -180,14 +223,88 @@ bool CanEncodeName(const EncodabilityCheck& enc, const xmlNs* ns, const xmlChar*
     return (ns == nullptr || enc.CanEncode(ns->prefix)) && enc.CanEncode(name);
 }
 
-// Characters that libxml2 writes unescaped into a namespace declaration.
-bool IsWritableNamespaceUri(const xmlChar* href) {
-    if (href == nullptr) return true;
-    for (const xmlChar* p = href; *p != 0; ++p) {
-        if (*p == '<' || *p == '&') return false;
+// libxml2 writes a namespace declaration's URI between quotes as it is,
+// escaping nothing: "urn:x?a=1&b=2" would come out as markup that does not
+// parse, and a tab or line break would read back as a space. For the life of
+// the object, such URIs are replaced by their escaped form (the declaration
+// keeps its own string, which is put back afterwards).
+class NamespaceUriEscapes {
+  public:
+    NamespaceUriEscapes() = default;
+    ~NamespaceUriEscapes() {
+        for (const Swap& swap : swaps_) swap.ns->href = swap.original;
     }
-    return true;
-}
+    NamespaceUriEscapes(const NamespaceUriEscapes&) = delete;
+    NamespaceUriEscapes& operator=(const NamespaceUriEscapes&) = delete;
+
+    void EscapeDeclarationsOf(const xmlNode* element) {
+        for (xmlNs* ns = element->nsDef; ns != nullptr; ns = ns->next) {
+            if (NeedsEscape(ns->href)) Escape(ns);
+        }
+    }
+
+    // Every element of the subtree under `root` (itself included).
+    void EscapeDeclarationsUnder(const xmlNode* root) {
+        const xmlNode* cur = root;
+        while (cur != nullptr) {
+            if (cur->type == XML_ELEMENT_NODE) {
+                EscapeDeclarationsOf(cur);
+                if (cur->children != nullptr) {
+                    cur = cur->children;
+                    continue;
+                }
+            }
+            while (cur != root && cur->next == nullptr) cur = cur->parent;
+            if (cur == root) break;
+            cur = cur->next;
+        }
+    }
+
+  private:
+    struct Swap {
+        xmlNs* ns;
+        const xmlChar* original;
+    };
+
+    static bool NeedsEscape(const xmlChar* href) {
+        if (href == nullptr) return false;
+        for (const xmlChar* p = href; *p != 0; ++p) {
+            if (*p == '&' || *p == '<' || *p == '\t' || *p == '\n' || *p == '\r') return true;
+        }
+        return false;
+    }
+
+    void Escape(xmlNs* ns) {
+        std::string escaped;
+        for (const xmlChar* p = ns->href; *p != 0; ++p) {
+            switch (*p) {
+                case '&':
+                    escaped += "&amp;";
+                    break;
+                case '<':
+                    escaped += "&lt;";
+                    break;
+                case '\t':
+                    escaped += "&#9;";
+                    break;
+                case '\n':
+                    escaped += "&#10;";
+                    break;
+                case '\r':
+                    escaped += "&#13;";
+                    break;
+                default:
+                    escaped += static_cast<char>(*p);
+            }
+        }
+        storage_.push_back(std::move(escaped));
+        swaps_.push_back({ns, ns->href});
+        ns->href = ToXml(storage_.back().c_str());
+    }
+
+    std::deque<std::string> storage_;  // stable addresses
+    std::vector<Swap> swaps_;
+};
 
 // Checks one node (not its children) for what the save would write wrongly.
 HRESULT CheckNode(const xmlNode* node, const EncodabilityCheck& enc) {
@@ -196,7 +313,6 @@ HRESULT CheckNode(const xmlNode* node, const EncodabilityCheck& enc) {
         case XML_ELEMENT_NODE:
             for (const xmlNs* ns = node->nsDef; ns != nullptr; ns = ns->next) {
                 if (!enc.CanEncode(ns->prefix)) return untranslatable;
-                if (!IsWritableNamespaceUri(ns->href)) return E_FAIL;
             }
             if (enc.HoldsEverything()) return S_OK;
             if (!CanEncodeName(enc, node->ns, node->name)) return untranslatable;
@@ -294,9 +410,10 @@ class PreserveMarkers {
 // Walks the tree once, without recursion: every node must be writable in
 // the target encoding and no branch deeper than the parser accepts. When
 // `preserveRoots` is given, collects the outermost xml:space="preserve"
-// elements that need a marker to keep indentation out.
+// elements that need a marker to keep indentation out, and has namespace
+// URIs escaped for the save.
 HRESULT CheckTreeForSave(xmlDoc* doc, const EncodabilityCheck& enc,
-                         std::vector<xmlNode*>* preserveRoots) {
+                         std::vector<xmlNode*>* preserveRoots, NamespaceUriEscapes& escapes) {
     constexpr size_t kOutside = static_cast<size_t>(-1);
     // The parser refuses an element nested deeper than this (its depth limit
     // counts the elements open around the one being started).
@@ -314,6 +431,7 @@ HRESULT CheckTreeForSave(xmlDoc* doc, const EncodabilityCheck& enc,
         }
         if (cur->type == XML_ELEMENT_NODE) {
             if (depth + 1 > maxElementDepth) return E_FAIL;
+            if (cur->nsDef != nullptr) escapes.EscapeDeclarationsOf(cur);
             if (preserveRoots != nullptr && regionDepth == kOutside && cur->properties != nullptr &&
                 IsPreserve(XmlSpaceValue(cur))) {
                 regionDepth = depth;
@@ -439,12 +557,20 @@ HRESULT SerializeToUtf8(xmlNode* node, std::string& utf8) {
     }
     if (node->type == XML_DOCUMENT_NODE) {
         xmlDoc* doc = reinterpret_cast<xmlDoc*>(node);
+        NamespaceUriEscapes escapes;
+        for (const xmlNode* top = doc->children; top != nullptr; top = top->next) {
+            escapes.EscapeDeclarationsUnder(top);
+        }
         return SaveToBytes(
             kUtf8, kBaseSaveOptions, [doc](xmlSaveCtxt* save) { return xmlSaveDoc(save, doc); },
             utf8);
     }
     DocumentEncodingOverride encoding(node->doc);
     OuterNamespacesDeclared namespaces(node);
+    // Declared after `namespaces`, so the URIs are put back before the
+    // declarations added there are freed.
+    NamespaceUriEscapes escapes;
+    escapes.EscapeDeclarationsUnder(node);
     return SaveToBytes(
         kUtf8, kBaseSaveOptions, [node](xmlSaveCtxt* save) { return xmlSaveTree(save, node); },
         utf8);
@@ -463,9 +589,11 @@ HRESULT SerializeForSave(xmlDoc* doc, bool indent, std::string& bytes) {
     EncodingHandlerPtr handler(xmlFindCharEncodingHandler(encodingName.c_str()));
     if (handler == nullptr) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
     std::vector<xmlNode*> preserveRoots;
+    NamespaceUriEscapes escapes;
     {
         const EncodabilityCheck check(handler.get(), encodingName);
-        const HRESULT hr = CheckTreeForSave(doc, check, indent ? &preserveRoots : nullptr);
+        if (!check.Usable()) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+        const HRESULT hr = CheckTreeForSave(doc, check, indent ? &preserveRoots : nullptr, escapes);
         if (hr != S_OK) return hr;
     }
     PreserveMarkers markers;
