@@ -60,6 +60,7 @@ HRESULT CreateDocument(REFIID riid, void** out) {
 HRESULT DocumentObject::Create(DocumentObject** out) noexcept {
     *out = nullptr;
     try {
+        ErrorSilencer quiet;
         XmlDocPtr doc(xmlNewDoc(ToXml("1.0")));
         if (doc == nullptr) return E_OUTOFMEMORY;
         DocumentObject* made = new DocumentObject();  // owned by its reference count

@@ -16,6 +16,7 @@
 #include <new>
 #include <string>
 
+#include "platform/xmldom/error_guard.h"
 #include "platform/xmldom/xml_ptr.h"
 #include "xmlutil/msxml.h"
 
@@ -102,10 +103,12 @@ HRESULT WrapNodeAs(xmlNode* node, I** out) noexcept {
 }
 
 // Runs `body`, turning an allocation failure into E_OUTOFMEMORY so that no
-// exception leaves a COM method.
+// exception leaves a COM method, with libxml2's error reports silenced
+// (its tree functions print "Memory allocation failed" by default).
 template <class F>
 HRESULT Guarded(F&& body) noexcept {
     try {
+        ErrorSilencer quiet;
         return body();
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;

@@ -359,17 +359,36 @@ void UseConstantNames(xmlNode* root) {
 
 }  // namespace
 
-xmlNode* CopySubtree(xmlNode* root, xmlDoc* dst, bool deep) {
+namespace {
+
+// xmlDOMWrapCloneNode, the iterative copy (xmlCopyNode overflows the stack on
+// deep trees). Within one document the original's parent is given as the
+// place of the copy, so every namespace resolves to a declaration in scope
+// and libxml2 declares none itself: its error paths when declaring one
+// under memory pressure free a namespace twice. MakeSelfContained then
+// declares them on the copy.
+xmlNode* CloneElement(xmlNode* root, xmlDoc* dst, bool deep) {
+    xmlNode* place =
+        root->doc == dst && root->parent != nullptr && root->parent->type == XML_ELEMENT_NODE
+            ? root->parent
+            : nullptr;
+    xmlNode* copy = nullptr;
+    ErrorSilencer quiet;
+    if (xmlDOMWrapCloneNode(nullptr, root->doc, root, &copy, dst, place, deep ? 1 : 0, 0) != 0) {
+        if (copy != nullptr) xmlFreeNode(copy);
+        return nullptr;
+    }
+    if (copy != nullptr) copy->parent = nullptr;
+    return copy;
+}
+
+// One copy, checked; see CopySubtree.
+xmlNode* CopyChecked(xmlNode* root, xmlDoc* dst, bool deep) {
     xmlNode* copy = nullptr;
     {
         ErrorSilencer quiet;
         if (root->type == XML_ELEMENT_NODE) {
-            // Iterative, unlike xmlCopyNode, which overflows the stack on deep trees.
-            if (xmlDOMWrapCloneNode(nullptr, root->doc, root, &copy, dst, nullptr, deep ? 1 : 0,
-                                    0) != 0) {
-                if (copy != nullptr) xmlFreeNode(copy);
-                return nullptr;
-            }
+            copy = CloneElement(root, dst, deep);
         } else {
             // A leaf, or an attribute with its text: the plain copy is shallow
             // enough. It drops an attribute's namespace, put back below.
@@ -389,6 +408,19 @@ xmlNode* CopySubtree(xmlNode* root, xmlDoc* dst, bool deep) {
     }
     FreeDetached(copy);
     return nullptr;
+}
+
+}  // namespace
+
+xmlNode* CopySubtree(xmlNode* root, xmlDoc* dst, bool deep) {
+    if (root->type != XML_ELEMENT_NODE || root->doc == dst) return CopyChecked(root, dst, deep);
+    // Across documents, copy a self-contained version made at home first, so
+    // that the cross-document copy needs no namespace declared.
+    xmlNode* local = CopyChecked(root, root->doc, deep);
+    if (local == nullptr) return nullptr;
+    xmlNode* copy = CopyChecked(local, dst, deep);
+    FreeDetached(local);
+    return copy;
 }
 
 HRESULT MoveToDocument(xmlNode* root, xmlDoc* dst, xmlNode** moved) {
