@@ -207,6 +207,9 @@ TEST(DomLifetime, SelectionResultsOutliveTheListAndEdits) {
     EXPECT_EQ(NameOf(declaration), L"xmlns:p");
     EXPECT_EQ(TextOf(declaration), L"urn:p");
     EXPECT_EQ(Text([&](BSTR* out) { return declaration->get_baseName(out); }), L"p");
+    // It only reports the declaration: setting it would change nothing.
+    EXPECT_HR(declaration->put_text(Arg(L"urn:changed")), E_FAIL);
+    EXPECT_EQ(TextOf(declaration), L"urn:p");
 }
 
 long ResidentPages() {

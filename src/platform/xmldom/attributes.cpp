@@ -128,6 +128,8 @@ xmlNs* FindDeclaration(xmlNode* element, const std::string& prefix) {
     return nullptr;
 }
 
+namespace {
+
 xmlAttr* MakeDeclarationNode(xmlDoc* doc, const xmlChar* prefix, const xmlChar* uri) {
     std::string name = "xmlns";
     if (prefix != nullptr) name += std::string(":") + FromXml(prefix);
@@ -136,6 +138,19 @@ xmlAttr* MakeDeclarationNode(xmlDoc* doc, const xmlChar* prefix, const xmlChar* 
     if (attr == nullptr) throw std::bad_alloc();
     tree::SetAttributeValue(attr.get(), uri == nullptr ? "" : FromXml(uri));
     return attr.release();
+}
+
+}  // namespace
+
+HRESULT WrapDeclaration(xmlDoc* doc, const xmlChar* prefix, const xmlChar* uri, IXMLDOMNode** out) {
+    xmlAttr* node = MakeDeclarationNode(doc, prefix, uri);
+    const HRESULT hr = WrapNode(reinterpret_cast<xmlNode*>(node), out);
+    if (FAILED(hr)) {
+        xmlFreeProp(node);
+        return hr;
+    }
+    WrapperOf(reinterpret_cast<xmlNode*>(node))->MarkReadOnly();
+    return S_OK;
 }
 
 HRESULT SetDeclaration(xmlNode* element, const std::string& prefix, const std::string& uri) {
@@ -249,12 +264,9 @@ HRESULT RemoveByName(DomNode& element, const std::string& qname, IXMLDOMNode** r
         if (existing == nullptr) return S_FALSE;
         if (tree::NamespaceInUse(elem, existing)) return E_FAIL;
         if (removed != nullptr) {
-            xmlAttr* copy = MakeDeclarationNode(elem->doc, existing->prefix, existing->href);
-            const HRESULT hr = WrapNode(reinterpret_cast<xmlNode*>(copy), removed);
-            if (FAILED(hr)) {
-                xmlFreeProp(copy);
-                return hr;
-            }
+            const HRESULT hr =
+                WrapDeclaration(elem->doc, existing->prefix, existing->href, removed);
+            if (FAILED(hr)) return hr;
         }
         return RemoveDeclaration(elem, declared);
     }

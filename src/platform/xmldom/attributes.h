@@ -39,9 +39,10 @@ bool IsValidNodeName(const std::string& qname);
 xmlAttr* FindAttribute(xmlNode* element, const std::string& qname);
 // The declaration of `prefix` ("" for the default namespace) on `element`.
 xmlNs* FindDeclaration(xmlNode* element, const std::string& prefix);
-// A detached attribute node of `doc` standing for a declaration. Throws
+// A read-only, detached attribute node of `doc` reporting a declaration
+// ("xmlns:p" or "xmlns" holding the URI), owned by its wrapper. Throws
 // std::bad_alloc.
-xmlAttr* MakeDeclarationNode(xmlDoc* doc, const xmlChar* prefix, const xmlChar* uri);
+HRESULT WrapDeclaration(xmlDoc* doc, const xmlChar* prefix, const xmlChar* uri, IXMLDOMNode** out);
 
 // Declares (or re-declares) a namespace on an element. E_INVALIDARG for a
 // declaration XML forbids; E_FAIL when re-binding a prefix that nodes use.

@@ -46,6 +46,9 @@ class DomNode {
     virtual DocumentObject& Owner() const = 0;
     // The node's IXMLDOMNode interface, without adding a reference.
     virtual IXMLDOMNode* NodeInterface() = 0;
+    // True for a node that only reports something (a namespace declaration
+    // read from a map or a selection): its value cannot be set.
+    virtual bool ReadOnly() const { return false; }
 
   protected:
     ~DomNode() = default;
@@ -65,6 +68,8 @@ class WrapperCore : public DomNode {
     // adopted there; returns the previous one, whose reference the caller
     // now holds and must release.
     DocumentObject* Repoint(DocumentObject* doc) noexcept;
+    bool ReadOnly() const override { return readOnly_; }
+    void MarkReadOnly() noexcept { readOnly_ = true; }
     // Makes the wrapper stand for `node`, a copy of its node that replaces it.
     void Retarget(xmlNode* node) noexcept;
 
@@ -79,6 +84,7 @@ class WrapperCore : public DomNode {
   private:
     xmlNode* node_;
     DocumentObject* doc_;
+    bool readOnly_ = false;
 };
 
 // The wrapper registered for a node, or null.

@@ -247,10 +247,7 @@ class AttributeMap final : public CountedObject<IXMLDOMNamedNodeMap> {
 
   private:
     HRESULT EmitDeclaration(const xmlNs* ns, IXMLDOMNode** item) {
-        xmlAttr* node = attrs::MakeDeclarationNode(self_.XmlNode()->doc, ns->prefix, ns->href);
-        const HRESULT hr = WrapNode(reinterpret_cast<xmlNode*>(node), item);
-        if (FAILED(hr)) xmlFreeProp(node);
-        return hr;
+        return attrs::WrapDeclaration(self_.XmlNode()->doc, ns->prefix, ns->href, item);
     }
 
     CComPtr<IXMLDOMNode> element_;  // keeps the element alive

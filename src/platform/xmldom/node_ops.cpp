@@ -85,6 +85,7 @@ HRESULT SetBstrVariant(const std::string& utf8, VARIANT* value) {
 // Sets the value of a text-like node (text, CDATA, comment, PI) or attribute
 // literally.
 HRESULT SetValueOf(DomNode& self, BSTR text) {
+    if (self.ReadOnly()) return E_FAIL;  // it would change nothing in any document
     xmlNode* node = self.XmlNode();
     std::string utf8;
     HRESULT hr = Utf8FromBstr(text, utf8);
@@ -241,11 +242,9 @@ HRESULT Select(DomNode& self, BSTR query, bool firstOnly, std::vector<CComPtr<IX
             hr = WrapNode(hit.node, &wrapped.p);
         } else {
             // A namespace-axis hit: a detached declaration node owned by its wrapper.
-            xmlAttr* declaration = attrs::MakeDeclarationNode(
+            hr = attrs::WrapDeclaration(
                 doc, hit.nsPrefix.empty() ? nullptr : ToXml(hit.nsPrefix.c_str()),
-                ToXml(hit.nsUri.c_str()));
-            hr = WrapNode(reinterpret_cast<xmlNode*>(declaration), &wrapped.p);
-            if (FAILED(hr)) xmlFreeProp(declaration);
+                ToXml(hit.nsUri.c_str()), &wrapped.p);
         }
         if (FAILED(hr)) return hr;
         out.push_back(wrapped);
@@ -290,6 +289,7 @@ HRESULT GetNodeValue(DomNode& self, VARIANT* value) {
 }
 
 HRESULT PutNodeValue(DomNode& self, const VARIANT& value) {
+    if (self.ReadOnly()) return E_FAIL;
     xmlNode* node = self.XmlNode();
     if (node->type != XML_ATTRIBUTE_NODE && !IsTextLike(node)) return E_FAIL;
     if (value.vt == VT_BSTR) return SetValueOf(self, value.bstrVal);
