@@ -14,12 +14,18 @@ void IgnoreGenericError(void* /*context*/, const char* /*message*/, ...) {}
 
 void IgnoreStructuredError(void* /*context*/, xmlError* /*error*/) {}
 
+void ErrorSilencer::Record(void* silencer, xmlError* error) {
+    if (silencer != nullptr && error != nullptr && error->code == XML_ERR_NO_MEMORY) {
+        static_cast<ErrorSilencer*>(silencer)->outOfMemory_ = true;
+    }
+}
+
 ErrorSilencer::ErrorSilencer()
     : savedStructured_(xmlStructuredError),
       savedStructuredContext_(xmlStructuredErrorContext),
       savedGeneric_(xmlGenericError),
       savedGenericContext_(xmlGenericErrorContext) {
-    xmlSetStructuredErrorFunc(nullptr, IgnoreStructuredError);
+    xmlSetStructuredErrorFunc(this, Record);
     xmlSetGenericErrorFunc(nullptr, IgnoreGenericError);
 }
 

@@ -22,7 +22,19 @@ class ErrorSilencer {
     ErrorSilencer(const ErrorSilencer&) = delete;
     ErrorSilencer& operator=(const ErrorSilencer&) = delete;
 
+    // True once libxml2 reported running out of memory while this object was
+    // installed. libxml2 often carries on after such a report with a partial
+    // result (a shorter node-set, a missing node), so callers check it.
+    bool OutOfMemory() const { return outOfMemory_; }
+    void NoteOutOfMemory() { outOfMemory_ = true; }
+
+    // A structured error handler whose context is an ErrorSilencer: drops the
+    // report, noting memory exhaustion. Usable for handlers libxml2 calls
+    // instead of the global one (an XPath context's `error`).
+    static void Record(void* silencer, xmlError* error);
+
   private:
+    bool outOfMemory_ = false;
     xmlStructuredErrorFunc savedStructured_;
     void* savedStructuredContext_;
     xmlGenericErrorFunc savedGeneric_;

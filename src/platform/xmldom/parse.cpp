@@ -40,6 +40,9 @@ struct ParseObservations {
     size_t rescannedBytes = 0;
     bool expansionRefused = false;
     bool undeclaredEntityInContent = false;
+    // libxml2 may stop building after an allocation failed and still call
+    // the partial document well-formed.
+    bool outOfMemory = false;
 };
 
 // Amplification allowed for entity expansion: the larger of 10 MB and ten
@@ -187,8 +190,9 @@ void IgnoreExternalSubset(void* /*ctx*/, const xmlChar* /*name*/, const xmlChar*
 void ObserveParseError(void* ctx, xmlError* error) {
     auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
     ParseObservations* obs = ObservationsOf(ctx);
-    if (obs != nullptr && error != nullptr && error->code == XML_WAR_UNDECLARED_ENTITY &&
-        ctxt->inSubset == 0) {
+    if (obs == nullptr || error == nullptr) return;
+    if (error->code == XML_ERR_NO_MEMORY) obs->outOfMemory = true;
+    if (error->code == XML_WAR_UNDECLARED_ENTITY && ctxt->inSubset == 0) {
         obs->undeclaredEntityInContent = true;
     }
 }
@@ -310,6 +314,10 @@ bool NormaliseTree(xmlDoc* doc, bool stripBlanks) {
 bool InsertDeclaration(xmlDoc* doc, const std::string& data) {
     xmlNode* pi = xmlNewDocPI(doc, ToXml(kDeclarationTarget), ToXml(data.c_str()));
     if (pi == nullptr) return false;
+    if (pi->content == nullptr || pi->name == nullptr) {  // a copy failed inside
+        xmlFreeNode(pi);
+        return false;
+    }
     xmlNode* first = doc->children;
     pi->parent = reinterpret_cast<xmlNode*>(doc);
     pi->prev = nullptr;
@@ -325,7 +333,10 @@ bool InsertDeclaration(xmlDoc* doc, const std::string& data) {
 
 XmlDocPtr RunParser(const ParseRequest& request, ParseObservations& observations) {
     XmlParserCtxtPtr ctxt(xmlNewParserCtxt());
-    if (ctxt == nullptr || ctxt->sax == nullptr) return nullptr;
+    if (ctxt == nullptr || ctxt->sax == nullptr) {
+        observations.outOfMemory = true;
+        return nullptr;
+    }
     ctxt->_private = &observations;
     ctxt->sax->entityDecl = KeepInternalEntityDecl;
     ctxt->sax->externalSubset = IgnoreExternalSubset;
@@ -333,15 +344,15 @@ XmlDocPtr RunParser(const ParseRequest& request, ParseObservations& observations
     ctxt->sax->getEntity = GetEntityWithinLimits;
     ctxt->sax->startElementNs = StartElementWithinLimits;
     int options = XML_PARSE_NOENT | XML_PARSE_NONET;
-    const char* encoding = nullptr;
-    if (request.fromUnicodeText) {
-        // UTF-8 made from Unicode text: the declaration's encoding no longer applies.
-        options |= XML_PARSE_IGNORE_ENC;
-        encoding = "UTF-8";
-    }
+    // UTF-8 made from Unicode text: the declaration's encoding no longer
+    // applies. UTF-8 is what libxml2 assumes when nothing is named; naming it
+    // would make libxml2 switch encoders, which crashes in 2.9.14 when an
+    // allocation fails there.
+    if (request.fromUnicodeText) options |= XML_PARSE_IGNORE_ENC;
     XmlDocPtr doc(xmlCtxtReadMemory(ctxt.get(), request.data, static_cast<int>(request.size),
-                                    nullptr, encoding, options));
-    if (doc == nullptr || !ctxt->wellFormed || !ctxt->nsWellFormed ||
+                                    nullptr, nullptr, options));
+    if (ctxt->errNo == XML_ERR_NO_MEMORY) observations.outOfMemory = true;
+    if (doc == nullptr || !ctxt->wellFormed || !ctxt->nsWellFormed || observations.outOfMemory ||
         observations.undeclaredEntityInContent || observations.expansionRefused) {
         return nullptr;
     }
@@ -371,6 +382,7 @@ HRESULT ParseDocument(const ParseRequest& request, XmlDocPtr& out) {
     ParseObservations observations;
     observations.expansionLimit = std::max(kMinExpansionLimit, request.size * kExpansionFactor);
     XmlDocPtr doc = RunParser(request, observations);
+    if (observations.outOfMemory || silence.OutOfMemory()) return E_OUTOFMEMORY;
     if (doc == nullptr) return S_FALSE;
     if (!NormaliseTree(doc.get(), !request.preserveWhiteSpace)) return S_FALSE;
     if (declaration && !InsertDeclaration(doc.get(), *declaration)) return E_OUTOFMEMORY;

@@ -27,7 +27,17 @@ constexpr char kUtf8[] = "UTF-8";
 constexpr int kBaseSaveOptions = XML_SAVE_NO_DECL | XML_SAVE_NO_XHTML | XML_SAVE_AS_XML;
 
 struct EncodingHandlerCloser {
-    void operator()(xmlCharEncodingHandler* h) const { xmlCharEncCloseFunc(h); }
+    void operator()(xmlCharEncodingHandler* h) const {
+        if (h->name != nullptr) {
+            xmlCharEncCloseFunc(h);
+            return;
+        }
+        // Made short of memory, without its name: xmlCharEncCloseFunc would
+        // refuse it and leak it. Only iconv converters are allocated.
+        if (h->iconv_out != nullptr) iconv_close(h->iconv_out);
+        if (h->iconv_in != nullptr) iconv_close(h->iconv_in);
+        xmlFree(h);
+    }
 };
 using EncodingHandlerPtr = std::unique_ptr<xmlCharEncodingHandler, EncodingHandlerCloser>;
 
@@ -56,14 +66,18 @@ int CloseSink(void* /*context*/) {
 // Writes through a save context and hands back the bytes; `bytes` is only
 // replaced on success.
 template <typename Write>
-HRESULT SaveToBytes(const char* encoding, int options, Write write, std::string& bytes) {
+HRESULT SaveToBytes(const ErrorSilencer& silence, const char* encoding, int options, Write write,
+                    std::string& bytes) {
     std::string out;
     StringSink sink{&out};
     xmlSaveCtxt* save = xmlSaveToIO(AppendToSink, CloseSink, &sink, encoding, options);
     if (save == nullptr) return E_OUTOFMEMORY;
     const long written = write(save);
     const int closed = xmlSaveClose(save);  // flushes the encoder into the sink
-    if (written < 0 || closed < 0 || sink.outOfMemory) return E_OUTOFMEMORY;
+    // libxml2 may drop part of the output after an allocation failed.
+    if (written < 0 || closed < 0 || sink.outOfMemory || silence.OutOfMemory()) {
+        return E_OUTOFMEMORY;
+    }
     bytes = std::move(out);
     return S_OK;
 }
@@ -509,6 +523,8 @@ class OuterNamespacesDeclared {
         xmlFreeNsList(added_);
     }
     OuterNamespacesDeclared(const OuterNamespacesDeclared&) = delete;
+    // False when a declaration could not be made.
+    bool ok() const { return !failed_; }
     OuterNamespacesDeclared& operator=(const OuterNamespacesDeclared&) = delete;
 
   private:
@@ -524,7 +540,10 @@ class OuterNamespacesDeclared {
             if (xmlStrEqual(a->prefix, ns->prefix)) return;
         }
         xmlNs* copy = xmlNewNs(nullptr, ns->href, ns->prefix);
-        if (copy == nullptr) return;
+        if (copy == nullptr) {
+            failed_ = true;
+            return;
+        }
         copy->next = added_;
         added_ = copy;
     }
@@ -532,13 +551,14 @@ class OuterNamespacesDeclared {
     xmlNode* root_;
     xmlNs* added_ = nullptr;
     xmlNs* lastOwn_ = nullptr;
+    bool failed_ = false;
 };
 
-HRESULT SerializeAttribute(xmlNode* attr, std::string& utf8) {
+HRESULT SerializeAttribute(const ErrorSilencer& silence, xmlNode* attr, std::string& utf8) {
     std::string bytes;
     const HRESULT hr = SaveToBytes(
-        kUtf8, kBaseSaveOptions, [attr](xmlSaveCtxt* save) { return xmlSaveTree(save, attr); },
-        bytes);
+        silence, kUtf8, kBaseSaveOptions,
+        [attr](xmlSaveCtxt* save) { return xmlSaveTree(save, attr); }, bytes);
     if (FAILED(hr)) return hr;
     // libxml2 writes an attribute as it appears in a start tag: " name=...".
     if (!bytes.empty() && bytes[0] == ' ') bytes.erase(0, 1);
@@ -553,7 +573,7 @@ HRESULT SerializeToUtf8(xmlNode* node, std::string& utf8) {
     ErrorSilencer silence;
     if (node->type == XML_ATTRIBUTE_NODE) {
         DocumentEncodingOverride encoding(node->doc);
-        return SerializeAttribute(node, utf8);
+        return SerializeAttribute(silence, node, utf8);
     }
     if (node->type == XML_DOCUMENT_NODE) {
         xmlDoc* doc = reinterpret_cast<xmlDoc*>(node);
@@ -562,18 +582,19 @@ HRESULT SerializeToUtf8(xmlNode* node, std::string& utf8) {
             escapes.EscapeDeclarationsUnder(top);
         }
         return SaveToBytes(
-            kUtf8, kBaseSaveOptions, [doc](xmlSaveCtxt* save) { return xmlSaveDoc(save, doc); },
-            utf8);
+            silence, kUtf8, kBaseSaveOptions,
+            [doc](xmlSaveCtxt* save) { return xmlSaveDoc(save, doc); }, utf8);
     }
     DocumentEncodingOverride encoding(node->doc);
     OuterNamespacesDeclared namespaces(node);
+    if (!namespaces.ok()) return E_OUTOFMEMORY;
     // Declared after `namespaces`, so the URIs are put back before the
     // declarations added there are freed.
     NamespaceUriEscapes escapes;
     escapes.EscapeDeclarationsUnder(node);
     return SaveToBytes(
-        kUtf8, kBaseSaveOptions, [node](xmlSaveCtxt* save) { return xmlSaveTree(save, node); },
-        utf8);
+        silence, kUtf8, kBaseSaveOptions,
+        [node](xmlSaveCtxt* save) { return xmlSaveTree(save, node); }, utf8);
 }
 
 HRESULT SerializeForSave(xmlDoc* doc, bool indent, std::string& bytes) {
@@ -587,6 +608,10 @@ HRESULT SerializeForSave(xmlDoc* doc, bool indent, std::string& bytes) {
         if (!decl->encoding.empty()) encodingName = decl->encoding;
     }
     EncodingHandlerPtr handler(xmlFindCharEncodingHandler(encodingName.c_str()));
+    // Short of memory, libxml2 may hand back a converter without its name.
+    if (silence.OutOfMemory() || (handler != nullptr && handler->name == nullptr)) {
+        return E_OUTOFMEMORY;
+    }
     if (handler == nullptr) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
     std::vector<xmlNode*> preserveRoots;
     NamespaceUriEscapes escapes;
@@ -602,8 +627,8 @@ HRESULT SerializeForSave(xmlDoc* doc, bool indent, std::string& bytes) {
     // A document without a declaration is written without one, in UTF-8
     // (which needs none): adding one would load back as an extra node.
     return SaveToBytes(
-        encodingName.c_str(), options, [doc](xmlSaveCtxt* save) { return xmlSaveDoc(save, doc); },
-        bytes);
+        silence, encodingName.c_str(), options,
+        [doc](xmlSaveCtxt* save) { return xmlSaveDoc(save, doc); }, bytes);
 }
 
 }  // namespace xmlutil::xmldom

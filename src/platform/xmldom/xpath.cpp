@@ -30,7 +30,6 @@ struct XPathEvaluator::State {
             context.reset(xmlXPathNewContext(target));
             doc = context == nullptr ? nullptr : target;
             indexes.Clear();
-            if (context != nullptr) context->error = IgnoreStructuredError;
         }
         return context.get();
     }
@@ -47,6 +46,25 @@ struct XPathEvaluator::State {
 };
 
 namespace {
+
+// For the life of the object, the context's error reports (which libxml2
+// sends to the context's handler, not the global one) reach `silence`.
+class ContextReportsTo {
+  public:
+    ContextReportsTo(xmlXPathContext* ctx, ErrorSilencer& silence) : ctx_(ctx) {
+        ctx_->error = ErrorSilencer::Record;
+        ctx_->userData = &silence;
+    }
+    ~ContextReportsTo() {
+        ctx_->error = IgnoreStructuredError;
+        ctx_->userData = nullptr;
+    }
+    ContextReportsTo(const ContextReportsTo&) = delete;
+    ContextReportsTo& operator=(const ContextReportsTo&) = delete;
+
+  private:
+    xmlXPathContext* ctx_;
+};
 
 XPathHit HitFor(xmlNode* node) {
     XPathHit hit;
@@ -74,8 +92,9 @@ HRESULT XPathEvaluator::Select(xmlDoc* doc, xmlNode* context, const std::string&
     ErrorSilencer silence;
     xmlXPathContext* ctx = state_->ContextFor(doc);
     if (ctx == nullptr) return E_OUTOFMEMORY;
+    const ContextReportsTo reports(ctx, silence);
     xmlXPathCompExpr* comp = state_->Compiled(ctx, expression);
-    if (comp == nullptr) return E_FAIL;
+    if (comp == nullptr) return silence.OutOfMemory() ? E_OUTOFMEMORY : E_FAIL;
     // Only a well-formed expression reaches the index, so errors stay libxml2's.
     if (state_->indexes.TryAnswer(ctx, doc, expression, firstOnly, hits)) return S_OK;
 
@@ -84,6 +103,8 @@ HRESULT XPathEvaluator::Select(xmlDoc* doc, xmlNode* context, const std::string&
     ctx->proximityPosition = -1;
     XmlXPathObjectPtr result(xmlXPathCompiledEval(comp, ctx));
     ctx->node = nullptr;
+    // After an allocation failure libxml2 may hand back a partial node-set.
+    if (silence.OutOfMemory()) return E_OUTOFMEMORY;
     if (result == nullptr || result->type != XPATH_NODESET) return E_FAIL;
 
     std::vector<XPathHit> found;
