@@ -571,3 +571,34 @@ TEST(DomCrossDocument, ParsedNodesOfEveryKindMoveAndCopyAcross) {
 }
 
 }  // namespace
+
+namespace {
+
+// Far deeper than libxml2's recursive copy and tree functions survive: every
+// walk here must be iterative.
+TEST(DomDeepTree, HundredThousandLevelsCopyMoveAndRelease) {
+    constexpr int kDepth = 100000;
+    CComPtr<IXMLDOMDocument> doc = NewDocument();
+    CComPtr<IXMLDOMNode> top = Element(doc, L"leaf");
+    Append(top, TextNode(doc, L"bottom"));
+    for (int i = 1; i < kDepth; ++i) {  // built from the bottom up
+        CComPtr<IXMLDOMNode> parent = Element(doc, L"n");
+        ASSERT_EQ(parent->appendChild(top, nullptr), S_OK);
+        top = parent;
+    }
+    Append(doc, top);
+    EXPECT_EQ(TextOf(doc), L"bottom");
+
+    CComPtr<IXMLDOMNode> copy;
+    ASSERT_EQ(top->cloneNode(VARIANT_TRUE, &copy), S_OK);
+    EXPECT_EQ(TextOf(copy), L"bottom");
+
+    CComPtr<IXMLDOMDocument> other = NewDocument();
+    Append(other, copy);  // a move across documents copies the whole depth
+    ASSERT_EQ(doc->removeChild(top, nullptr), S_OK);
+    doc.Release();
+    EXPECT_EQ(TextOf(top), L"bottom");
+    EXPECT_EQ(TextOf(other), L"bottom");
+}
+
+}  // namespace

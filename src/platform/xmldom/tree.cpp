@@ -172,11 +172,7 @@ bool HasOwnChildren(const xmlNode* node) {
 }
 
 bool HasWrapperInside(xmlNode* root) {
-    bool found = false;
-    ForEachInSubtree(root, [&found](xmlNode* node) {
-        if (WrapperOf(node) != nullptr) found = true;
-    });
-    return found;
+    return FindInSubtree(root, [](xmlNode* node) { return WrapperOf(node) != nullptr; }) != nullptr;
 }
 
 xmlNode* TopOf(xmlNode* node) {
@@ -474,14 +470,10 @@ xmlNs* FindInScope(xmlNode* start, const xmlChar* prefix) {
 }
 
 bool NamespaceInUse(xmlNode* element, const xmlNs* ns) {
-    bool used = false;
-    ForEachInSubtree(element, [&](xmlNode* node) {
-        if ((node->type == XML_ELEMENT_NODE || node->type == XML_ATTRIBUTE_NODE) &&
-            node->ns == ns) {
-            used = true;
-        }
-    });
-    return used;
+    return FindInSubtree(element, [ns](xmlNode* node) {
+               return (node->type == XML_ELEMENT_NODE || node->type == XML_ATTRIBUTE_NODE) &&
+                      node->ns == ns;
+           }) != nullptr;
 }
 
 void ReplaceChildrenWithText(xmlNode* parent, const std::string& text) {

@@ -20,18 +20,21 @@ namespace xmlutil::xmldom::tree {
 // entity reference, whose children belong to the entity, nor a DTD).
 bool HasOwnChildren(const xmlNode* node);
 
-// Visits `root` and every node below it (children, attributes and the
-// attributes' children) in document order, without recursion.
-template <class Visit>
-void ForEachInSubtree(xmlNode* root, Visit&& visit) {
+// The first node, in document order, of `root` and everything below it
+// (children, attributes and the attributes' children) for which `match`
+// holds; null when none. Iterative, so any depth is fine.
+template <class Match>
+xmlNode* FindInSubtree(xmlNode* root, Match&& match) {
     xmlNode* cur = root;
     while (cur != nullptr) {
-        visit(cur);
+        if (match(cur)) return cur;
         if (cur->type == XML_ELEMENT_NODE) {
             for (xmlAttr* attr = cur->properties; attr != nullptr; attr = attr->next) {
-                visit(reinterpret_cast<xmlNode*>(attr));
-                for (xmlNode* text = attr->children; text != nullptr; text = text->next)
-                    visit(text);
+                if (match(reinterpret_cast<xmlNode*>(attr)))
+                    return reinterpret_cast<xmlNode*>(attr);
+                for (xmlNode* text = attr->children; text != nullptr; text = text->next) {
+                    if (match(text)) return text;
+                }
             }
         }
         if (HasOwnChildren(cur) && cur->children != nullptr) {
@@ -42,6 +45,16 @@ void ForEachInSubtree(xmlNode* root, Visit&& visit) {
         if (cur == root) break;
         cur = cur->next;
     }
+    return nullptr;
+}
+
+// Visits `root` and every node below it in document order.
+template <class Visit>
+void ForEachInSubtree(xmlNode* root, Visit&& visit) {
+    FindInSubtree(root, [&visit](xmlNode* node) {
+        visit(node);
+        return false;
+    });
 }
 
 bool HasWrapperInside(xmlNode* root);
