@@ -210,6 +210,75 @@ class EncodabilityCheck {
         return out;
     }
 
+  public:
+    // True when libxml2's own converter writes the encoding; otherwise the
+    // engine converts libxml2's UTF-8 output through iconv itself (libxml2's
+    // iconv converter leaks when an allocation fails while it is made).
+    bool LibxmlWrites() const { return holdsEverything_ || handler_->output != nullptr; }
+
+    // Converts UTF-8 markup written by libxml2. A character the encoding
+    // cannot hold becomes a character reference: the checks made before the
+    // save leave such characters only in text and attribute values, where a
+    // reference means the same. The reference itself goes through iconv too,
+    // so a stateful encoding shifts back to ASCII first.
+    bool EncodeMarkup(const std::string& utf8, std::string& out) const {
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        out.assign(utf8.size() + 64, '\0');
+        size_t used = 0;
+        char* in = const_cast<char*>(utf8.data());
+        size_t inLeft = utf8.size();
+        while (inLeft > 0) {
+            if (!ConvertSome(&in, &inLeft, out, used)) {
+                if (errno != EILSEQ) return false;
+                const size_t length = Utf8SequenceLength(static_cast<unsigned char>(*in));
+                if (length == 0 || length > inLeft) return false;
+                std::string reference = "&#" + std::to_string(CodePoint(in, length)) + ";";
+                char* refIn = reference.data();
+                size_t refLeft = reference.size();
+                if (!ConvertSome(&refIn, &refLeft, out, used) || refLeft != 0) return false;
+                in += length;
+                inLeft -= length;
+            }
+        }
+        // Back to the initial shift state at the end (stateful encodings).
+        if (!ConvertSome(nullptr, nullptr, out, used)) return false;
+        out.resize(used);
+        return true;
+    }
+
+  private:
+    // One iconv call, growing `out` as needed; false with errno on a failure
+    // other than lack of room.
+    bool ConvertSome(char** in, size_t* inLeft, std::string& out, size_t& used) const {
+        for (;;) {
+            if (out.size() - used < 16) out.resize(out.size() * 2 + 16);
+            char* outPtr = out.data() + used;
+            size_t outLeft = out.size() - used;
+            const size_t rc = iconv(cd_, in, inLeft, &outPtr, &outLeft);
+            used = static_cast<size_t>(outPtr - out.data());
+            if (rc != static_cast<size_t>(-1)) return true;
+            if (errno != E2BIG) return false;
+            out.resize(out.size() * 2);
+        }
+    }
+
+    static size_t Utf8SequenceLength(unsigned char lead) {
+        if (lead < 0x80) return 1;
+        if ((lead & 0xE0) == 0xC0) return 2;
+        if ((lead & 0xF0) == 0xE0) return 3;
+        if ((lead & 0xF8) == 0xF0) return 4;
+        return 0;
+    }
+
+    static unsigned long CodePoint(const char* p, size_t length) {
+        const auto lead = static_cast<unsigned char>(p[0]);
+        unsigned long cp = length == 1 ? lead : lead & (0x7F >> length);
+        for (size_t i = 1; i < length; ++i) {
+            cp = (cp << 6) | (static_cast<unsigned char>(p[i]) & 0x3F);
+        }
+        return cp;
+    }
+
     bool ConvertsWithIconv(std::string_view s) const {
         if (cd_ == kNoIconv) return false;  // cannot tell: refuse rather than risk it
         iconv(cd_, nullptr, nullptr, nullptr, nullptr);
@@ -615,20 +684,27 @@ HRESULT SerializeForSave(xmlDoc* doc, bool indent, std::string& bytes) {
     if (handler == nullptr) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
     std::vector<xmlNode*> preserveRoots;
     NamespaceUriEscapes escapes;
-    {
-        const EncodabilityCheck check(handler.get(), encodingName);
-        if (!check.Usable()) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
-        const HRESULT hr = CheckTreeForSave(doc, check, indent ? &preserveRoots : nullptr, escapes);
-        if (hr != S_OK) return hr;
-    }
+    const EncodabilityCheck check(handler.get(), encodingName);
+    if (!check.Usable()) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+    const HRESULT checked =
+        CheckTreeForSave(doc, check, indent ? &preserveRoots : nullptr, escapes);
+    if (checked != S_OK) return checked;
     PreserveMarkers markers;
     if (!markers.Insert(doc, preserveRoots)) return E_OUTOFMEMORY;
     const int options = kBaseSaveOptions | (indent ? XML_SAVE_FORMAT : 0);
+    const auto saveDoc = [doc](xmlSaveCtxt* save) { return xmlSaveDoc(save, doc); };
     // A document without a declaration is written without one, in UTF-8
     // (which needs none): adding one would load back as an extra node.
-    return SaveToBytes(
-        silence, encodingName.c_str(), options,
-        [doc](xmlSaveCtxt* save) { return xmlSaveDoc(save, doc); }, bytes);
+    if (check.LibxmlWrites()) {
+        return SaveToBytes(silence, encodingName.c_str(), options, saveDoc, bytes);
+    }
+    std::string utf8;
+    const HRESULT hr = SaveToBytes(silence, kUtf8, options, saveDoc, utf8);
+    if (FAILED(hr)) return hr;
+    std::string encoded;
+    if (!check.EncodeMarkup(utf8, encoded)) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+    bytes = std::move(encoded);
+    return S_OK;
 }
 
 }  // namespace xmlutil::xmldom
