@@ -266,3 +266,29 @@ TEST(DomSelect, ResultsFollowEditsMadeThroughTheObjects) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DomClone, DocumentCopyIsIndependent) {
+    CComPtr<IXMLDOMDocument> doc = NewDocument();
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    ASSERT_EQ(
+        LoadText(doc, L"<?xml version=\"1.0\" encoding=\"gb2312\"?><!--c--><r a=\"1\"><b/></r>",
+                 &ok),
+        S_OK);
+    CComPtr<IXMLDOMNode> copy;
+    ASSERT_EQ(doc->cloneNode(VARIANT_TRUE, &copy), S_OK);
+    CComPtr<IXMLDOMDocument> copied;
+    ASSERT_EQ(copy.QueryInterface(&copied), S_OK);
+    EXPECT_FALSE(copied.IsEqualObject(doc));
+    EXPECT_EQ(XmlOf(copied), XmlOf(doc));
+    ASSERT_EQ(LoadText(doc, L"<other/>", &ok), S_OK);
+    EXPECT_EQ(SelectText(copied, L"/r/@a"), L"1");
+
+    CComPtr<IXMLDOMNode> empty;
+    ASSERT_EQ(copied->cloneNode(VARIANT_FALSE, &empty), S_OK);
+    VARIANT_BOOL has = VARIANT_TRUE;
+    EXPECT_EQ(empty->hasChildNodes(&has), S_FALSE);
+}
+
+}  // namespace

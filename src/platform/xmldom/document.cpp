@@ -365,13 +365,8 @@ HRESULT DocumentObject::CloneDocument(bool deep, IXMLDOMNode** out) {
         for (xmlNode* child = doc_->children; child != nullptr; child = child->next) {
             // The document type is not copied: entities were expanded on load.
             if (child->type == XML_DTD_NODE) continue;
-            xmlNode* cloned = nullptr;
-            ErrorSilencer quiet;
-            if (xmlDOMWrapCloneNode(nullptr, doc_, child, &cloned, target, nullptr, 1, 0) != 0 ||
-                cloned == nullptr) {
-                if (cloned != nullptr) xmlFreeNode(cloned);
-                return E_OUTOFMEMORY;
-            }
+            xmlNode* cloned = tree::CopySubtree(child, target, true);
+            if (cloned == nullptr) return E_OUTOFMEMORY;
             tree::LinkChild(reinterpret_cast<xmlNode*>(target), cloned, nullptr);
             tree::RegisterIds(cloned);
         }
