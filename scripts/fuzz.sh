@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets with clang (ASan + UBSan) and runs each for a
 # fixed time from its seed corpus in fuzz/corpus/<target>/.
 #   FUZZ_SECONDS   seconds per target (default 60)
-#   FUZZ_TARGETS   targets to run (default: all three)
+#   FUZZ_TARGETS   targets to run (default: every fuzz/fuzz_*.cpp)
 #   BUILD_DIR      build folder (default build-fuzz)
 # New inputs found go to a scratch corpus (not the seeds); a crashing input is
 # written to $BUILD_DIR/findings/ and the script fails: copy it into
@@ -11,7 +11,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh clang libclang-rt-dev
 seconds=${FUZZ_SECONDS:-60}
-targets=${FUZZ_TARGETS:-"fuzz_load fuzz_xpath fuzz_calls"}
+default_targets=$(for f in fuzz/fuzz_*.cpp; do basename "$f" .cpp; done | tr '\n' ' ')
+targets=${FUZZ_TARGETS:-$default_targets}
 build=${BUILD_DIR:-build-fuzz}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DXMLUTIL_BUILD_FUZZ=ON -DXMLUTIL_SANITIZE=ON \
