@@ -177,6 +177,7 @@ TEST_F(ConformanceTest, LoadJudgesEveryStandaloneCase) {
     EXPECT_TRUE(tally.unexpectedlyWrong.empty()) << "judged wrongly:\n"
                                                  << Join(tally.unexpectedlyWrong);
     RecordProperty("right", tally.right);
+    std::printf("Load: %d of %d cases judged right\n", tally.right, tally.judged);
     if (!tally.knownWrongNowRight.empty()) {
         std::printf("now judged right (drop from the known list):\n%s",
                     Join(tally.knownWrongNowRight).c_str());
@@ -196,6 +197,7 @@ TEST_F(ConformanceTest, LoadXmlJudgesTheUnicodeTextCases) {
         ASSERT_TRUE(hr == S_OK || hr == S_FALSE) << Relative(c.path) << " gave " << hr;
         tally.Record(c, hr == S_OK);
     }
+    std::printf("LoadXML: %d of %d cases judged right\n", tally.right, tally.judged);
     EXPECT_GT(tally.judged, 1500) << "too few cases decoded as UTF-8";
     EXPECT_GE(tally.right, tally.judged - 3) << tally.right << " of " << tally.judged << " right";
     EXPECT_TRUE(tally.unexpectedlyWrong.empty()) << "judged wrongly:\n"
