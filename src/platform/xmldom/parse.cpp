@@ -232,7 +232,7 @@ bool IsXmlNamespace(const xmlNs* ns) {
 // The value of `xml:space` on `element` when it has one, else nullptr.
 const xmlChar* XmlSpaceValue(const xmlNode* element) {
     for (const xmlAttr* attr = element->properties; attr != nullptr; attr = attr->next) {
-        if (IsXmlNamespace(attr->ns) && xmlStrEqual(attr->name, ToXml("space")) &&
+        if (xmlStrEqual(attr->name, ToXml("space")) && IsXmlNamespace(attr->ns) &&
             attr->children != nullptr && attr->children->next == nullptr) {
             return attr->children->content;
         }

@@ -426,8 +426,10 @@ HRESULT CheckNode(const xmlNode* node, const EncodabilityCheck& enc) {
 
 const xmlChar* XmlSpaceValue(const xmlNode* element) {
     for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
-        if (a->ns != nullptr && xmlStrEqual(a->ns->href, XML_XML_NAMESPACE) &&
-            xmlStrEqual(a->name, ToXml("space")) && a->children != nullptr &&
+        // The name first: it rules out nearly every attribute without
+        // reading its namespace.
+        if (xmlStrEqual(a->name, ToXml("space")) && a->ns != nullptr &&
+            xmlStrEqual(a->ns->href, XML_XML_NAMESPACE) && a->children != nullptr &&
             a->children->next == nullptr) {
             return a->children->content;
         }
