@@ -37,7 +37,8 @@ struct ParseRequest {
 // the document's first child, a processing instruction with target "xml" whose
 // data is the declaration's pseudo-attributes (`version="1.0" encoding="gb2312"`).
 // S_FALSE: the input is not well-formed (namespace errors included) or was
-// refused as hostile; `out` is untouched.
+// refused as hostile; `out` is untouched. E_OUTOFMEMORY when an allocation
+// failed (libxml2 may otherwise pass off a partial tree as well-formed).
 HRESULT ParseDocument(const ParseRequest& request, XmlDocPtr& out);
 
 // ---- serialising -------------------------------------------------------------
@@ -57,7 +58,8 @@ HRESULT SerializeToUtf8(xmlNode* node, std::string& utf8);
 // code, so that what is saved always loads back equal:
 //  - HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION) when the encoding cannot
 //    hold a character of a name, comment, CDATA section or processing
-//    instruction, or the encoding is unknown;
+//    instruction, or the encoding is unknown or does not read back the same
+//    (EBCDIC, UTF-7, Shift_JIS's yen sign, names only ICU knows);
 //  - E_FAIL when the tree is deeper than the parser accepts, when the
 //    declaration's data is not a valid declaration, or when a processing
 //    instruction named "xml" stands anywhere but first in the document.
