@@ -357,39 +357,152 @@ void UseConstantNames(xmlNode* root) {
 
 namespace {
 
-// xmlDOMWrapCloneNode, the iterative copy (xmlCopyNode overflows the stack on
-// deep trees). Within one document the original's parent is given as the
-// place of the copy, so every namespace resolves to a declaration in scope
-// and libxml2 declares none itself: its error paths when declaring one
-// under memory pressure free a namespace twice. MakeSelfContained then
-// declares them on the copy.
-xmlNode* CloneElement(xmlNode* root, xmlDoc* dst, bool deep) {
-    xmlNode* place =
-        root->doc == dst && root->parent != nullptr && root->parent->type == XML_ELEMENT_NODE
-            ? root->parent
-            : nullptr;
-    xmlNode* copy = nullptr;
-    ErrorSilencer quiet;
-    if (xmlDOMWrapCloneNode(nullptr, root->doc, root, &copy, dst, place, deep ? 1 : 0, 0) != 0) {
-        if (copy != nullptr) xmlFreeNode(copy);
-        return nullptr;
+// Copies element trees by hand, iteratively. libxml2's copies do not serve:
+// xmlCopyNode recurses (the stack overflows between 40,000 and 60,000
+// levels), and xmlDOMWrapCloneNode, though iterative, leaks a node and frees
+// a namespace twice on its error paths when memory runs out. Every
+// allocation here is checked; a failure throws std::bad_alloc.
+class TreeCopier {
+  public:
+    explicit TreeCopier(xmlDoc* dst) : dst_(dst) {}
+
+    // The copy of `root` (its subtree too when `deep`), detached; namespaces
+    // from outside the subtree are declared on the copy's root.
+    xmlNode* Copy(xmlNode* root, bool deep) {
+        root_ = nullptr;
+        try {
+            root_ = Shell(root);
+            if (deep) CopyChildren(root);
+            DeclareInheritedNamespaces(root_);
+        } catch (...) {
+            if (root_ != nullptr) FreeDetached(root_);
+            throw;
+        }
+        return root_;
     }
-    if (copy != nullptr) copy->parent = nullptr;
-    return copy;
-}
+
+  private:
+    void CopyChildren(xmlNode* root) {
+        if (root->type != XML_ELEMENT_NODE) return;
+        xmlNode* from = root->children;
+        xmlNode* into = root_;  // the copy of from->parent
+        while (from != nullptr) {
+            xmlNode* made = Shell(from);
+            LinkChild(into, made, nullptr);
+            if (from->type == XML_ELEMENT_NODE && from->children != nullptr) {
+                from = from->children;
+                into = made;
+                continue;
+            }
+            while (from->next == nullptr) {
+                from = from->parent;
+                if (from == root) return;
+                into = into->parent;
+            }
+            from = from->next;
+        }
+    }
+
+    // One node without its children: an element with its declarations and
+    // attributes, or a leaf.
+    xmlNode* Shell(xmlNode* node) {
+        switch (node->type) {
+            case XML_ELEMENT_NODE:
+                return ElementShell(node);
+            case XML_TEXT_NODE: {
+                xmlNode* made =
+                    Made(xmlNewDocTextLen(dst_, node->content, xmlStrlen(node->content)));
+                if (node->name == xmlStringTextNoenc) made->name = xmlStringTextNoenc;
+                return made;
+            }
+            case XML_CDATA_SECTION_NODE:
+                return Made(xmlNewCDataBlock(dst_, node->content, xmlStrlen(node->content)));
+            case XML_COMMENT_NODE:
+                return Made(xmlNewDocComment(dst_, node->content));
+            case XML_PI_NODE:
+                return Made(xmlNewDocPI(dst_, node->name, node->content));
+            default: {
+                ErrorSilencer quiet;
+                return Made(xmlDocCopyNode(node, dst_, 1));
+            }
+        }
+    }
+
+    xmlNode* ElementShell(xmlNode* node) {
+        xmlNode* made = Made(xmlNewDocNode(dst_, nullptr, node->name, nullptr));
+        try {
+            for (xmlNs* ns = node->nsDef; ns != nullptr; ns = ns->next) {
+                copied_[ns] = NewNamespace(made, ns->href, ns->prefix);
+            }
+            made->ns = Mapped(node->ns, made);
+            for (xmlAttr* attr = node->properties; attr != nullptr; attr = attr->next) {
+                xmlNode* copy =
+                    Made(reinterpret_cast<xmlNode*>(xmlNewDocProp(dst_, attr->name, nullptr)));
+                AppendAttribute(made, reinterpret_cast<xmlAttr*>(copy));
+                copy->ns = Mapped(attr->ns, made);
+                for (xmlNode* text = attr->children; text != nullptr; text = text->next) {
+                    LinkChild(copy, Shell(text), nullptr);
+                }
+            }
+        } catch (...) {
+            xmlFreeNode(made);
+            throw;
+        }
+        return made;
+    }
+
+    static void AppendAttribute(xmlNode* element, xmlAttr* attr) {
+        attr->parent = element;
+        if (element->properties == nullptr) {
+            element->properties = attr;
+            return;
+        }
+        xmlAttr* last = element->properties;
+        while (last->next != nullptr) last = last->next;
+        last->next = attr;
+        attr->prev = last;
+    }
+
+    // The copy's namespace for the original's `ns`: the copied declaration,
+    // the target's own XML namespace, or (declared outside the subtree) the
+    // original for now, re-declared on the copy's root at the end.
+    xmlNs* Mapped(xmlNs* ns, xmlNode* at) {
+        if (ns == nullptr) return nullptr;
+        auto found = copied_.find(ns);
+        if (found != copied_.end()) return found->second;
+        if (IsXmlPrefix(ns->prefix)) {
+            xmlNs* xmlNamespace = xmlSearchNs(dst_, at, ns->prefix);
+            if (xmlNamespace == nullptr) throw std::bad_alloc();
+            return xmlNamespace;
+        }
+        return ns;
+    }
+
+    static xmlNode* Made(xmlNode* created) {
+        xmlNode* whole = Whole(created);
+        if (whole == nullptr) throw std::bad_alloc();
+        return whole;
+    }
+
+    xmlDoc* dst_;
+    xmlNode* root_ = nullptr;
+    std::unordered_map<const xmlNs*, xmlNs*> copied_;
+};
 
 // One copy, checked; see CopySubtree.
 xmlNode* CopyChecked(xmlNode* root, xmlDoc* dst, bool deep) {
     xmlNode* copy = nullptr;
-    {
-        ErrorSilencer quiet;
+    try {
         if (root->type == XML_ELEMENT_NODE) {
-            copy = CloneElement(root, dst, deep);
+            copy = TreeCopier(dst).Copy(root, deep);
         } else {
             // A leaf, or an attribute with its text: the plain copy is shallow
             // enough. It drops an attribute's namespace, put back below.
+            ErrorSilencer quiet;
             copy = xmlDocCopyNode(root, dst, 1);
         }
+    } catch (const std::bad_alloc&) {
+        return nullptr;
     }
     if (copy == nullptr) return nullptr;
     copy->parent = nullptr;
@@ -409,14 +522,7 @@ xmlNode* CopyChecked(xmlNode* root, xmlDoc* dst, bool deep) {
 }  // namespace
 
 xmlNode* CopySubtree(xmlNode* root, xmlDoc* dst, bool deep) {
-    if (root->type != XML_ELEMENT_NODE || root->doc == dst) return CopyChecked(root, dst, deep);
-    // Across documents, copy a self-contained version made at home first, so
-    // that the cross-document copy needs no namespace declared.
-    xmlNode* local = CopyChecked(root, root->doc, deep);
-    if (local == nullptr) return nullptr;
-    xmlNode* copy = CopyChecked(local, dst, deep);
-    FreeDetached(local);
-    return copy;
+    return CopyChecked(root, dst, deep);
 }
 
 HRESULT MoveToDocument(xmlNode* root, xmlDoc* dst, xmlNode** moved) {
