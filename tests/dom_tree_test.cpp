@@ -602,3 +602,29 @@ TEST(DomDeepTree, HundredThousandLevelsCopyMoveAndRelease) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DomNames, NamespacesOfCreatedElementsSurviveSerialisation) {
+    CComPtr<IXMLDOMDocument> doc = Parsed(L"<r xmlns=\"urn:d\"><in/></r>");
+    CComPtr<IXMLDOMNode> root = Select(doc, L"/*");
+    // Created without a namespace: kept out of the default one declared above.
+    CComPtr<IXMLDOMNode> plain = Element(doc, L"plain");
+    Append(root, plain);
+    // Created with one: declares it itself, so it is bound wherever it goes.
+    VARIANT type;
+    VariantInit(&type);
+    type.vt = VT_I4;
+    type.lVal = NODE_ELEMENT;
+    CComPtr<IXMLDOMNode> qualified;
+    ASSERT_EQ(doc->createNode(type, Arg(L"p:q"), Arg(L"urn:p"), &qualified), S_OK);
+    EXPECT_EQ(Text([&](BSTR* out) { return qualified->get_namespaceURI(out); }), L"urn:p");
+    Append(root, qualified);
+    const std::wstring xml = Text([&](BSTR* out) { return root->get_xml(out); });
+    EXPECT_EQ(xml, L"<r xmlns=\"urn:d\"><in/><plain xmlns=\"\"/><p:q xmlns:p=\"urn:p\"/></r>");
+    CComPtr<IXMLDOMDocument> again = Parsed(xml.c_str());
+    CComPtr<IXMLDOMNode> reread = Select(again, L"/*/*[local-name()='plain']");
+    EXPECT_EQ(Text([&](BSTR* out) { return reread->get_namespaceURI(out); }), L"");
+}
+
+}  // namespace
