@@ -10,6 +10,24 @@ namespace {
 // xmlSetGenericErrorFunc would reinstate the default handler, which prints.
 void IgnoreGenericError(void* /*context*/, const char* /*message*/, ...) {}
 
+// This thread's four libxml2 error-handler variables. libxml2 reaches them
+// through accessor functions that test for the main thread on every use (a
+// silencer made twelve such calls); their addresses never change for a
+// thread, so they are looked up once. A silencer surrounds every DOM call:
+// walking a million children made a million of them.
+struct ErrorHandlerSlots {
+    xmlStructuredErrorFunc* structured;
+    void** structuredContext;
+    xmlGenericErrorFunc* generic;
+    void** genericContext;
+};
+
+const ErrorHandlerSlots& ThisThreadsSlots() {
+    thread_local const ErrorHandlerSlots slots{&xmlStructuredError, &xmlStructuredErrorContext,
+                                               &xmlGenericError, &xmlGenericErrorContext};
+    return slots;
+}
+
 }  // namespace
 
 void IgnoreStructuredError(void* /*context*/, xmlError* /*error*/) {}
@@ -20,22 +38,28 @@ void ErrorSilencer::Record(void* silencer, xmlError* error) {
     }
 }
 
-ErrorSilencer::ErrorSilencer()
-    : savedStructured_(xmlStructuredError),
-      savedStructuredContext_(xmlStructuredErrorContext),
-      savedGeneric_(xmlGenericError),
-      savedGenericContext_(xmlGenericErrorContext) {
-    xmlSetStructuredErrorFunc(this, Record);
-    xmlSetGenericErrorFunc(nullptr, IgnoreGenericError);
+ErrorSilencer::ErrorSilencer() {
+    const ErrorHandlerSlots& slots = ThisThreadsSlots();
+    savedStructured_ = *slots.structured;
+    savedStructuredContext_ = *slots.structuredContext;
+    savedGeneric_ = *slots.generic;
+    savedGenericContext_ = *slots.genericContext;
+    // What xmlSetStructuredErrorFunc(this, Record) and
+    // xmlSetGenericErrorFunc(nullptr, IgnoreGenericError) store.
+    *slots.structured = Record;
+    *slots.structuredContext = this;
+    *slots.generic = IgnoreGenericError;
+    *slots.genericContext = nullptr;
 }
 
 ErrorSilencer::~ErrorSilencer() {
     // Assigned directly: the setter functions would turn a saved NULL into
     // libxml2's printing default.
-    xmlStructuredError = savedStructured_;
-    xmlStructuredErrorContext = savedStructuredContext_;
-    xmlGenericError = savedGeneric_;
-    xmlGenericErrorContext = savedGenericContext_;
+    const ErrorHandlerSlots& slots = ThisThreadsSlots();
+    *slots.structured = savedStructured_;
+    *slots.structuredContext = savedStructuredContext_;
+    *slots.generic = savedGeneric_;
+    *slots.genericContext = savedGenericContext_;
 }
 
 }  // namespace xmlutil::xmldom
