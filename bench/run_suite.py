@@ -101,7 +101,8 @@ def report(samples, scaling, corpus, rounds):
     with open(os.path.join(corpus, "manifest.json")) as f:
         manifest = json.load(f)
     menu_mb = manifest["menu.xml"]["bytes"] / 1e6
-    lines = [f"Medians of {rounds} interleaved runs, each in its own process. Lookups: xmlutil "
+    lines = [f"Processor time (user + system) of the timed part, medians of {rounds} interleaved "
+             f"runs, each in its own process. Lookups: xmlutil "
              f"runs all {LOOKUPS} (index built by the first); every peer scans the file per "
              f"lookup, so it runs {PEER_LOOKUPS} spread through the file, scaled to {LOOKUPS}.",
              "",
