@@ -57,6 +57,8 @@ struct Machine {
     std::array<std::unique_ptr<CXMLUtil>, 2> docs{std::make_unique<CXMLUtil>(),
                                                   std::make_unique<CXMLUtil>()};
     std::array<CComPtr<IXMLDOMNode>, 12> slots;
+    static constexpr int kMaxDeepCopies = 6;
+    int deepCopies = 0;
 
     CXMLUtil& Doc(fuzz::ByteReader& in) { return *docs[in.pick(docs.size())]; }
     CComPtr<IXMLDOMNode>& Slot(fuzz::ByteReader& in) { return slots[in.pick(slots.size())]; }
@@ -142,9 +144,12 @@ struct Machine {
             case 10: {
                 const CComPtr<IXMLDOMNode> parent = Slot(in);
                 const CComPtr<IXMLDOMNode> node = Slot(in);
-                const short deep = (in.next() & 1) ? VARIANT_TRUE : VARIANT_FALSE;
+                // Each deep copy of a node into itself doubles the tree: allow
+                // a few, so that no input grows without bound.
+                const bool deep = (in.next() & 1) != 0 && deepCopies < kMaxDeepCopies;
+                if (deep) ++deepCopies;
                 CComPtr<IXMLDOMNode>& out = Slot(in);
-                out = doc.AppendChildNode(parent, node, deep).p;
+                out = doc.AppendChildNode(parent, node, deep ? VARIANT_TRUE : VARIANT_FALSE).p;
                 break;
             }
             case 11: {

@@ -39,9 +39,15 @@ class Session {
                 case 4:
                     util_.AppendChildNode(Element(), kElements[in_.pick(3)], L"");
                     break;
-                case 5:
-                    util_.AppendChildNode(Element(), Element(), static_cast<short>(in_.pick(2)));
+                case 5: {
+                    // A deep copy of an element into itself doubles the tree: a
+                    // few of them are enough, more only make the input slow.
+                    const bool deep = in_.pick(2) != 0 && deepCopies_ < kMaxDeepCopies;
+                    if (deep) ++deepCopies_;
+                    const CComPtr<IXMLDOMNode> parent = Element();
+                    util_.AppendChildNode(parent, Element(), deep ? VARIANT_TRUE : VARIANT_FALSE);
                     break;
+                }
                 case 6:
                     if (in_.pick(2)) {
                         util_.RemoveNode(Element());
@@ -127,8 +133,10 @@ class Session {
         }
     }
 
+    static constexpr int kMaxDeepCopies = 6;
     ByteReader& in_;
     CXMLUtil util_;
+    int deepCopies_ = 0;
 };
 
 int TestOneInput(const uint8_t* data, size_t size) {
