@@ -13,6 +13,7 @@
 #include "../fuzz/fuzz_calls.cpp"
 #include "../fuzz/fuzz_load.cpp"
 #include "../fuzz/fuzz_xpath.cpp"
+#include "../fuzz/fuzz_xpath_index.cpp"
 #include "support/test_util.h"
 
 namespace {
@@ -55,6 +56,10 @@ TEST(FuzzRegression, LoadInputsRoundTrip) {
 
 TEST(FuzzRegression, XPathInputsAgreeAcrossQueries) {
     EXPECT_GT(Replay("fuzz_xpath", fuzz::xpath::TestOneInput), 0);
+}
+
+TEST(FuzzRegression, IndexedLookupsMatchLibxml2) {
+    EXPECT_GT(Replay("fuzz_xpath_index", fuzz::xpath_index::TestOneInput), 0);
 }
 
 TEST(FuzzRegression, CallSequencesKeepHandlesSafe) {
