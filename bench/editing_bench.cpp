@@ -63,19 +63,22 @@ void Record(benchmark::State& state, const std::string& name, const Start& start
     ++totals.runs;
 }
 
-// A file in a private folder, removed when the program ends.
+// A file in a private folder, removed when the program ends. Each side saves
+// to a file of its own, removed before every run outside the measured time,
+// so neither pays for dropping a file the other wrote.
 class ScratchFile {
   public:
-    ScratchFile() {
+    explicit ScratchFile(const char* name) {
         char folder[] = "/tmp/xmlutil-editing-bench-XXXXXX";
         if (mkdtemp(folder) == nullptr) std::abort();
         folder_ = folder;
-        path_ = folder_ + "/built.xml";
+        path_ = folder_ + "/" + name;
     }
     ~ScratchFile() {
-        std::remove(path_.c_str());
+        Remove();
         rmdir(folder_.c_str());
     }
+    void Remove() const { std::remove(path_.c_str()); }
     const std::string& path() const { return path_; }
     std::wstring widePath() const { return std::wstring(path_.begin(), path_.end()); }
 
@@ -84,14 +87,11 @@ class ScratchFile {
     std::string path_;
 };
 
-ScratchFile& Scratch() {
-    static ScratchFile file;
-    return file;
-}
-
 void BM_BuildAndSave_CXMLUtil(benchmark::State& state) {
-    const std::wstring path = Scratch().widePath();
+    const ScratchFile file("cxmlutil.xml");
+    const std::wstring path = file.widePath();
     for (auto _ : state) {
+        file.Remove();
         const Start start;
         {
             CXMLUtil util;
@@ -110,8 +110,10 @@ void BM_BuildAndSave_CXMLUtil(benchmark::State& state) {
 }
 
 void BM_BuildAndSave_libxml2(benchmark::State& state) {
-    const std::string& path = Scratch().path();
+    const ScratchFile file("libxml2.xml");
+    const std::string& path = file.path();
     for (auto _ : state) {
+        file.Remove();
         const Start start;
         xmlutil::xmldom::XmlDocPtr doc(xmlNewDoc(ToXml("1.0")));
         xmlNode* root = xmlNewDocNode(doc.get(), nullptr, ToXml("Root"), nullptr);
