@@ -23,6 +23,21 @@
 #include "support/private_access.h"
 #include "support/test_util.h"
 
+// libxml2 2.9.14 itself leaks two blocks (a text node made by xmlSAX2Characters
+// and its content) when an allocation fails while it expands an internal
+// entity for the first time (xmlParseReference, XML_PARSE_NOENT): a plain
+// xmlReadMemory of the LoadFromFile document with the 62nd allocation failing
+// shows it without any of our code. Only that stack is exempt from
+// LeakSanitizer in this program, and LoadFromFile allows exactly that one leaking run.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:xmlParseReference\n";
+}
+// Full stacks for allocations made inside libxml2 (built without frame
+// pointers), so that the suppression above matches only that path.
+extern "C" const char* __asan_default_options() {
+    return "fast_unwind_on_malloc=0";
+}
+
 namespace {
 
 using xmlutil::test::ReadFileBytes;
@@ -209,10 +224,14 @@ std::string Problems(const Outcome& out, bool hit, bool success, const std::wstr
 // `partial` (when not empty) is a state a failing run may also leave, when the
 // member documents that it hands back what it made along with the failure.
 // The first few faulty runs are reported in full, the rest counted.
+// `knownLibxml2Leaks` is the number of runs in which libxml2 itself is known
+// to leak (see kLibxml2EntityLeak); more leaking runs than that fail.
 SeriesReport RunSeries(const ScenarioFactory& make, Fault fault,
-                       const std::wstring& partial = std::wstring(), long limit = 5000) {
+                       const std::wstring& partial = std::wstring(), long knownLibxml2Leaks = 0,
+                       long limit = 5000) {
     constexpr long kReportedInFull = 2;
     SeriesReport report;
+    std::string leaks;
     std::wstring cleanState;
     std::wstring changedState;
     {
@@ -245,10 +264,11 @@ SeriesReport RunSeries(const ScenarioFactory& make, Fault fault,
         }
         const long liveAfter = LiveXmlBlocks();
         if (liveAfter > liveBefore) {
-            // Every leak is reported, however many other problems came first.
+            // Every leak is listed, however many other problems came first.
             ++report.leakingRuns;
-            ADD_FAILURE() << "fault at allocation " << n << ": " << liveAfter - liveBefore
-                          << " libxml2 blocks kept after the objects are gone";
+            leaks += "fault at allocation " + std::to_string(n) + ": " +
+                     std::to_string(liveAfter - liveBefore) +
+                     " libxml2 blocks kept after the objects are gone\n";
         }
         if (!problems.empty() && ++report.faultyRuns <= kReportedInFull) {
             ADD_FAILURE() << "fault at allocation " << n << ":\n" << problems;
@@ -259,7 +279,13 @@ SeriesReport RunSeries(const ScenarioFactory& make, Fault fault,
                 fault == Fault::kXmlAllocation ? "libxml2" : "string", report.runs,
                 report.failuresReported, report.faultyRuns, report.leakingRuns);
     EXPECT_EQ(report.faultyRuns, 0) << "faulty runs in all, of " << report.runs;
-    EXPECT_EQ(report.leakingRuns, 0) << "runs that kept libxml2 memory";
+    if (report.leakingRuns > knownLibxml2Leaks) {
+        ADD_FAILURE() << report.leakingRuns << " runs kept libxml2 memory (" << knownLibxml2Leaks
+                      << " known in libxml2 itself):\n"
+                      << leaks;
+    } else if (!leaks.empty()) {
+        std::printf("known libxml2 leak: %s", leaks.c_str());
+    }
     return report;
 }
 
@@ -376,7 +402,7 @@ TEST(FaultInjection, LoadFromFile) {
         return std::make_unique<OnSource>(
             nullptr, [path](CXMLUtil& doc, CComPtr<IXMLDOMNode>) { return doc.Load(path); });
     };
-    const SeriesReport xml = RunSeries(make, Fault::kXmlAllocation);
+    const SeriesReport xml = RunSeries(make, Fault::kXmlAllocation, std::wstring(), 1);
     EXPECT_GT(xml.failuresReported, 0);
     // The path copy fails first: CAtlException, m_hr and the document unchanged.
     const SeriesReport str = RunSeries(make, Fault::kStringAllocation);
