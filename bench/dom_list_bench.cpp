@@ -2,7 +2,7 @@
 // Walking a live child list by rising index with get_item, the way callers
 // enumerate children. Each step must cost O(1): walking 1,000,000 children
 // should take about ten times as long as walking 100,000, not a hundred.
-// Compare the two "Walk" lines (time per iteration, or items_per_second).
+// Compare the two lines of each benchmark (CPU time, or items_per_second).
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -33,6 +33,7 @@ struct Wide {
     }
 };
 
+// Rising index until get_item answers S_FALSE.
 void Walk(benchmark::State& state) {
     const long count = static_cast<long>(state.range(0));
     Wide wide(count);
@@ -43,12 +44,11 @@ void Walk(benchmark::State& state) {
     for (auto _ : state) {
         CComPtr<IXMLDOMNodeList> list;
         wide.root->get_childNodes(&list);
-        long length = 0;
-        list->get_length(&length);
         long seen = 0;
-        for (long i = 0; i < length; ++i) {
+        for (long i = 0;; ++i) {
             CComPtr<IXMLDOMNode> item;
-            if (list->get_item(i, &item) == S_OK) ++seen;
+            if (list->get_item(i, &item) != S_OK) break;
+            ++seen;
         }
         if (seen != count) state.SkipWithError("list length differs from the tree");
         benchmark::DoNotOptimize(seen);
@@ -56,6 +56,28 @@ void Walk(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * count);
 }
 BENCHMARK(Walk)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+// get_length first, then every index: the way GetNodes and GetChildNodes
+// enumerate. Counting is one more pass over the children, which a list of
+// 1,000,000 no longer finds in the processor's cache.
+void WalkAfterLength(benchmark::State& state) {
+    const long count = static_cast<long>(state.range(0));
+    Wide wide(count);
+    for (auto _ : state) {
+        CComPtr<IXMLDOMNodeList> list;
+        wide.root->get_childNodes(&list);
+        long length = 0;
+        list->get_length(&length);
+        long seen = 0;
+        for (long i = 0; i < length; ++i) {
+            CComPtr<IXMLDOMNode> item;
+            if (list->get_item(i, &item) == S_OK) ++seen;
+        }
+        benchmark::DoNotOptimize(seen);
+    }
+    state.SetItemsProcessed(state.iterations() * count);
+}
+BENCHMARK(WalkAfterLength)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 // The same walk with nextNode, for comparison.
 void WalkNextNode(benchmark::State& state) {

@@ -74,7 +74,9 @@ class WrapperCore : public DomNode {
     void Retarget(xmlNode* node) noexcept;
 
   protected:
-    WrapperCore(xmlNode* node, DocumentObject* doc) noexcept;
+    // `xdoc` is node->doc, passed in so that the node's second cache line is
+    // not touched (walking a long child list is bound by memory traffic).
+    WrapperCore(xmlNode* node, xmlDoc* xdoc, DocumentObject* doc) noexcept;
     virtual ~WrapperCore();
     WrapperCore(const WrapperCore&) = delete;
     WrapperCore& operator=(const WrapperCore&) = delete;
@@ -83,6 +85,7 @@ class WrapperCore : public DomNode {
 
   private:
     xmlNode* node_;
+    xmlDoc* xdoc_;  // node_->doc
     DocumentObject* doc_;
     bool readOnly_ = false;
 };
@@ -95,6 +98,8 @@ inline WrapperCore* WrapperOf(const xmlNode* node) {
 // A counted IXMLDOMNode for `node`, creating its wrapper when it has none;
 // for the document node, the document object. E_OUTOFMEMORY.
 HRESULT WrapNode(xmlNode* node, IXMLDOMNode** out) noexcept;
+// The same for a node known to belong to `doc` (saves reading node->doc).
+HRESULT WrapNode(xmlNode* node, xmlDoc* doc, IXMLDOMNode** out) noexcept;
 
 // The same, asking the wrapper for interface I.
 template <class I>

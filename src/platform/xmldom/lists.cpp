@@ -59,6 +59,10 @@ class IteratingList : public CountedObject<IXMLDOMNodeList> {
     long position_ = 0;
 };
 
+xmlDoc* DocOf(xmlNode* node) {
+    return node->type == XML_DOCUMENT_NODE ? reinterpret_cast<xmlDoc*>(node) : node->doc;
+}
+
 HRESULT Emit(xmlNode* node, IXMLDOMNode** out) {
     if (node == nullptr) return S_FALSE;
     return WrapNode(node, out);
@@ -76,7 +80,11 @@ class ChildList final : public IteratingList<ChildList> {
         if (item == nullptr) return E_POINTER;
         *item = nullptr;
         if (index < 0) return S_FALSE;
-        return Guarded([&] { return Emit(Seek(index), item); });
+        return Guarded([&]() -> HRESULT {
+            xmlNode* found = Seek(index);
+            if (found == nullptr) return S_FALSE;
+            return WrapNode(found, DocOf(self_.XmlNode()), item);
+        });
     }
 
     HRESULT get_length(long* length) override {

@@ -34,14 +34,15 @@ DomNode* AsDomNode(IUnknown* object) {
     return dynamic_cast<DomNode*>(object);
 }
 
-WrapperCore::WrapperCore(xmlNode* node, DocumentObject* doc) noexcept : node_(node), doc_(doc) {
+WrapperCore::WrapperCore(xmlNode* node, xmlDoc* xdoc, DocumentObject* doc) noexcept
+    : node_(node), xdoc_(xdoc), doc_(doc) {
     node_->_private = static_cast<WrapperCore*>(this);
-    ++StateOf(node_->doc).wrappers;
+    ++StateOf(xdoc_).wrappers;
     doc_->AddRef();
 }
 
 WrapperCore::~WrapperCore() {
-    xmlDoc* xdoc = node_->doc;
+    xmlDoc* xdoc = xdoc_;
     node_->_private = nullptr;
     DocState& state = StateOf(xdoc);
     --state.wrappers;
@@ -64,6 +65,7 @@ DocumentObject* WrapperCore::Repoint(DocumentObject* doc) noexcept {
 void WrapperCore::Retarget(xmlNode* node) noexcept {
     node_->_private = nullptr;
     node_ = node;
+    xdoc_ = node->doc;
     node_->_private = static_cast<WrapperCore*>(this);
 }
 
@@ -76,14 +78,19 @@ using ProcessingInstructionWrapper = NodeWrapper<IXMLDOMProcessingInstruction>;
 using PlainWrapper = NodeWrapper<IXMLDOMNode>;  // document type and other rare kinds
 
 template <class W>
-IXMLDOMNode* Make(xmlNode* node, DocumentObject* owner) {
-    W* wrapper = new (std::nothrow) W(node, owner);  // owned by its reference count
+IXMLDOMNode* Make(xmlNode* node, xmlDoc* xdoc, DocumentObject* owner) {
+    W* wrapper = new (std::nothrow) W(node, xdoc, owner);  // owned by its reference count
     return wrapper == nullptr ? nullptr : wrapper->NodeInterface();
 }
 
 }  // namespace
 
 HRESULT WrapNode(xmlNode* node, IXMLDOMNode** out) noexcept {
+    return WrapNode(
+        node, node->type == XML_DOCUMENT_NODE ? reinterpret_cast<xmlDoc*>(node) : node->doc, out);
+}
+
+HRESULT WrapNode(xmlNode* node, xmlDoc* xdoc, IXMLDOMNode** out) noexcept {
     *out = nullptr;
     if (node->type == XML_DOCUMENT_NODE) {
         DocumentObject* owner = StateOf(reinterpret_cast<xmlDoc*>(node)).owner;
@@ -96,28 +103,28 @@ HRESULT WrapNode(xmlNode* node, IXMLDOMNode** out) noexcept {
         (*out)->AddRef();
         return S_OK;
     }
-    DocumentObject* owner = StateOf(node->doc).owner;
+    DocumentObject* owner = StateOf(xdoc).owner;
     switch (node->type) {
         case XML_ELEMENT_NODE:
-            *out = Make<ElementWrapper>(node, owner);
+            *out = Make<ElementWrapper>(node, xdoc, owner);
             break;
         case XML_ATTRIBUTE_NODE:
-            *out = Make<AttributeWrapper>(node, owner);
+            *out = Make<AttributeWrapper>(node, xdoc, owner);
             break;
         case XML_TEXT_NODE:
-            *out = Make<TextWrapper>(node, owner);
+            *out = Make<TextWrapper>(node, xdoc, owner);
             break;
         case XML_CDATA_SECTION_NODE:
-            *out = Make<CDataWrapper>(node, owner);
+            *out = Make<CDataWrapper>(node, xdoc, owner);
             break;
         case XML_COMMENT_NODE:
-            *out = Make<CommentWrapper>(node, owner);
+            *out = Make<CommentWrapper>(node, xdoc, owner);
             break;
         case XML_PI_NODE:
-            *out = Make<ProcessingInstructionWrapper>(node, owner);
+            *out = Make<ProcessingInstructionWrapper>(node, xdoc, owner);
             break;
         default:
-            *out = Make<PlainWrapper>(node, owner);
+            *out = Make<PlainWrapper>(node, xdoc, owner);
             break;
     }
     return *out == nullptr ? E_OUTOFMEMORY : S_OK;

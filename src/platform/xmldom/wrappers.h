@@ -12,7 +12,8 @@ namespace xmlutil::xmldom {
 template <class I>
 class NodeWrapper : public NodeMethods<I>, public WrapperCore {
   public:
-    NodeWrapper(xmlNode* node, DocumentObject* doc) noexcept : WrapperCore(node, doc) {}
+    NodeWrapper(xmlNode* node, xmlDoc* xdoc, DocumentObject* doc) noexcept
+        : WrapperCore(node, xdoc, doc) {}
 
     // One IUnknown per node: every interface of a wrapper is the same pointer.
     HRESULT QueryInterface(REFIID riid, void** out) override {
