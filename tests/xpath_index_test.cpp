@@ -268,7 +268,7 @@ class Differential {
             return;
         }
         static const wchar_t* const kNames[] = {L"Item", L"Sub", L"Menu"};
-        switch (Pick(8)) {
+        switch (Pick(9)) {
             case 0:
             case 1:
                 util_.SetNodeAttr(target, Pick(3) ? L"id" : L"x", Value());
@@ -291,6 +291,19 @@ class Differential {
             case 6:
                 util_.RemoveAllChild(target);
                 break;
+            case 7: {
+                // An attribute changed through its own handle, or a whole list.
+                NodeList attributes;
+                util_.GetNodes(L"//@*", attributes);
+                if (!attributes.empty() && Pick(2)) {
+                    util_.SetNodeValue(attributes[Pick(attributes.size())], Value());
+                } else {
+                    std::vector<std::wstring> names{L"x", L"id"};
+                    std::vector<std::wstring> values{Value(), Value()};
+                    util_.SetNodeAttrs(target, names, values);
+                }
+                break;
+            }
             default:
                 ASSERT_EQ(util_.LoadXML(RandomDocument().c_str()), S_OK);
                 break;
