@@ -251,9 +251,11 @@ SeriesReport RunSeries(const ScenarioFactory& make, Fault fault,
             const std::wstring before = s->State();
             EXPECT_EQ(before, cleanState);
             const HRESULT recordedBefore = s->Recorded();
+            xmlutil::test::CapturedOutput errors(2);
             Arm(fault, n);
             const Outcome out = Capture([&] { return s->Run(); });
             const bool hit = Disarm(fault);
+            const std::string printed = errors.Finish();
             const HRESULT recordedAfter = s->Recorded();  // before State() records anything
             ++report.runs;
             const bool success = out.kind == Outcome::kReturned && s->Succeeded(out.hr);
@@ -261,6 +263,7 @@ SeriesReport RunSeries(const ScenarioFactory& make, Fault fault,
             finished = success && (!hit || fault == Fault::kStringAllocation);
             problems = Problems(out, hit, success, before, s->State(), changedState, partial,
                                 recordedBefore, recordedAfter, fault);
+            if (!printed.empty()) problems += "  - printed to standard error: " + printed + "\n";
         }
         const long liveAfter = LiveXmlBlocks();
         if (liveAfter > liveBefore) {
