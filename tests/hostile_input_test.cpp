@@ -172,6 +172,35 @@ TEST(HostileInput, BillionLaughsIsRefused) {
               kOneSecond);
 }
 
+// Refusing input is silent: libxml2's own error printing never gets through.
+TEST(HostileInput, RefusalsPrintNothing) {
+    TempDir dir;
+    WriteFileBytes(dir.File("bad.xml"), std::string("<a>\xFF\xFE<b></a>\0", 14));
+    WriteFileBytes(dir.File("unknown-encoding.xml"), "<?xml version='1.0' encoding='x-none'?><a/>");
+    xmlutil::test::CapturedOutput out(1);
+    xmlutil::test::CapturedOutput err(2);
+    {
+        CXMLUtil doc;
+        for (const wchar_t* text : {L"<a><b></a>", L"<a xmlns:p='' p:x='1'/>", L"<q:a/>",
+                                    L"<!DOCTYPE a [<!ENTITY e SYSTEM 'x.ent'>]><a>&e;</a>",
+                                    L"<a>&undefined;</a>", L"<a>\x0001</a>"}) {
+            EXPECT_HR(doc.LoadXML(text), S_FALSE);
+        }
+        EXPECT_HR(doc.Load(Widen(HostileData("billion-laughs.xml"))), S_FALSE);
+        EXPECT_HR(doc.Load(dir.WideFile("bad.xml")), S_FALSE);
+        EXPECT_HR(doc.Load(dir.WideFile("unknown-encoding.xml")), S_FALSE);
+        EXPECT_HR(doc.Load(dir.WideFile("missing.xml")), S_FALSE);
+        ASSERT_HR(doc.LoadXML(L"<a/>"), S_OK);
+        Handle none;
+        EXPECT_LT(doc.GetSingleNode(L"//a[", none), 0);
+        EXPECT_LT(doc.GetSingleNode(L"undeclared:a", none), 0);
+        EXPECT_LT(doc.GetSingleNode(L"count(/a)", none), 0);
+        EXPECT_LT(doc.Save(dir.WideFile("no/such/folder/out.xml")), 0);
+    }
+    EXPECT_EQ(err.Finish(), "");
+    EXPECT_EQ(out.Finish(), "");
+}
+
 // ---- nothing is read but the named file -------------------------------------------
 
 // Watches a file for being opened or read.
