@@ -166,6 +166,12 @@ TEST(Misuse, EmptyNodeHandleWhereItMeansTheDocumentOrNothing) {
     xmlutil::test::WriteFileBytes(dir.File("menu.xml"), "<Root><Menu><Item/></Menu></Root>");
     Handle noParent;
     EXPECT_EQ(LoadMenuXml(noParent, dir.WideFile("menu.xml").c_str()), 0);
+    // ... and with no path, nothing is appended to a real target.
+    Handle target;
+    ASSERT_HR(doc.GetRootNode(target), S_OK);
+    const std::wstring before = XmlOf(doc);
+    EXPECT_EQ(LoadMenuXml(target, nullptr), 0);
+    EXPECT_EQ(XmlOf(doc), before);
 }
 
 // ---- an object without a document -------------------------------------------------
