@@ -9,12 +9,19 @@
 
 namespace fuzz::load {
 
-const std::string kInputPath = fuzz::TempPath("in");
-const std::string kSavePath = fuzz::TempPath("saved");
+// Chosen at first use, after the environment (TMPDIR) is settled.
+const std::string& InputPath() {
+    static const std::string path = fuzz::TempPath("in");
+    return path;
+}
+const std::string& SavePath() {
+    static const std::string path = fuzz::TempPath("saved");
+    return path;
+}
 
 void RemoveTempFiles() {
-    std::remove(kInputPath.c_str());
-    std::remove(kSavePath.c_str());
+    std::remove(InputPath().c_str());
+    std::remove(SavePath().c_str());
 }
 
 // Serialised text and saved files of `doc` load back as the same document.
@@ -29,11 +36,11 @@ void CheckRoundTrips(CXMLUtil& doc) {
         fuzz::Fail("text changed through GetXML + LoadXML", xml + L"\n----\n" + xmlAgain);
     }
 
-    const long saved = doc.Save(fuzz::Wide(kSavePath));
+    const long saved = doc.Save(fuzz::Wide(SavePath()));
     fuzz::CheckResult(saved, "Save");
     if (saved != S_OK) return;
     CXMLUtil back;
-    if (back.Load(fuzz::Wide(kSavePath)) != S_OK) fuzz::Fail("saved file does not load", xml);
+    if (back.Load(fuzz::Wide(SavePath())) != S_OK) fuzz::Fail("saved file does not load", xml);
     std::wstring xmlBack;
     if (back.GetXML(xmlBack) != S_OK || xmlBack != xml) {
         fuzz::Fail("document changed through Save + Load", xml + L"\n----\n" + xmlBack);
@@ -42,10 +49,10 @@ void CheckRoundTrips(CXMLUtil& doc) {
 
 int TestOneInput(const uint8_t* data, size_t size) {
     {
-        std::ofstream(kInputPath, std::ios::binary | std::ios::trunc)
+        std::ofstream(InputPath(), std::ios::binary | std::ios::trunc)
             .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
         CXMLUtil doc;
-        const long hr = doc.Load(fuzz::Wide(kInputPath));
+        const long hr = doc.Load(fuzz::Wide(InputPath()));
         if (hr != S_OK && hr != S_FALSE) fuzz::Fail("Load gave neither S_OK nor S_FALSE");
         if (hr == S_OK) CheckRoundTrips(doc);
     }
