@@ -387,6 +387,32 @@ TEST(FaultInjection, SetNodeValue) {
     EXPECT_GT(RunSeries(setText, Fault::kStringAllocation).failuresReported, 0);
 }
 
+// RemoveAllChild removes child by child; a removal that fails (detaching a
+// prefixed child needs its namespace declared on it) must not be hidden by
+// the later ones that succeed: S_OK means the node has no children left.
+TEST(FaultInjection, RemoveAllChildReportsAChildItCouldNotRemove) {
+    long runs = 0;
+    for (long n = 1; n <= 200; ++n, ++runs) {
+        CXMLUtil doc;
+        ASSERT_HR(doc.LoadXML(kSource), S_OK);
+        CComPtr<IXMLDOMNode> menu = NodeAt(doc, L"/Root/Menu");
+        Arm(Fault::kXmlAllocation, n);
+        const long hr = doc.RemoveAllChild(menu);
+        const bool hit = Disarm(Fault::kXmlAllocation);
+        long left = -1;
+        ASSERT_HR(doc.GetChildNodeCount(menu, left), S_OK);
+        if (hr == S_OK) {
+            EXPECT_EQ(left, 0) << "fault at allocation " << n << ": S_OK with children left";
+        } else {
+            EXPECT_GT(left, 0) << "fault at allocation " << n << ": failure with nothing left";
+        }
+        CXMLUtil again;
+        EXPECT_HR(again.LoadXML(XmlOf(doc).c_str()), S_OK) << "fault at allocation " << n;
+        if (!hit || testing::Test::HasFailure()) break;
+    }
+    EXPECT_GT(runs, 1);
+}
+
 TEST(FaultInjection, GetXmlOfDocumentAndSubtree) {
     for (const wchar_t* xpath : {L"", L"/Root/Menu"}) {
         SCOPED_TRACE(testing::Message() << "node " << xpath);
