@@ -149,9 +149,14 @@ long CXMLUtil::RemoveAllChild(CComPtr<IXMLDOMNode> node) {
             fetched.push_back(std::move(child));
         }
     }
-    // A failed removal does not stop the others; the last result is returned.
-    for (const CComPtr<IXMLDOMNode>& child : fetched) RemoveChild(node, child);
-    return m_hr;
+    // A failed removal does not stop the others. S_OK must mean that every
+    // fetched child is gone, so a failure is not hidden by later successes:
+    // the result is the last failure, or S_OK when every removal succeeded.
+    HRESULT lastFailure = S_OK;
+    for (const CComPtr<IXMLDOMNode>& child : fetched) {
+        if (RemoveChild(node, child) != S_OK) lastFailure = m_hr;
+    }
+    return m_hr = lastFailure;
 }
 
 long CXMLUtil::RemoveAllChild(std::wstring xpath) {
