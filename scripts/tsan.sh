@@ -14,8 +14,10 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build "$build" -j"$(nproc)" --target concurrency_test
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 # ThreadSanitizer cannot map its shadow memory with the widest address-space
-# randomisation some kernels use; run without randomisation where allowed.
+# randomisation some kernels use; run without randomisation where allowed
+# (the setting is inherited by the test processes ctest starts).
+norandom=()
 if setarch "$(uname -m)" -R true 2>/dev/null; then
-  exec setarch "$(uname -m)" -R "$build/tests/concurrency_test"
+  norandom=(setarch "$(uname -m)" -R)
 fi
-exec "$build/tests/concurrency_test"
+"${norandom[@]}" ctest --test-dir "$build" -R '^Concurrency\.' --output-on-failure --timeout 600
