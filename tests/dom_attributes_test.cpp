@@ -8,25 +8,16 @@
 #include <vector>
 
 #include "platform/xmldom/document_factory.h"
+#include "support/dom_test_util.h"
 #include "support/test_util.h"
 #include "xmlutil/atl.h"
 #include "xmlutil/msxml.h"
 
 namespace {
 
+using namespace xmlutil::test::dom;  // NOLINT(google-build-using-namespace)
+
 using xmlutil::test::HrEquals;
-
-class Arg {
-  public:
-    explicit Arg(const wchar_t* text) : s_(SysAllocString(text)) {}
-    ~Arg() { SysFreeString(s_); }
-    Arg(const Arg&) = delete;
-    Arg& operator=(const Arg&) = delete;
-    operator BSTR() const { return s_; }  // NOLINT
-
-  private:
-    BSTR s_;
-};
 
 class StringValue {
   public:
@@ -43,24 +34,6 @@ class StringValue {
   private:
     VARIANT v_;
 };
-
-template <class Getter>
-std::wstring Text(Getter get) {
-    BSTR out = nullptr;
-    const HRESULT hr = get(&out);
-    std::wstring text = FAILED(hr) ? L"<failed>" : (out == nullptr ? L"" : out);
-    SysFreeString(out);
-    return text;
-}
-
-CComPtr<IXMLDOMDocument> Parsed(const wchar_t* xml) {
-    CComPtr<IXMLDOMDocument> doc;
-    EXPECT_EQ(xmlutil::xmldom::CreateDocument(IID_IXMLDOMDocument, reinterpret_cast<void**>(&doc)),
-              S_OK);
-    VARIANT_BOOL ok = VARIANT_FALSE;
-    EXPECT_EQ(doc->loadXML(Arg(xml), &ok), S_OK);
-    return doc;
-}
 
 CComPtr<IXMLDOMElement> RootOf(IXMLDOMDocument* doc) {
     CComPtr<IXMLDOMElement> root;

@@ -6,30 +6,20 @@
 #include <string>
 
 #include "platform/xmldom/document_factory.h"
+#include "support/dom_test_util.h"
 #include "support/test_util.h"
 #include "xmlutil/atl.h"
 #include "xmlutil/msxml.h"
 
 namespace {
 
+using namespace xmlutil::test::dom;  // NOLINT(google-build-using-namespace)
+
 using xmlutil::test::CapturedOutput;
 using xmlutil::test::HrEquals;
 using xmlutil::test::ReadFileBytes;
 using xmlutil::test::TempDir;
 using xmlutil::test::WriteFileBytes;
-
-class Arg {
-  public:
-    explicit Arg(const wchar_t* text) : s_(SysAllocString(text)) {}
-    explicit Arg(const std::wstring& text) : s_(SysAllocString(text.c_str())) {}
-    ~Arg() { SysFreeString(s_); }
-    Arg(const Arg&) = delete;
-    Arg& operator=(const Arg&) = delete;
-    operator BSTR() const { return s_; }  // NOLINT
-
-  private:
-    BSTR s_;
-};
 
 // A VT_BSTR variant holding a path, for load and save.
 class PathArg {
@@ -47,28 +37,6 @@ class PathArg {
   private:
     VARIANT v_;
 };
-
-CComPtr<IXMLDOMDocument> NewDocument() {
-    CComPtr<IXMLDOMDocument> doc;
-    EXPECT_EQ(xmlutil::xmldom::CreateDocument(IID_IXMLDOMDocument, reinterpret_cast<void**>(&doc)),
-              S_OK);
-    return doc;
-}
-
-template <class Getter>
-std::wstring Text(Getter get) {
-    BSTR out = nullptr;
-    const HRESULT hr = get(&out);
-    std::wstring text = FAILED(hr) ? L"<failed>" : (out == nullptr ? L"" : out);
-    SysFreeString(out);
-    return text;
-}
-std::wstring TextOf(IXMLDOMNode* node) {
-    return Text([&](BSTR* out) { return node->get_text(out); });
-}
-std::wstring XmlOf(IXMLDOMNode* node) {
-    return Text([&](BSTR* out) { return node->get_xml(out); });
-}
 
 HRESULT LoadText(IXMLDOMDocument* doc, const wchar_t* xml, VARIANT_BOOL* ok) {
     return doc->loadXML(Arg(xml), ok);

@@ -9,58 +9,21 @@
 #include <string>
 
 #include "platform/xmldom/document_factory.h"
+#include "support/dom_test_util.h"
 #include "support/test_util.h"
 #include "xmlutil/atl.h"
 #include "xmlutil/msxml.h"
 
 namespace {
 
+using namespace xmlutil::test::dom;  // NOLINT(google-build-using-namespace)
+
 using xmlutil::test::HrEquals;
-
-class Arg {
-  public:
-    explicit Arg(const wchar_t* text) : s_(SysAllocString(text)) {}
-    ~Arg() { SysFreeString(s_); }
-    Arg(const Arg&) = delete;
-    Arg& operator=(const Arg&) = delete;
-    operator BSTR() const { return s_; }  // NOLINT
-
-  private:
-    BSTR s_;
-};
-
-CComPtr<IXMLDOMDocument> Parsed(const wchar_t* xml) {
-    CComPtr<IXMLDOMDocument> doc;
-    EXPECT_EQ(xmlutil::xmldom::CreateDocument(IID_IXMLDOMDocument, reinterpret_cast<void**>(&doc)),
-              S_OK);
-    VARIANT_BOOL ok = VARIANT_FALSE;
-    EXPECT_EQ(doc->loadXML(Arg(xml), &ok), S_OK);
-    EXPECT_EQ(ok, VARIANT_TRUE);
-    return doc;
-}
 
 CComPtr<IXMLDOMNode> Select(IXMLDOMNode* context, const wchar_t* path) {
     CComPtr<IXMLDOMNode> node;
     EXPECT_EQ(context->selectSingleNode(Arg(path), &node), S_OK) << path;
     return node;
-}
-
-template <class Getter>
-std::wstring Text(Getter get) {
-    BSTR out = nullptr;
-    const HRESULT hr = get(&out);
-    std::wstring text = FAILED(hr) ? L"<failed>" : (out == nullptr ? L"" : out);
-    SysFreeString(out);
-    return text;
-}
-std::wstring TextOf(IXMLDOMNode* node) {
-    return Text([&](BSTR* out) { return node->get_text(out); });
-}
-std::wstring XmlOf(IXMLDOMNode* node) {
-    return Text([&](BSTR* out) { return node->get_xml(out); });
-}
-std::wstring NameOf(IXMLDOMNode* node) {
-    return Text([&](BSTR* out) { return node->get_nodeName(out); });
 }
 
 // Uses a node that may have outlived everything around it: reads, edits and

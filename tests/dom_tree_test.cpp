@@ -8,53 +8,16 @@
 #include <vector>
 
 #include "platform/xmldom/document_factory.h"
+#include "support/dom_test_util.h"
 #include "support/test_util.h"
 #include "xmlutil/atl.h"
 #include "xmlutil/msxml.h"
 
 namespace {
 
+using namespace xmlutil::test::dom;  // NOLINT(google-build-using-namespace)
+
 using xmlutil::test::HrEquals;
-
-CComPtr<IXMLDOMDocument> NewDocument() {
-    CComPtr<IXMLDOMDocument> doc;
-    EXPECT_EQ(xmlutil::xmldom::CreateDocument(IID_IXMLDOMDocument, reinterpret_cast<void**>(&doc)),
-              S_OK);
-    return doc;
-}
-
-// Owns a BSTR argument for the length of one call.
-class Arg {
-  public:
-    explicit Arg(const wchar_t* text) : s_(SysAllocString(text)) {}
-    ~Arg() { SysFreeString(s_); }
-    Arg(const Arg&) = delete;
-    Arg& operator=(const Arg&) = delete;
-    operator BSTR() const { return s_; }  // NOLINT
-
-  private:
-    BSTR s_;
-};
-
-// Calls a BSTR getter and returns the text ("<failed>" when it fails).
-template <class Getter>
-std::wstring Text(Getter get) {
-    BSTR out = nullptr;
-    const HRESULT hr = get(&out);
-    std::wstring text = FAILED(hr) ? L"<failed>" : (out == nullptr ? L"" : out);
-    SysFreeString(out);
-    return text;
-}
-
-std::wstring NameOf(IXMLDOMNode* node) {
-    return Text([&](BSTR* out) { return node->get_nodeName(out); });
-}
-std::wstring TextOf(IXMLDOMNode* node) {
-    return Text([&](BSTR* out) { return node->get_text(out); });
-}
-std::wstring BaseNameOf(IXMLDOMNode* node) {
-    return Text([&](BSTR* out) { return node->get_baseName(out); });
-}
 
 CComPtr<IXMLDOMNode> AsNode(IUnknown* object) {
     CComPtr<IXMLDOMNode> node;
@@ -517,13 +480,6 @@ TEST(DomCrossDocument, AppendMovesANodeAndTheCopyOutlivesItsSource) {
 }  // namespace
 
 namespace {
-
-CComPtr<IXMLDOMDocument> Parsed(const wchar_t* xml) {
-    CComPtr<IXMLDOMDocument> doc = NewDocument();
-    VARIANT_BOOL ok = VARIANT_FALSE;
-    EXPECT_EQ(doc->loadXML(Arg(xml), &ok), S_OK);
-    return doc;
-}
 
 CComPtr<IXMLDOMNode> Select(IXMLDOMNode* context, const wchar_t* path) {
     CComPtr<IXMLDOMNode> node;
