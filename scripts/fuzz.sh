@@ -2,6 +2,9 @@
 # Builds the libFuzzer targets with clang (ASan + UBSan) and runs each for a
 # fixed time from its seed corpus in fuzz/corpus/<target>/.
 #   FUZZ_SECONDS   seconds per target (default 60)
+#   FUZZ_RUNS      stop each target after this many inputs (default: time only)
+#   FUZZ_SEED      libFuzzer seed (default 1): with FUZZ_RUNS the run is
+#                  repeatable, so CI judges the same inputs every time
 #   FUZZ_TARGETS   targets to run (default: every fuzz/fuzz_*.cpp)
 #   BUILD_DIR      build folder (default build-fuzz)
 # New inputs found go to a scratch corpus (not the seeds); a crashing input is
@@ -30,9 +33,11 @@ mkdir -p "$build/findings"
 status=0
 for target in $targets; do
   scratch="$build/corpus/$target"
+  rm -rf "$scratch"
   mkdir -p "$scratch"
   echo "== $target: ${seconds}s from fuzz/corpus/$target"
-  if ! "$build/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  # shellcheck disable=SC2086
+  if ! "$build/fuzz/$target" -max_total_time="$seconds" -seed="${FUZZ_SEED:-1}" ${FUZZ_RUNS:+-runs=$FUZZ_RUNS} -timeout=10 -rss_limit_mb=2048 \
       -max_len=65536 -print_final_stats=1 -artifact_prefix="$build/findings/$target-" \
       "$scratch" "fuzz/corpus/$target" >"$build/$target.log" 2>&1; then
     echo "$target FAILED; input saved under $build/findings/:"
