@@ -371,6 +371,11 @@ TEST(EngineParseWellFormedness, NamespaceErrorsAndEncodingContradictionsAreRefus
     EXPECT_TRUE(Refused("<a p:x='1'/>"));
     // One attribute twice, through two prefixes bound to one namespace.
     EXPECT_TRUE(Refused("<a xmlns:p='u' xmlns:q='u' p:x='1' q:x='2'/>"));
+    // An unbound prefix that arrives through entity content expanded in the
+    // parse (libxml2 does not report it there); bound in scope, it loads.
+    EXPECT_TRUE(Refused("<!DOCTYPE r [<!ENTITY e '<p:a/>'>]><r>&e;&e;</r>"));
+    EXPECT_TRUE(Refused("<!DOCTYPE r [<!ENTITY e '<a p:x=\"1\"/>'>]><r>&e;</r>"));
+    EXPECT_NE(Load("<!DOCTYPE r [<!ENTITY e '<p:a/>'>]><r xmlns:p='u'>&e;</r>"), nullptr);
     EXPECT_NE(Load("<a xmlns:p='u' xmlns:q='v' p:x='1' q:x='2'/>"), nullptr);
     // A byte-order mark contradicting the declared encoding.
     EXPECT_TRUE(Refused("\xef\xbb\xbf<?xml version='1.0' encoding='ISO-8859-1'?><a/>"));

@@ -271,10 +271,21 @@ bool HasDuplicateExpandedAttribute(const xmlNode* element) {
     return false;
 }
 
+// A prefixed name that no declaration binds breaks namespace
+// well-formedness. libxml2 2.9.14 reports it, except inside entity content it
+// expands during the parse, so the tree itself is checked.
+bool HasUnboundPrefix(const xmlNode* element) {
+    if (element->ns == nullptr && xmlStrchr(element->name, ':') != nullptr) return true;
+    for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
+        if (a->ns == nullptr && xmlStrchr(a->name, ':') != nullptr) return true;
+    }
+    return false;
+}
+
 // Walks the whole tree once, without recursion (documents may be deep):
 // removes whitespace-only text nodes that have a sibling unless
-// xml:space="preserve" applies (when `stripBlanks`), and checks attribute
-// names. False when the document must be refused.
+// xml:space="preserve" applies (when `stripBlanks`), and checks element and
+// attribute names. False when the document must be refused.
 bool NormaliseTree(xmlDoc* doc, bool stripBlanks) {
     xmlNode* const top = reinterpret_cast<xmlNode*>(doc);
     std::vector<bool> preserve{false};  // one entry per open element, plus the document
@@ -285,6 +296,7 @@ bool NormaliseTree(xmlDoc* doc, bool stripBlanks) {
                 HasDuplicateExpandedAttribute(cur)) {
                 return false;
             }
+            if (HasUnboundPrefix(cur)) return false;
             if (cur->children != nullptr) {
                 preserve.push_back(PreservesSpace(cur, preserve.back()));
                 cur = cur->children;
