@@ -374,39 +374,46 @@ HRESULT DocumentObject::CloneDocument(bool deep, IXMLDOMNode** out) {
     return copy.QueryInterface(out);
 }
 
-HRESULT DocumentObject::get_async(VARIANT_BOOL* isAsync) {
-    if (isAsync == nullptr) return E_POINTER;
-    *isAsync = async_;
+namespace {
+
+HRESULT ReadFlag(VARIANT_BOOL flag, VARIANT_BOOL* out) {
+    if (out == nullptr) return E_POINTER;
+    *out = flag;
     return S_OK;
 }
 
-HRESULT DocumentObject::put_async(VARIANT_BOOL isAsync) {
-    // Stored and reported; loading stays synchronous.
-    async_ = isAsync != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+// Any non-zero value is true; it is stored as VARIANT_TRUE.
+HRESULT StoreFlag(VARIANT_BOOL value, VARIANT_BOOL& flag) {
+    flag = value != 0 ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
+}
+
+}  // namespace
+
+HRESULT DocumentObject::get_async(VARIANT_BOOL* isAsync) {
+    return ReadFlag(async_, isAsync);
+}
+
+// Stored and reported; loading stays synchronous.
+HRESULT DocumentObject::put_async(VARIANT_BOOL isAsync) {
+    return StoreFlag(isAsync, async_);
 }
 
 HRESULT DocumentObject::get_validateOnParse(VARIANT_BOOL* isValidating) {
-    if (isValidating == nullptr) return E_POINTER;
-    *isValidating = validateOnParse_;
-    return S_OK;
+    return ReadFlag(validateOnParse_, isValidating);
 }
 
+// Stored and reported; documents are checked for well-formedness only.
 HRESULT DocumentObject::put_validateOnParse(VARIANT_BOOL isValidating) {
-    // Stored and reported; documents are checked for well-formedness only.
-    validateOnParse_ = isValidating != 0 ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
+    return StoreFlag(isValidating, validateOnParse_);
 }
 
 HRESULT DocumentObject::get_preserveWhiteSpace(VARIANT_BOOL* isPreserving) {
-    if (isPreserving == nullptr) return E_POINTER;
-    *isPreserving = preserveWhiteSpace_;
-    return S_OK;
+    return ReadFlag(preserveWhiteSpace_, isPreserving);
 }
 
 HRESULT DocumentObject::put_preserveWhiteSpace(VARIANT_BOOL isPreserving) {
-    preserveWhiteSpace_ = isPreserving != 0 ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
+    return StoreFlag(isPreserving, preserveWhiteSpace_);
 }
 
 }  // namespace xmlutil::xmldom

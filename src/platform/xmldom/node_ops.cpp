@@ -117,16 +117,7 @@ bool CanHoldChildren(const xmlNode* node) {
 }
 
 bool CanBeChild(const xmlNode* node) {
-    switch (node->type) {
-        case XML_ELEMENT_NODE:
-        case XML_TEXT_NODE:
-        case XML_CDATA_SECTION_NODE:
-        case XML_COMMENT_NODE:
-        case XML_PI_NODE:
-            return true;
-        default:
-            return false;
-    }
+    return node->type == XML_ELEMENT_NODE || IsTextLike(node);
 }
 
 // What a document may hold at its top: one element, no text, a declaration
