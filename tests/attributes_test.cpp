@@ -237,11 +237,21 @@ TEST_F(AttributesTest, UnreadableAttributesAreLeftOutOfBothLists) {
     std::wstring value = L"stale";
     EXPECT_HR(util.GetNodeAttr(&element, L"n", value), S_OK) << "skipped reads as absent";
     EXPECT_EQ(value, L"");
+    // Past an attribute whose text cannot be read, a later one of the same
+    // base name is the answer, as in the lists.
+    fake_dom::Node laterN;
+    laterN.baseName = L"n";
+    laterN.text = L"later";
+    map.items.push_back(&laterN);
+    EXPECT_HR(util.GetNodeAttr(&element, L"n", value), S_OK);
+    EXPECT_EQ(value, L"later");
+    map.items.pop_back();
 
     map.lengthResult = E_FAIL;
     EXPECT_HR(util.GetNodeAttrs(&element, names, values), E_FAIL);
     EXPECT_EQ(names.size(), 3u) << "lists kept when the length cannot be had";
-    EXPECT_EQ(map.refs() + ok1.refs() + noName.refs() + noText.refs() + element.refs(), 0);
+    EXPECT_EQ(map.refs() + ok1.refs() + noName.refs() + noText.refs() + laterN.refs() + element.refs(),
+              0);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "platform/xmldom/document_factory.h"
 #include "support/dom_test_util.h"
+#include "support/fake_dom.h"
 #include "support/test_util.h"
 #include "xmlutil/atl.h"
 #include "xmlutil/msxml.h"
@@ -233,6 +234,29 @@ TEST(DomTree, AppendRefusalsLeaveTheTreeUnchanged) {
     EXPECT_EQ(ChildNames(t.doc), topLevel);
     CComPtr<IXMLDOMNode> parent;
     EXPECT_EQ(AsNode(decl)->get_parentNode(&parent), S_FALSE);
+}
+
+// A node object the caller implemented itself is not part of any document:
+// every method that takes a node refuses it without touching the tree or
+// the object (its reference count comes back to where it was).
+TEST(DomTree, NodesOfOtherImplementationsAreRefused) {
+    Built t;
+    const std::vector<std::wstring> before = ChildNames(t.root);
+    fake_dom::Node stranger;
+    EXPECT_HR(t.root->appendChild(&stranger, nullptr), E_INVALIDARG);
+    VARIANT reference;
+    VariantInit(&reference);
+    reference.vt = VT_UNKNOWN;
+    reference.punkVal = t.a;
+    EXPECT_TRUE(FAILED(t.root->insertBefore(&stranger, reference, nullptr)));
+    reference.punkVal = &stranger;
+    EXPECT_TRUE(FAILED(t.root->insertBefore(Element(t.doc, L"c"), reference, nullptr)));
+    EXPECT_HR(t.root->removeChild(&stranger, nullptr), E_INVALIDARG);
+    CComPtr<IXMLDOMNamedNodeMap> attributes;
+    ASSERT_EQ(t.root->get_attributes(&attributes), S_OK);
+    EXPECT_HR(attributes->setNamedItem(&stranger, nullptr), E_INVALIDARG);
+    EXPECT_EQ(ChildNames(t.root), before);
+    EXPECT_EQ(stranger.refs(), 0);
 }
 
 TEST(DomTree, DeclarationIsAcceptedOnlyFirst) {

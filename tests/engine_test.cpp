@@ -866,8 +866,9 @@ TEST_F(EngineXPath, AttributeTextAndNamespaceHits) {
     std::vector<std::string> seen;
     for (const XPathHit& hit : namespaces) {
         EXPECT_EQ(hit.node, nullptr);
-        EXPECT_EQ(hit.nsOwner, n);
-        seen.push_back(hit.nsPrefix + "=" + hit.nsUri);
+        ASSERT_NE(hit.ns, nullptr);
+        EXPECT_EQ(hit.ns->owner, n);
+        seen.push_back(hit.ns->prefix + "=" + hit.ns->uri);
     }
     std::sort(seen.begin(), seen.end());
     EXPECT_EQ(seen, (std::vector<std::string>{"p=urn:p", "q=urn:q",

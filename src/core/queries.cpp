@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "dom/com_holders.h"
+#include "dom/node_lists.h"
 #include "xmlutil/XMLUtil.h"
 
 using xmlutil::dom::Bstr;
@@ -59,19 +60,8 @@ long CXMLUtil::GetNodes(std::wstring xpath, std::vector<CComPtr<IXMLDOMNode>>& n
     if (target == nullptr) return m_hr = E_POINTER;
     CComPtr<IXMLDOMNodeList> list;
     if ((m_hr = target->selectNodes(expression.get(), &list)) != S_OK) return m_hr;
-    long length = 0;
-    if ((m_hr = list->get_length(&length)) != S_OK) return m_hr;
-    // Filled aside and swapped in, so running out of memory half way leaves
-    // the caller's vector as it was.
-    std::vector<CComPtr<IXMLDOMNode>> matches;
-    matches.reserve(static_cast<size_t>(length > 0 ? length : 0));
-    for (long i = 0; i < length; ++i) {
-        CComPtr<IXMLDOMNode> item;
-        // An item that cannot be had is skipped; its result is not recorded.
-        if (list->get_item(i, &item) == S_OK && item) matches.push_back(std::move(item));
-    }
-    nodes.swap(matches);
-    return m_hr;
+    // An item that cannot be had is skipped; its result is not recorded.
+    return m_hr = xmlutil::dom::TakeAllNodes(list, nodes);
 }
 
 long CXMLUtil::GetNodesCount(std::wstring xpath, long& count) {

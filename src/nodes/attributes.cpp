@@ -14,17 +14,28 @@ using xmlutil::dom::Bstr;
 using xmlutil::dom::Variant;
 
 long CXMLUtil::GetNodeAttr(CComPtr<IXMLDOMNode> node, std::wstring name, std::wstring& value) {
-    std::vector<std::wstring> names;
-    std::vector<std::wstring> values;
+    // The same answer as searching the lists GetNodeAttrs gives (the first
+    // attribute whose base name and text can both be read and whose base
+    // name matches), without reading the text of the others.
+    if (!node) return m_hr = E_POINTER;
+    CComPtr<IXMLDOMNamedNodeMap> attributes;
     // No attribute map (S_FALSE) or a failure: value is kept as passed.
-    if ((m_hr = GetNodeAttrs(std::move(node), names, values)) != S_OK) return m_hr;
-    value.clear();
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (names[i] == name) {
-            value = std::move(values[i]);
-            break;
-        }
+    if ((m_hr = node->get_attributes(&attributes)) != S_OK) return m_hr;
+    long length = 0;
+    if ((m_hr = attributes->get_length(&length)) != S_OK) return m_hr;
+    Bstr baseName;
+    Bstr text;
+    for (long index = 0; index < length; ++index) {
+        CComPtr<IXMLDOMNode> attribute;
+        if (attributes->get_item(index, &attribute) != S_OK || !attribute) continue;
+        if (attribute->get_baseName(baseName.out()) != S_OK) continue;
+        // Compared as the lists hold it: the text up to its first NUL.
+        if (name.compare(baseName.isNull() ? L"" : baseName.get()) != 0) continue;
+        if (attribute->get_text(text.out()) != S_OK) continue;
+        value = text.str();
+        return m_hr;
     }
+    value.clear();
     return m_hr;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dom/com_holders.h"
+#include "dom/node_lists.h"
 #include "dom/utf8_out.h"
 #include "xmlutil/XMLUtil.h"
 
@@ -134,21 +135,12 @@ long CXMLUtil::RemoveAllChild(CComPtr<IXMLDOMNode> node) {
     CComPtr<IXMLDOMNodeList> children;
     m_hr = node->get_childNodes(&children);
     if (m_hr != S_OK) return m_hr;
-    long count = 0;
-    m_hr = children->get_length(&count);
-    if (m_hr != S_OK || count <= 0) return m_hr;
-
     // Every child is fetched before any is removed: the child list follows
     // removals as they happen, so removing while indexing would skip children.
+    // A child that cannot be fetched is skipped without being recorded.
     std::vector<CComPtr<IXMLDOMNode>> fetched;
-    fetched.reserve(static_cast<size_t>(count));
-    for (long i = 0; i < count; ++i) {
-        CComPtr<IXMLDOMNode> child;
-        // A child that cannot be fetched is skipped without being recorded.
-        if (children->get_item(i, &child) == S_OK && child != nullptr) {
-            fetched.push_back(std::move(child));
-        }
-    }
+    m_hr = xmlutil::dom::TakeAllNodes(children, fetched);
+    if (m_hr != S_OK || fetched.empty()) return m_hr;
     // A failed removal does not stop the others. S_OK must mean that every
     // fetched child is gone, so a failure is not hidden by later successes:
     // the result is the last failure, or S_OK when every removal succeeded.

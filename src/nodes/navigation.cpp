@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <utility>
 
+#include "dom/node_lists.h"
 #include "xmlutil/XMLUtil.h"
 
 long CXMLUtil::GetFirstChildNode(CComPtr<IXMLDOMNode> node, CComPtr<IXMLDOMNode>& child) {
@@ -31,15 +32,8 @@ long CXMLUtil::GetChildNodes(CComPtr<IXMLDOMNode> node,
     children.clear();
     CComPtr<IXMLDOMNodeList> list;
     if ((m_hr = node->get_childNodes(&list)) != S_OK) return m_hr;
-    long length = 0;
-    if ((m_hr = list->get_length(&length)) != S_OK) return m_hr;
-    if (length > 0) children.reserve(static_cast<std::size_t>(length));
-    for (long index = 0; index < length; ++index) {
-        // An item that cannot be read is skipped; its result is not recorded.
-        CComPtr<IXMLDOMNode> item;
-        if (list->get_item(index, &item) == S_OK && item) children.push_back(std::move(item));
-    }
-    return m_hr;
+    // An item that cannot be read is skipped; its result is not recorded.
+    return m_hr = xmlutil::dom::TakeAllNodes(list, children);
 }
 
 long CXMLUtil::GetChildNodes(std::wstring xpath, std::vector<CComPtr<IXMLDOMNode>>& children) {

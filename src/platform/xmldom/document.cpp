@@ -63,7 +63,14 @@ HRESULT DocumentObject::Create(DocumentObject** out) noexcept {
         ErrorSilencer quiet;
         XmlDocPtr doc(xmlNewDoc(ToXml("1.0")));
         if (doc == nullptr) return E_OUTOFMEMORY;
-        DocumentObject* made = new DocumentObject();  // owned by its reference count
+        WrapperPool* pool = WrapperPool::Create();
+        if (pool == nullptr) return E_OUTOFMEMORY;
+        // Owned by its reference count; owns the pool's first reference.
+        DocumentObject* made = new (std::nothrow) DocumentObject(pool);
+        if (made == nullptr) {
+            pool->Release();
+            return E_OUTOFMEMORY;
+        }
         try {
             AttachDocState(doc.get(), made);
         } catch (...) {
@@ -101,6 +108,10 @@ HRESULT DocumentObject::Select(xmlDoc* doc, xmlNode* context, const std::string&
 
 HRESULT DocumentObject::QueryInterface(REFIID riid, void** out) {
     if (out == nullptr) return E_POINTER;
+    if (riid == IID_XmlutilDomNode) {  // uncounted: see AsDomNode
+        *out = static_cast<DomNode*>(this);
+        return S_OK;
+    }
     if (riid == IID_IUnknown || riid == IID_IXMLDOMNode || riid == IID_IXMLDOMDocument) {
         *out = static_cast<IXMLDOMDocument*>(this);
         AddRef();

@@ -7,6 +7,7 @@
 
 #include "platform/xmldom/engine.h"
 #include "platform/xmldom/node_methods.h"
+#include "platform/xmldom/wrapper_pool.h"
 #include "xmlutil/atl.h"
 
 namespace xmlutil::xmldom {
@@ -31,6 +32,8 @@ class DocumentObject final : public NodeMethods<IXMLDOMDocument>, public DomNode
     // Evaluates an expression from `context` (a node of `doc`).
     HRESULT Select(xmlDoc* doc, xmlNode* context, const std::string& expression, bool firstOnly,
                    std::vector<XPathHit>& hits);
+    // Where the wrappers of this object's nodes live.
+    WrapperPool& Pool() const { return *pool_.get(); }
     bool PreserveWhiteSpace() const { return preserveWhiteSpace_ != VARIANT_FALSE; }
     // A new document object holding a copy of this one's content (its
     // top-level nodes with their subtrees when `deep`, none otherwise).
@@ -62,7 +65,7 @@ class DocumentObject final : public NodeMethods<IXMLDOMDocument>, public DomNode
     HRESULT put_preserveWhiteSpace(VARIANT_BOOL isPreserving) override;
 
   private:
-    DocumentObject() = default;
+    explicit DocumentObject(WrapperPool* pool) : pool_(pool) {}
     ~DocumentObject();
     // Makes `doc` the content, retiring (or freeing) the previous one.
     void ReplaceContent(XmlDocPtr doc) noexcept;
@@ -72,6 +75,10 @@ class DocumentObject final : public NodeMethods<IXMLDOMDocument>, public DomNode
     HRESULT Hand(xmlNode* created, I** out);
 
     ULONG refs_ = 1;
+    // The memory of this object's wrappers. Each wrapper holds a reference
+    // to this object, so none is left when it goes, except wrappers moved to
+    // another document, which keep the pool alive themselves.
+    WrapperPoolRef pool_;
     xmlDoc* doc_ = nullptr;
     uint64_t generation_ = 0;
     XPathEvaluator evaluator_;

@@ -67,13 +67,21 @@ HRESULT SerializeForSave(xmlDoc* doc, bool indent, std::string& bytes);
 
 // ---- XPath -------------------------------------------------------------------
 
-// One node an expression selected. A namespace-axis result is not a node of
-// the tree: it comes as its prefix, URI and owning element, with `node` null.
+// A namespace-axis result: not a node of the tree but a declaration in scope
+// of an element, given as its prefix ("" for the default namespace), URI and
+// that element.
+struct NamespaceHit {
+    std::string prefix;
+    std::string uri;
+    xmlNode* owner = nullptr;
+};
+
+// One node an expression selected: `node`, or for a namespace-axis result
+// `ns` with `node` null. Two pointers, so that a selection of a million
+// nodes is a small array.
 struct XPathHit {
     xmlNode* node = nullptr;
-    std::string nsPrefix;
-    std::string nsUri;
-    xmlNode* nsOwner = nullptr;
+    std::unique_ptr<NamespaceHit> ns;
 };
 
 // Evaluates XPath 1.0 expressions against one document, reusing its context

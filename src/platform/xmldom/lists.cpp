@@ -5,6 +5,7 @@
 
 #include "platform/xmldom/attributes.h"
 #include "platform/xmldom/document_object.h"
+#include "platform/xmldom/node_array.h"
 #include "platform/xmldom/tree.h"
 #include "platform/xmldom/utf.h"
 
@@ -72,9 +73,36 @@ HRESULT Emit(xmlNode* node, IXMLDOMNode** out) {
 // (or falling) index costs O(1) per step: a cursor remembers the last index
 // and node while the document's generation is unchanged, and the length is
 // counted once per generation.
-class ChildList final : public IteratingList<ChildList> {
+class ChildList final : public IteratingList<ChildList>, public INodeArray {
   public:
     explicit ChildList(DomNode& parent) : parent_(parent.NodeInterface()), self_(parent) {}
+
+    HRESULT QueryInterface(REFIID riid, void** out) override {
+        if (out != nullptr && riid == IID_XmlutilNodeArray) {  // uncounted: see INodeArray
+            *out = static_cast<INodeArray*>(this);
+            return S_OK;
+        }
+        return IteratingList::QueryInterface(riid, out);
+    }
+
+    // The children as they are now; the list itself stays live.
+    HRESULT TakeNodes(std::vector<CComPtr<IXMLDOMNode>>& nodes) override {
+        return Guarded([&]() -> HRESULT {
+            long length = 0;
+            get_length(&length);
+            std::vector<CComPtr<IXMLDOMNode>> children;
+            children.reserve(static_cast<size_t>(length));
+            xmlDoc* doc = DocOf(self_.XmlNode());
+            for (xmlNode* child = First(); child != nullptr; child = child->next) {
+                CComPtr<IXMLDOMNode> wrapped;
+                const HRESULT hr = WrapNode(child, doc, &wrapped.p);
+                if (FAILED(hr)) return hr;
+                children.push_back(std::move(wrapped));
+            }
+            nodes.swap(children);
+            return S_OK;
+        });
+    }
 
     HRESULT get_item(long index, IXMLDOMNode** item) override {
         if (item == nullptr) return E_POINTER;
@@ -155,9 +183,23 @@ class ChildList final : public IteratingList<ChildList> {
     long length_ = -1;
 };
 
-class SelectionList final : public IteratingList<SelectionList> {
+class SelectionList final : public IteratingList<SelectionList>, public INodeArray {
   public:
     explicit SelectionList(std::vector<CComPtr<IXMLDOMNode>> nodes) : nodes_(std::move(nodes)) {}
+
+    HRESULT QueryInterface(REFIID riid, void** out) override {
+        if (out != nullptr && riid == IID_XmlutilNodeArray) {  // uncounted: see INodeArray
+            *out = static_cast<INodeArray*>(this);
+            return S_OK;
+        }
+        return IteratingList::QueryInterface(riid, out);
+    }
+
+    HRESULT TakeNodes(std::vector<CComPtr<IXMLDOMNode>>& nodes) override {
+        nodes.swap(nodes_);
+        nodes_.clear();
+        return S_OK;
+    }
 
     HRESULT get_item(long index, IXMLDOMNode** item) override {
         if (item == nullptr) return E_POINTER;

@@ -235,12 +235,12 @@ HRESULT Select(DomNode& self, BSTR query, bool firstOnly, std::vector<CComPtr<IX
             hr = WrapNode(hit.node, &wrapped.p);
         } else {
             // A namespace-axis hit: a detached declaration node owned by its wrapper.
-            hr = attrs::WrapDeclaration(
-                doc, hit.nsPrefix.empty() ? nullptr : ToXml(hit.nsPrefix.c_str()),
-                ToXml(hit.nsUri.c_str()), &wrapped.p);
+            const NamespaceHit& ns = *hit.ns;
+            hr = attrs::WrapDeclaration(doc, ns.prefix.empty() ? nullptr : ToXml(ns.prefix.c_str()),
+                                        ToXml(ns.uri.c_str()), &wrapped.p);
         }
         if (FAILED(hr)) return hr;
-        out.push_back(wrapped);
+        out.push_back(std::move(wrapped));
     }
     return S_OK;
 }

@@ -6,6 +6,7 @@
 
 #include "platform/xmldom/document_object.h"
 #include "platform/xmldom/tree.h"
+#include "platform/xmldom/wrapper_pool.h"
 
 namespace xmlutil::xmldom {
 
@@ -31,7 +32,10 @@ uint64_t NextGeneration() noexcept {
 }
 
 DomNode* AsDomNode(IUnknown* object) {
-    return dynamic_cast<DomNode*>(object);
+    if (object == nullptr) return nullptr;
+    void* node = nullptr;
+    if (object->QueryInterface(IID_XmlutilDomNode, &node) != S_OK) return nullptr;
+    return static_cast<DomNode*>(node);
 }
 
 WrapperCore::WrapperCore(xmlNode* node, xmlDoc* xdoc, DocumentObject* doc) noexcept
@@ -39,6 +43,24 @@ WrapperCore::WrapperCore(xmlNode* node, xmlDoc* xdoc, DocumentObject* doc) noexc
     node_->_private = static_cast<WrapperCore*>(this);
     ++StateOf(xdoc_).wrappers;
     doc_->AddRef();
+}
+
+void* WrapperCore::operator new(size_t size, WrapperPool& pool) noexcept {
+    return size <= WrapperPool::kObjectSize ? pool.Allocate() : nullptr;
+}
+
+void WrapperCore::operator delete(void* object, WrapperPool& /*pool*/) noexcept {
+    WrapperPool::Free(object);
+}
+
+void WrapperCore::operator delete(void* object) noexcept {
+    WrapperPool::Free(object);
+}
+
+void WrapperCore::DeleteSelf() noexcept {
+    DocumentObject* doc = doc_;
+    delete this;
+    doc->Release();
 }
 
 WrapperCore::~WrapperCore() {
@@ -52,10 +74,12 @@ WrapperCore::~WrapperCore() {
         FreeDocWithState(xdoc);
         doc_->Changed();  // nothing derived from the freed xmlDoc may be reused
     }
-    doc_->Release();
 }
 
 DocumentObject* WrapperCore::Repoint(DocumentObject* doc) noexcept {
+    // Its memory stays in the old document's pool, freed from now on by
+    // whichever thread serves `doc`.
+    WrapperPool::NoteMovedTo(dynamic_cast<void*>(this), &doc->Pool());
     doc->AddRef();
     DocumentObject* previous = doc_;
     doc_ = doc;
@@ -79,7 +103,10 @@ using PlainWrapper = NodeWrapper<IXMLDOMNode>;  // document type and other rare 
 
 template <class W>
 IXMLDOMNode* Make(xmlNode* node, xmlDoc* xdoc, DocumentObject* owner) {
-    W* wrapper = new (std::nothrow) W(node, xdoc, owner);  // owned by its reference count
+    static_assert(sizeof(W) <= WrapperPool::kObjectSize &&
+                      alignof(W) <= WrapperPool::kObjectAlignment,
+                  "a wrapper fits in a pool block");
+    W* wrapper = new (owner->Pool()) W(node, xdoc, owner);  // owned by its reference count
     return wrapper == nullptr ? nullptr : wrapper->NodeInterface();
 }
 

@@ -18,6 +18,10 @@ class NodeWrapper : public NodeMethods<I>, public WrapperCore {
     // One IUnknown per node: every interface of a wrapper is the same pointer.
     HRESULT QueryInterface(REFIID riid, void** out) override {
         if (out == nullptr) return E_POINTER;
+        if (riid == IID_XmlutilDomNode) {  // uncounted: see AsDomNode
+            *out = static_cast<DomNode*>(this);
+            return S_OK;
+        }
         if (riid == IID_IUnknown || riid == IID_IXMLDOMNode || riid == __uuidof(I) ||
             (std::is_base_of_v<IXMLDOMText, I> && riid == IID_IXMLDOMText)) {
             *out = static_cast<I*>(this);
@@ -30,7 +34,7 @@ class NodeWrapper : public NodeMethods<I>, public WrapperCore {
     ULONG AddRef() override { return ++refs_; }
     ULONG Release() override {
         const ULONG left = --refs_;
-        if (left == 0) delete this;
+        if (left == 0) DeleteSelf();
         return left;
     }
     IXMLDOMNode* NodeInterface() override { return static_cast<I*>(this); }

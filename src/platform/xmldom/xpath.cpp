@@ -72,9 +72,10 @@ XPathHit HitFor(xmlNode* node) {
         // A namespace node of XPath is a copy of the declaration owned by the
         // result object; libxml2 keeps the element it belongs to in `next`.
         const auto* ns = reinterpret_cast<const xmlNs*>(node);
-        if (ns->prefix != nullptr) hit.nsPrefix = FromXml(ns->prefix);
-        if (ns->href != nullptr) hit.nsUri = FromXml(ns->href);
-        hit.nsOwner = reinterpret_cast<xmlNode*>(ns->next);
+        hit.ns = std::make_unique<NamespaceHit>();
+        if (ns->prefix != nullptr) hit.ns->prefix = FromXml(ns->prefix);
+        if (ns->href != nullptr) hit.ns->uri = FromXml(ns->href);
+        hit.ns->owner = reinterpret_cast<xmlNode*>(ns->next);
         return hit;
     }
     hit.node = node;

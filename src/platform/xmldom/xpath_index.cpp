@@ -133,9 +133,9 @@ bool AttributeIndexes::TryAnswer(xmlXPathContext* context, xmlDoc* doc,
         if (bucket != index.byValue.end()) {
             const Bucket& nodes = bucket->second;
             answer.reserve(firstOnly ? 1 : 1 + nodes.rest.size());
-            answer.push_back(XPathHit{nodes.first, {}, {}, nullptr});
+            answer.push_back(XPathHit{nodes.first, nullptr});
             for (size_t i = 0; !firstOnly && i < nodes.rest.size(); ++i) {
-                answer.push_back(XPathHit{nodes.rest[i], {}, {}, nullptr});
+                answer.push_back(XPathHit{nodes.rest[i], nullptr});
             }
         }
         hits = std::move(answer);
@@ -191,7 +191,9 @@ AttributeIndexes::Index& AttributeIndexes::Unusable(Index& index) {
 }
 
 void AttributeIndexes::Clear() noexcept {
-    indexes_.clear();
+    // Called on every change to the document: clearing an empty map still
+    // zeroes its buckets.
+    if (!indexes_.empty()) indexes_.clear();
 }
 
 }  // namespace xmlutil::xmldom

@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: MIT
+// An extension interface of the DOM service's node lists, declared without
+// libxml2 so that the library's members can ask for it: the whole list in one
+// call instead of one get_item (and one reference taken and dropped) per
+// node. Asked for through QueryInterface, the service's lists answer with it
+// without adding a reference (the caller holds the list); lists of other
+// implementations answer E_NOINTERFACE and callers fall back to get_item.
+#pragma once
+
+#include <vector>
+
+#include "xmlutil/atl.h"
+#include "xmlutil/msxml.h"
+
+namespace xmlutil::xmldom {
+
+inline constexpr IID IID_XmlutilNodeArray = {
+    0x3c8e57a1, 0x0b2d, 0x4f69, {0x9e, 0x14, 0x6a, 0xd3, 0x27, 0x80, 0x5b, 0xc2}};
+
+class INodeArray {
+  public:
+    // Replaces the content of `nodes` with the list's nodes, in order. A list
+    // of selected nodes hands its own references over and is empty
+    // afterwards: ask for it only on a list nobody else holds. S_OK, or
+    // E_OUTOFMEMORY with `nodes` as it was.
+    virtual HRESULT TakeNodes(std::vector<CComPtr<IXMLDOMNode>>& nodes) = 0;
+
+  protected:
+    ~INodeArray() = default;
+};
+
+}  // namespace xmlutil::xmldom
