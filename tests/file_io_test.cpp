@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -17,6 +18,7 @@
 
 namespace {
 
+using xmlutil::file::ByteSink;
 using xmlutil::file::CurrentFileSystemCalls;
 using xmlutil::file::FileSystemCalls;
 using xmlutil::file::ReadWholeFile;
@@ -52,10 +54,13 @@ struct Faults {
     int renameErrno = 0;
     int createErrno = 0;  // errno for opens that create a new file (O_EXCL)
     int inPlaceOpens = 0;
+    int opens = 0;
+    size_t written = 0;  // bytes the writes accepted
 };
 Faults faults;
 
 int FakeOpen(const char* path, int flags, unsigned mode) {
+    ++faults.opens;
     if ((flags & O_EXCL) != 0 && faults.createErrno != 0) {
         errno = faults.createErrno;
         return -1;
@@ -80,7 +85,9 @@ long FakeWrite(int fd, const void* data, size_t size) {
         size = std::min(size, static_cast<size_t>(faults.writeBudget));
         faults.writeBudget -= static_cast<long>(size);
     }
-    return faults.real.write(fd, data, size);
+    const long wrote = faults.real.write(fd, data, size);
+    if (wrote > 0) faults.written += static_cast<size_t>(wrote);
+    return wrote;
 }
 
 int FakeFsync(int fd) {
@@ -301,6 +308,166 @@ TEST_F(FileWriteTest, DeviceIsWrittenNotReplaced) {
     EXPECT_TRUE(S_ISCHR(StatOf("/dev/full").st_mode));
     EXPECT_HR(Write("/dev/null", kNew), S_OK);
     EXPECT_TRUE(S_ISCHR(StatOf("/dev/null").st_mode));
+}
+
+// ---- content streamed from a producer -------------------------------------------
+
+// The writer buffers 64 KiB; this is several buffers' worth, in distinct lines
+// so that a lost, repeated or reordered piece shows.
+const std::string& LargeContent() {
+    static const std::string content = [] {
+        std::string s;
+        for (int i = 0; s.size() < 5 * 65536 + 321; ++i) {
+            s += "<line n=\"" + std::to_string(i) + "\"/>\n";
+        }
+        return s;
+    }();
+    return content;
+}
+
+// What a producer met: the first failure the sink reported, and whether a
+// later write was let through.
+struct ProducerLog {
+    HRESULT firstFailure = S_OK;
+    bool acceptedAfterFailure = false;
+};
+
+// Hands `content` to the sink in pieces of `piece` bytes, carrying on after
+// a failure (as a careless producer would) and noting what the sink said.
+void WriteInPieces(ByteSink& sink, const std::string& content, size_t piece, ProducerLog& log) {
+    for (size_t at = 0; at < content.size(); at += piece) {
+        const HRESULT hr = sink.Write(content.data() + at, std::min(piece, content.size() - at));
+        if (FAILED(log.firstFailure)) {
+            log.acceptedAfterFailure = log.acceptedAfterFailure || SUCCEEDED(hr);
+        } else if (FAILED(hr)) {
+            log.firstFailure = hr;
+        }
+    }
+}
+
+TEST_F(FileWriteTest, ProducedContentArrivesWholeWhileBeingMade) {
+    const std::string path = ExistingFile();
+    const ino_t inode = StatOf(path).st_ino;
+    const std::string& content = LargeContent();
+    size_t writtenWhileProducing = 0;
+    const HRESULT hr = WriteFileAtomically(path, [&](ByteSink& sink) {
+        // Pieces smaller than, equal to and larger than the buffer, and none.
+        const size_t pieces[] = {1, 0, 4000, 65536, 70000, 17};
+        size_t at = 0;
+        for (size_t i = 0; at < content.size(); ++i) {
+            const size_t n = std::min(pieces[i % 6], content.size() - at);
+            if (FAILED(sink.Write(content.data() + at, n))) return E_FAIL;
+            at += n;
+        }
+        writtenWhileProducing = faults.written;
+        return S_OK;
+    });
+    EXPECT_HR(hr, S_OK);
+    EXPECT_EQ(ReadFileBytes(path), content);
+    EXPECT_EQ(StatOf(path).st_mode & 07777, 0640u);
+    EXPECT_NE(StatOf(path).st_ino, inode);
+    EXPECT_EQ(dir.Entries(), listing);
+    // Streamed: no more than one buffer was still held when the producer ended.
+    EXPECT_GE(writtenWhileProducing + 65536, content.size());
+}
+
+TEST_F(FileWriteTest, ProducerFailingOrThrowingPartWayLeavesTheFileAsItWas) {
+    const std::string path = ExistingFile();
+    const std::string& content = LargeContent();
+    const auto threeBuffersThen = [&](auto finish) {
+        return [&content, finish](ByteSink& sink) {
+            ProducerLog log;
+            WriteInPieces(sink, content.substr(0, 3 * 65536 + 100), 4096, log);
+            return finish(log);
+        };
+    };
+    EXPECT_HR(WriteFileAtomically(path, threeBuffersThen([](const ProducerLog& log) {
+                                      EXPECT_HR(log.firstFailure, S_OK);
+                                      return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+                                  })),
+              HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION));
+    EXPECT_GE(faults.written, 3u * 65536) << "the temporary file never got the early pieces";
+    ExpectUntouched(path);
+
+    EXPECT_THROW(WriteFileAtomically(path, threeBuffersThen([](const ProducerLog&) -> HRESULT {
+                                         throw std::runtime_error("producer gave up");
+                                     })),
+                 std::runtime_error);
+    ExpectUntouched(path);
+}
+
+TEST_F(FileWriteTest, FullDiskPartWayThroughStreamedContent) {
+    const std::string path = ExistingFile();
+    const std::string& content = LargeContent();
+    ProducerLog log;
+    faults.writeBudget = 2 * 65536 + 5000;  // room for two buffers and a bit
+    EXPECT_HR(WriteFileAtomically(path,
+                                  [&](ByteSink& sink) {
+                                      WriteInPieces(sink, content, 3000, log);
+                                      return log.firstFailure;
+                                  }),
+              HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    EXPECT_HR(log.firstFailure, HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    EXPECT_FALSE(log.acceptedAfterFailure) << "the sink took pieces after a failed write";
+    ExpectUntouched(path);
+
+    // A producer that ignores the failure and reports success, or reports a
+    // code of its own, fails with the write's code.
+    for (const HRESULT reported : {S_OK, E_FAIL}) {
+        faults = Faults{faults.real};
+        faults.writeBudget = 65536 + 10;
+        log = ProducerLog{};
+        EXPECT_HR(WriteFileAtomically(path,
+                                      [&](ByteSink& sink) {
+                                          WriteInPieces(sink, content, 3000, log);
+                                          return reported;
+                                      }),
+                  HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+        ExpectUntouched(path);
+    }
+
+    // The last, partly filled buffer failing when it is written at the end.
+    faults = Faults{faults.real};
+    faults.writeBudget = static_cast<long>(content.size()) - 10;
+    EXPECT_HR(WriteFileAtomically(
+                  path, [&](ByteSink& sink) { return sink.Write(content.data(), content.size()); }),
+              HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    ExpectUntouched(path);
+}
+
+// Where the file is rewritten in place, a producer that fails must not have
+// truncated it: the content is made before the file is opened.
+TEST_F(FileWriteTest, InPlaceWritesMakeTheContentBeforeOpening) {
+    const std::string path = ExistingFile();
+    const ino_t inode = StatOf(path).st_ino;
+    faults.createErrno = EACCES;  // the folder refuses a temporary file
+    const auto failing = [](ByteSink& sink) {
+        ProducerLog log;
+        WriteInPieces(sink, LargeContent(), 5000, log);
+        return E_FAIL;
+    };
+    EXPECT_HR(WriteFileAtomically(path, failing), E_FAIL);
+    EXPECT_EQ(faults.inPlaceOpens, 0);
+    ExpectUntouched(path);
+
+    EXPECT_HR(WriteFileAtomically(path,
+                                  [](ByteSink& sink) {
+                                      ProducerLog log;
+                                      WriteInPieces(sink, LargeContent(), 5000, log);
+                                      return log.firstFailure;
+                                  }),
+              S_OK);
+    EXPECT_EQ(ReadFileBytes(path), LargeContent());
+    EXPECT_EQ(StatOf(path).st_ino, inode);
+    EXPECT_EQ(faults.inPlaceOpens, 1);
+
+    // A device is not even opened for a producer that fails.
+    faults = Faults{faults.real};
+    EXPECT_HR(WriteFileAtomically("/dev/null", failing), E_FAIL);
+    EXPECT_EQ(faults.opens, 0);
+    EXPECT_HR(
+        WriteFileAtomically("/dev/full", [](ByteSink& sink) { return sink.Write("<a/>", 4); }),
+        HRESULT_FROM_WIN32(ERROR_DISK_FULL));
 }
 
 // ---- reading -------------------------------------------------------------------

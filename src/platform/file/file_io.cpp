@@ -13,8 +13,10 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <random>
+#include <vector>
 
 namespace xmlutil::file {
 namespace {
@@ -173,15 +175,63 @@ int WriteAll(int fd, const char* bytes, size_t size) {
     return 0;
 }
 
-// Writes, syncs and closes `fd`. 0 or errno.
-int WriteSyncClose(SeamFd& fd, const char* bytes, size_t size) {
-    if (const int err = WriteAll(fd.get(), bytes, size); err != 0) return err;
+// Syncs and closes `fd`. 0 or errno.
+int SyncClose(SeamFd& fd) {
     if (CurrentFileSystemCalls().fsync(fd.get()) != 0) {
         // Devices and pipes cannot be synced; that loses nothing.
         if (errno != EINVAL && errno != EROFS) return errno;
     }
     if (fd.Close() != 0 && errno != EINTR) return errno;
     return 0;
+}
+
+// Collects produced pieces and writes them to a descriptor a buffer at a
+// time. The first failing write is kept: every later Write reports it, and
+// nothing more is written.
+class BufferedFileSink final : public ByteSink {
+  public:
+    explicit BufferedFileSink(int fd) : fd_(fd), buffer_(kCapacity) {}
+
+    HRESULT Write(const char* bytes, size_t size) override {
+        if (error_ != 0) return WriteError(error_);
+        if (size > kCapacity - used_) {
+            if (Flush() != 0) return WriteError(error_);
+            // A piece as large as the buffer goes out as it is, uncopied.
+            if (size >= kCapacity) {
+                error_ = WriteAll(fd_, bytes, size);
+                return error_ == 0 ? S_OK : WriteError(error_);
+            }
+        }
+        if (size > 0) std::memcpy(buffer_.data() + used_, bytes, size);
+        used_ += size;
+        return S_OK;
+    }
+
+    // Writes out what is buffered. 0, or the errno of the first failed write.
+    int Flush() {
+        if (error_ == 0 && used_ > 0) error_ = WriteAll(fd_, buffer_.data(), used_);
+        used_ = 0;
+        return error_;
+    }
+
+    bool Failed() const { return error_ != 0; }
+    HRESULT Failure() const { return WriteError(error_); }
+
+  private:
+    static constexpr size_t kCapacity = 64 * 1024;
+    int fd_;
+    std::vector<char> buffer_;
+    size_t used_ = 0;
+    int error_ = 0;
+};
+
+// Runs `produce` into memory; `bytes` receives the content when it succeeds.
+HRESULT ProduceInMemory(const ContentProducer& produce, std::string& bytes) {
+    StringSink sink;
+    const HRESULT hr = produce(sink);
+    if (FAILED(hr)) return hr;
+    bytes.swap(sink.bytes());
+    return S_OK;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -242,6 +292,22 @@ int CreateTemporaryFile(const std::string& target, mode_t mode, std::string& tem
     return -1;
 }
 
+// Removes the temporary file when it goes, unless it was renamed into place.
+class TemporaryFileRemover {
+  public:
+    explicit TemporaryFileRemover(const std::string& path) : path_(path) {}
+    ~TemporaryFileRemover() {
+        if (!renamed_) CurrentFileSystemCalls().unlink(path_.c_str());
+    }
+    TemporaryFileRemover(const TemporaryFileRemover&) = delete;
+    TemporaryFileRemover& operator=(const TemporaryFileRemover&) = delete;
+    void Renamed() { renamed_ = true; }
+
+  private:
+    std::string path_;
+    bool renamed_ = false;
+};
+
 // Gives the temporary file the existing file's permissions and, where the
 // process may, its owner and group.
 int CopyOwnershipAndMode(int fd, const struct stat& existing) {
@@ -250,17 +316,23 @@ int CopyOwnershipAndMode(int fd, const struct stat& existing) {
     return 0;
 }
 
-// The old way, for a file in a folder where no temporary file can be made:
-// truncate and rewrite. A failure here can leave the file partly written.
-HRESULT RewriteInPlace(const std::string& target, int flags, const char* bytes, size_t size) {
+// The old way, for a device or pipe, or a file in a folder where no
+// temporary file can be made: truncate and rewrite. The content is made
+// before the file is opened, so only a failing write can leave the file
+// partly written.
+HRESULT RewriteInPlace(const std::string& target, int flags, const ContentProducer& produce) {
+    std::string bytes;
+    const HRESULT produced = ProduceInMemory(produce, bytes);
+    if (FAILED(produced)) return produced;
     SeamFd fd(CurrentFileSystemCalls().open(target.c_str(), flags | O_CLOEXEC, 0666));
     if (!fd.valid()) return WriteError(errno);
     if ((flags & O_NONBLOCK) != 0) {
         const int fdFlags = ::fcntl(fd.get(), F_GETFL);
         if (fdFlags >= 0) ::fcntl(fd.get(), F_SETFL, fdFlags & ~O_NONBLOCK);
     }
-    if (const int err = WriteSyncClose(fd, bytes, size); err != 0) return WriteError(err);
-    return S_OK;
+    int err = WriteAll(fd.get(), bytes.data(), bytes.size());
+    if (err == 0) err = SyncClose(fd);
+    return err == 0 ? S_OK : WriteError(err);
 }
 
 // Makes the rename durable. The new content is already in place, so a folder
@@ -271,9 +343,22 @@ void SyncFolder(const std::string& folder) {
     if (dir.valid()) CurrentFileSystemCalls().fsync(dir.get());
 }
 
+// Streams the produced content into the temporary file, then syncs and
+// closes it. A failed write is reported as itself, whatever the producer
+// returned after meeting it.
+HRESULT ProduceIntoFile(SeamFd& fd, const ContentProducer& produce) {
+    BufferedFileSink sink(fd.get());
+    const HRESULT produced = produce(sink);
+    if (sink.Failed()) return sink.Failure();
+    if (FAILED(produced)) return produced;
+    int err = sink.Flush();
+    if (err == 0) err = SyncClose(fd);
+    return err == 0 ? S_OK : WriteError(err);
+}
+
 HRESULT ReplaceThroughTemporary(const std::string& target,
-                                const std::optional<struct stat>& existing, const char* bytes,
-                                size_t size) {
+                                const std::optional<struct stat>& existing,
+                                const ContentProducer& produce) {
     std::string tempPath;
     // A new file gets 0666 less the umask, as a plain create would; an
     // existing file's mode is copied onto the private 0600 temporary.
@@ -282,21 +367,23 @@ HRESULT ReplaceThroughTemporary(const std::string& target,
     if (!fd.valid()) {
         const int err = errno;
         const bool folderRefused = err == EACCES || err == EPERM;
-        if (folderRefused && existing) {
-            return RewriteInPlace(target, O_WRONLY | O_TRUNC, bytes, size);
+        if (folderRefused && existing) return RewriteInPlace(target, O_WRONLY | O_TRUNC, produce);
+        return WriteError(err);
+    }
+    // Removes the temporary file on every way out but the rename, an
+    // exception from the producer included.
+    TemporaryFileRemover remover(tempPath);
+    if (existing) {
+        if (const int err = CopyOwnershipAndMode(fd.get(), *existing); err != 0) {
+            return WriteError(err);
         }
-        return WriteError(err);
     }
-    int err = existing ? CopyOwnershipAndMode(fd.get(), *existing) : 0;
-    if (err == 0) err = WriteSyncClose(fd, bytes, size);
-    if (err == 0 && CurrentFileSystemCalls().rename(tempPath.c_str(), target.c_str()) != 0) {
-        err = errno;
+    const HRESULT written = ProduceIntoFile(fd, produce);
+    if (FAILED(written)) return written;
+    if (CurrentFileSystemCalls().rename(tempPath.c_str(), target.c_str()) != 0) {
+        return WriteError(errno);
     }
-    if (err != 0) {
-        if (fd.valid()) fd.Close();
-        CurrentFileSystemCalls().unlink(tempPath.c_str());
-        return WriteError(err);
-    }
+    remover.Renamed();
     SyncFolder(FolderOf(target));
     return S_OK;
 }
@@ -329,8 +416,13 @@ HRESULT ReadWholeFile(const std::string& path, std::string& bytes) {
 }
 
 HRESULT WriteFileAtomically(const std::string& path, const char* bytes, size_t size) {
-    if (path.empty()) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
     if (bytes == nullptr && size != 0) return E_POINTER;
+    return WriteFileAtomically(path,
+                               [bytes, size](ByteSink& sink) { return sink.Write(bytes, size); });
+}
+
+HRESULT WriteFileAtomically(const std::string& path, const ContentProducer& produce) {
+    if (path.empty()) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
     int linkError = 0;
     const std::string target = ResolveLinks(path, linkError);
     if (linkError != 0) return WriteError(linkError);
@@ -351,9 +443,9 @@ HRESULT WriteFileAtomically(const std::string& path, const char* bytes, size_t s
     if (existing && !S_ISREG(st.st_mode)) {
         // A device or pipe is written to, never replaced by a regular file.
         // O_NONBLOCK: a pipe without a reader is refused instead of waited on.
-        return RewriteInPlace(target, O_WRONLY | O_NONBLOCK, bytes, size);
+        return RewriteInPlace(target, O_WRONLY | O_NONBLOCK, produce);
     }
-    return ReplaceThroughTemporary(target, existing, bytes, size);
+    return ReplaceThroughTemporary(target, existing, produce);
 }
 
 }  // namespace xmlutil::file

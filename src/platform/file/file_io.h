@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
+#include "platform/file/byte_sink.h"
 #include "xmlutil/wintypes.h"
 
 namespace xmlutil::file {
@@ -24,6 +26,20 @@ HRESULT ReadWholeFile(const std::string& path, std::string& bytes);
 // target (a read-only folder holding a writable file) the file is rewritten
 // in place.
 HRESULT WriteFileAtomically(const std::string& path, const char* bytes, size_t size);
+
+// Makes a file's content, writing it to the sink piece by piece: S_OK, or a
+// negative code to abandon the write.
+using ContentProducer = std::function<HRESULT(ByteSink& sink)>;
+
+// As above, with the content streamed into the temporary file as `produce`
+// makes it (through a buffer, so small pieces cost no system call each). A
+// negative code from `produce`, a failing write, or an exception thrown by
+// `produce` (passed on) leaves the existing file as it was, with no temporary
+// file behind; a write failure is reported with its own code even when
+// `produce` returns another. Where the file is written in place (a device or
+// pipe, or the read-only folder), the content is made in memory first, so a
+// producer that fails never truncates the file.
+HRESULT WriteFileAtomically(const std::string& path, const ContentProducer& produce);
 
 // The system calls the writer makes, replaceable by tests to inject faults
 // (a full disk, a failing fsync or rename).
