@@ -22,10 +22,18 @@ struct ErrorHandlerSlots {
     void** genericContext;
 };
 
+// The slots are found once per thread and kept in plain thread-local storage:
+// a thread_local with a dynamic initialiser is reached through a call per
+// use, and the initial-exec model makes each read a single load (a shared
+// library may use a few bytes of the static TLS area the loader reserves).
+__attribute__((tls_model("initial-exec"))) thread_local ErrorHandlerSlots tSlots{};
+
 const ErrorHandlerSlots& ThisThreadsSlots() {
-    thread_local const ErrorHandlerSlots slots{&xmlStructuredError, &xmlStructuredErrorContext,
-                                               &xmlGenericError, &xmlGenericErrorContext};
-    return slots;
+    if (tSlots.structured == nullptr) {
+        tSlots = ErrorHandlerSlots{&xmlStructuredError, &xmlStructuredErrorContext,
+                                   &xmlGenericError, &xmlGenericErrorContext};
+    }
+    return tSlots;
 }
 
 }  // namespace

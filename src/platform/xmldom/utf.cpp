@@ -2,6 +2,8 @@
 #include "platform/xmldom/utf.h"
 
 #include <cstring>
+#include <cwchar>
+#include <limits>
 #include <new>
 #include <vector>
 
@@ -54,6 +56,13 @@ char32_t DecodeOne(const unsigned char*& p, const unsigned char* end) {
     return c;
 }
 
+bool IsAscii(const char* text, size_t size) {
+    for (size_t i = 0; i < size; ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0x80) != 0) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool IsXmlChar(char32_t c) noexcept {
@@ -67,6 +76,9 @@ bool IsXmlChar(char32_t c) noexcept {
 HRESULT Utf8FromBstr(BSTR text, std::string& utf8) {
     utf8.clear();
     if (text == nullptr) return S_OK;
+    // Room for the common case (one byte per character) up front. Counted,
+    // not read from the length prefix: callers also pass plain wide strings.
+    utf8.reserve(std::wcslen(text));
     for (const wchar_t* p = text; *p != L'\0'; ++p) {
         const auto c = static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(*p));
         if (!IsXmlChar(c)) return E_INVALIDARG;
@@ -80,6 +92,14 @@ HRESULT BstrFromUtf8(const char* utf8, BSTR* out) noexcept {
     *out = nullptr;
     const char* source = utf8 == nullptr ? "" : utf8;
     const size_t size = std::strlen(source);
+    if (size > std::numeric_limits<UINT>::max()) return E_OUTOFMEMORY;  // no BSTR holds it
+    if (IsAscii(source, size)) {
+        // One character per byte: written straight into the string.
+        *out = SysAllocStringLen(nullptr, static_cast<UINT>(size));
+        if (*out == nullptr) return E_OUTOFMEMORY;
+        for (size_t i = 0; i < size; ++i) (*out)[i] = static_cast<wchar_t>(source[i]);
+        return S_OK;
+    }
     try {
         std::vector<wchar_t> wide;
         wide.reserve(size);
