@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Loading arbitrary bytes: through Load (from a file) and through LoadXML (as
 // Unicode text). Whatever loads must serialise to text that loads back to the
-// same text, and whatever saves must load back to the same document.
+// same text, and whatever saves must load back to the same document; the
+// indentation dropped while loading is exactly what the whitespace rule
+// names.
 #include <cstdio>
 #include <fstream>
+#include <string>
 
 #include "fuzz_input.h"
 
@@ -47,6 +50,70 @@ void CheckRoundTrips(CXMLUtil& doc) {
     }
 }
 
+bool IsBlank(const BSTR text) {
+    for (const wchar_t* p = text; p != nullptr && *p != L'\0'; ++p) {
+        if (*p != L' ' && *p != L'\t' && *p != L'\n' && *p != L'\r') return false;
+    }
+    return true;
+}
+
+// The whitespace rule applied through the DOM to a document loaded with all
+// its white space: whitespace-only text nodes that have a sibling go, unless
+// the nearest xml:space says "preserve".
+void StripIndentation(IXMLDOMNode* parent, bool preserve) {
+    CComPtr<IXMLDOMNode> child;
+    parent->get_firstChild(&child);
+    while (child != nullptr) {
+        CComPtr<IXMLDOMNode> next;
+        child->get_nextSibling(&next);
+        DOMNodeType type = NODE_INVALID;
+        child->get_nodeType(&type);
+        if (type == NODE_ELEMENT) {
+            bool inside = preserve;
+            CComPtr<IXMLDOMElement> element;
+            child->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(&element));
+            BSTR name = SysAllocString(L"xml:space");
+            VARIANT space;
+            VariantInit(&space);
+            if (element != nullptr && element->getAttribute(name, &space) == S_OK &&
+                space.vt == VT_BSTR) {
+                if (std::wstring(space.bstrVal) == L"preserve") inside = true;
+                if (std::wstring(space.bstrVal) == L"default") inside = false;
+            }
+            VariantClear(&space);
+            SysFreeString(name);
+            StripIndentation(child, inside);
+        } else if (type == NODE_TEXT && !preserve) {
+            BSTR text = nullptr;
+            child->get_text(&text);
+            CComPtr<IXMLDOMNode> previous;
+            child->get_previousSibling(&previous);
+            if (IsBlank(text) && (previous != nullptr || next != nullptr)) {
+                CComPtr<IXMLDOMNode> removed;
+                parent->removeChild(child, &removed);
+            }
+            SysFreeString(text);
+        }
+        child = next;
+    }
+}
+
+// Loading drops exactly the white space the rule names: the same as loading
+// everything and applying the rule afterwards.
+void CheckIndentationRule(CXMLUtil& doc, const std::wstring& path) {
+    CXMLUtil kept;
+    CComPtr<IXMLDOMDocument> keptDoc = kept.GetDomDocument();
+    if (keptDoc == nullptr || keptDoc->put_preserveWhiteSpace(VARIANT_TRUE) != S_OK) return;
+    if (kept.Load(path) != S_OK) fuzz::Fail("loads with indentation dropped, not with it kept");
+    StripIndentation(keptDoc, false);
+    std::wstring expected;
+    std::wstring loaded;
+    if (kept.GetXML(expected) != S_OK || doc.GetXML(loaded) != S_OK) return;
+    if (loaded != expected) {
+        fuzz::Fail("indentation dropped differently from the rule", loaded + L"\n----\n" + expected);
+    }
+}
+
 int TestOneInput(const uint8_t* data, size_t size) {
     {
         std::ofstream(InputPath(), std::ios::binary | std::ios::trunc)
@@ -54,7 +121,10 @@ int TestOneInput(const uint8_t* data, size_t size) {
         CXMLUtil doc;
         const long hr = doc.Load(fuzz::Wide(InputPath()));
         if (hr != S_OK && hr != S_FALSE) fuzz::Fail("Load gave neither S_OK nor S_FALSE");
-        if (hr == S_OK) CheckRoundTrips(doc);
+        if (hr == S_OK) {
+            CheckIndentationRule(doc, fuzz::Wide(InputPath()));
+            CheckRoundTrips(doc);
+        }
     }
     {
         const std::wstring text = fuzz::WideFromBytes(data, size);

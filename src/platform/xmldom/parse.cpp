@@ -43,6 +43,8 @@ struct ParseObservations {
     // libxml2 may stop building after an allocation failed and still call
     // the partial document well-formed.
     bool outOfMemory = false;
+    // The document's own parser context (entity content is parsed in others).
+    const xmlParserCtxt* documentContext = nullptr;
 };
 
 // Amplification allowed for entity expansion: the larger of 10 MB and ten
@@ -320,6 +322,38 @@ bool NormaliseTree(xmlDoc* doc, bool stripBlanks) {
     return true;
 }
 
+// libxml2 reports white space it judges ignorable (between markup, in no
+// xml:space="preserve") here instead of as characters. It is dropped at once
+// only where the tree pass above would remove it anyway: it would become a
+// text node of its own (the parent's last child is no text it would join)
+// beside a sibling (one before it, or markup other than the end tag after
+// it), in the document's own context (text from entity content may join text
+// around the reference). Everything else goes on as characters. An indented
+// file then never builds, and the pass never unlinks, most of its
+// indentation nodes.
+bool IsDroppableIndentation(const xmlParserCtxt* ctxt) {
+    const ParseObservations* obs = ObservationsOf(const_cast<xmlParserCtxt*>(ctxt));
+    if (obs == nullptr || obs->documentContext != ctxt || ctxt->inputNr != 1) return false;
+    const xmlNode* parent = ctxt->node;
+    const xmlChar* next = ctxt->input != nullptr ? ctxt->input->cur : nullptr;
+    if (parent == nullptr || parent->type != XML_ELEMENT_NODE || next == nullptr) return false;
+    const xmlNode* last = parent->last;
+    if (last != nullptr && last->type == XML_TEXT_NODE) return false;  // it would join that text
+    if (next[0] != '<') return false;
+    // A CDATA section right after a CDATA section joins it unless text
+    // stands between them ('\0': the look-ahead ends, so assume the worst).
+    const bool mayBeCData = next[1] == '\0' || (next[1] == '!' && (next[2] == '[' || next[2] == '\0'));
+    if (mayBeCData && last != nullptr && last->type == XML_CDATA_SECTION_NODE) return false;
+    if (parent->children != nullptr) return true;  // a sibling before it
+    return next[1] != '/' && next[1] != '\0';     // markup after it, not the end tag
+}
+
+void DropIndentation(void* ctx, const xmlChar* text, int length) {
+    auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    if (IsDroppableIndentation(ctxt) || ctxt->sax->characters == nullptr) return;
+    ctxt->sax->characters(ctx, text, length);
+}
+
 // Links a processing instruction holding the declaration as the document's
 // first child. Linked by hand: libxml2's insertion helpers may merge or free
 // nodes, and the declaration must come before everything.
@@ -370,6 +404,12 @@ XmlDocPtr RunParser(const ParseRequest& request, ParseObservations& observations
     ctxt->sax->serror = ObserveParseError;
     ctxt->sax->getEntity = GetEntityWithinLimits;
     ctxt->sax->startElementNs = StartElementWithinLimits;
+    // Set apart from `characters`, the handler makes libxml2 tell ignorable
+    // white space from text; without it, it never asks.
+    if (!request.preserveWhiteSpace) {
+        observations.documentContext = ctxt.get();
+        ctxt->sax->ignorableWhitespace = DropIndentation;
+    }
     int options = XML_PARSE_NOENT | XML_PARSE_NONET;
     // UTF-8 made from Unicode text: the declaration's encoding no longer
     // applies. UTF-8 is what libxml2 assumes when nothing is named; naming it
