@@ -152,8 +152,11 @@ struct NameBinding {
 
 HRESULT BindingAt(xmlNode* parent, xmlNode* child, NameBinding& binding) {
     if (child->type != XML_ELEMENT_NODE || child->ns != nullptr) return S_OK;
-    const std::string prefix = attrs::PrefixOf(FromXml(child->name));
-    if (!prefix.empty()) {
+    // Looked at in place: most names have no prefix, and copying each one
+    // into a string cost an allocation per appended element.
+    const xmlChar* colon = xmlStrchr(child->name, ':');
+    if (colon != nullptr && colon != child->name) {
+        const std::string prefix = attrs::PrefixOf(FromXml(child->name));
         binding.ns = attrs::FindDeclaration(child, prefix);
         if (binding.ns == nullptr) binding.ns = tree::FindInScope(parent, ToXml(prefix.c_str()));
         return binding.ns == nullptr ? E_INVALIDARG : S_OK;
