@@ -4,10 +4,13 @@
 // clones, live child lists.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/xmldom/document_factory.h"
+#include "platform/xmldom/dom_node.h"
 #include "support/dom_test_util.h"
 #include "support/fake_dom.h"
 #include "support/test_util.h"
@@ -422,6 +425,27 @@ TEST(DomLists, LiveChildListFollowsEdits) {
         walked.push_back(NameOf(next));
     }
     EXPECT_EQ(walked, (std::vector<std::wstring>{L"b", L"c"}));
+}
+
+// Live lists compare change numbers for equality, across documents and
+// threads: no value may be handed out twice, and none is zero (a list's
+// "never read" mark).
+TEST(DomLists, ChangeNumbersAreNeverHandedOutTwice) {
+    constexpr int kThreads = 4;
+    constexpr int kEach = 200000;  // several of each thread's reserved blocks
+    std::vector<std::vector<uint64_t>> taken(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&taken, t] {
+            for (int i = 0; i < kEach; ++i) taken[t].push_back(xmlutil::xmldom::NextGeneration());
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    std::vector<uint64_t> all;
+    for (const auto& values : taken) all.insert(all.end(), values.begin(), values.end());
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
+    EXPECT_NE(all.front(), 0u);
 }
 
 TEST(DomLists, IndexWalkMatchesTheTreeInBothDirections) {
