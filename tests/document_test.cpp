@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <string>
@@ -426,6 +427,14 @@ long WriteNothing(int, const void*, size_t) {
     errno = ENOSPC;
     return -1;
 }
+// Takes `room` more bytes, then fails with ENOSPC.
+size_t room = 0;
+long WriteWhileThereIsRoom(int fd, const void* data, size_t size) {
+    if (room == 0) return WriteNothing(fd, data, size);
+    const long wrote = real.write(fd, data, std::min(size, room));
+    if (wrote > 0) room -= static_cast<size_t>(wrote);
+    return wrote;
+}
 }  // namespace diskfull
 
 TEST_F(FailingSave, DiskFullLeavesTheFileAsItWas) {
@@ -439,6 +448,69 @@ TEST_F(FailingSave, DiskFullLeavesTheFileAsItWas) {
     ExpectOldFileIntact();
 
     EXPECT_LT(util.Save(L"/dev/full"), 0);
+}
+
+// Many elements holding `text`: several times the size of the save's write
+// buffer (64 KiB).
+std::wstring LargeXml(const std::wstring& declaration, const std::wstring& text) {
+    std::wstring xml = declaration + L"<Root>";
+    for (int i = 0; i < 20000; ++i) {
+        xml += L"<Item id=\"" + std::to_wstring(i) + L"\">" + text + L"</Item>";
+    }
+    return xml + L"</Root>";
+}
+
+std::wstring RootXml(CXMLUtil& util) {
+    CComPtr<IXMLDOMNode> root;
+    std::wstring xml;
+    EXPECT_HR(util.GetRootNode(root), S_OK);
+    EXPECT_HR(util.GetXML(xml, root), S_OK);
+    return xml;
+}
+
+TEST_F(FailingSave, DiskFullPartWayThroughALargeDocument) {
+    ASSERT_HR(util.LoadXML(LargeXml(L"", L"value").c_str()), S_OK);
+    diskfull::real = xmlutil::file::CurrentFileSystemCalls();
+    xmlutil::file::FileSystemCalls full = diskfull::real;
+    full.write = diskfull::WriteWhileThereIsRoom;
+    diskfull::room = 200000;  // three buffers and some: the file is larger
+    xmlutil::file::SetFileSystemCallsForTesting(full);
+    const long hr = util.Save(dir.WideFile("doc.xml"));
+    xmlutil::file::SetFileSystemCallsForTesting(diskfull::real);
+    EXPECT_EQ(diskfull::room, 0u) << "the disk never filled";
+    EXPECT_HR(hr, HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    ExpectOldFileIntact();
+
+    // With room, the same document is saved whole and loads back equal.
+    ASSERT_HR(util.Save(dir.WideFile("doc.xml")), S_OK);
+    EXPECT_EQ(dir.Entries(), listing);
+    EXPECT_GT(ReadFileBytes(dir.File("doc.xml")).size(), 5u * 65536);
+    CXMLUtil reloaded;
+    ASSERT_HR(reloaded.Load(dir.WideFile("doc.xml")), S_OK);
+    EXPECT_EQ(RootXml(reloaded), RootXml(util));
+}
+
+TEST(Saving, LargeGb2312DocumentIsWrittenInGb2312AndLoadsBack) {
+    TempDir dir;
+    CXMLUtil util;
+    const std::wstring text = L"\u4E2D\u6587 \U0001F600";  // the last one GB2312 lacks
+    ASSERT_HR(util.LoadXML(LargeXml(L"<?xml version=\"1.0\" encoding=\"gb2312\"?>", text).c_str()),
+              S_OK);
+    ASSERT_HR(util.Save(dir.WideFile("gb.xml")), S_OK);
+
+    const std::string bytes = ReadFileBytes(dir.File("gb.xml"));
+    const std::string declaration = "<?xml version=\"1.0\" encoding=\"gb2312\"?>";
+    EXPECT_EQ(bytes.compare(0, declaration.size(), declaration), 0);
+    // U+4E2D U+6587 in GB2312 are D6 D0 and CE C4.
+    const std::string item = "\">\xD6\xD0\xCE\xC4 &#128512;</Item>";
+    size_t items = 0;
+    for (size_t at = bytes.find(item); at != std::string::npos; at = bytes.find(item, at + 1)) {
+        ++items;
+    }
+    EXPECT_EQ(items, 20000u);
+    CXMLUtil reloaded;
+    ASSERT_HR(reloaded.Load(dir.WideFile("gb.xml")), S_OK);
+    EXPECT_EQ(RootXml(reloaded), RootXml(util));
 }
 
 TEST_F(FailingSave, SuccessfulSaveReplacesAndLoadsBackEqual) {

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdio>
 #include <ctime>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -727,6 +728,109 @@ TEST(EngineSave, Utf16IsWrittenWithItsMark) {
     EXPECT_EQ(bytes.substr(2),
               Convert("UTF-8", "UTF-16LE",
                       "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<a>\xe4\xb8\xad</a>\n"));
+}
+
+// ---- saving into a sink ---------------------------------------------------------------
+
+// Takes what a save writes, piece by piece. Once `limit` bytes are reached
+// it refuses (or throws) instead, counting the pieces it was offered after.
+class RecordingSink final : public file::ByteSink {
+  public:
+    HRESULT Write(const char* bytes, size_t size) override {
+        ++pieces;
+        if (taken.size() + size > limit) {
+            if (throwAtLimit) throw std::bad_alloc();
+            ++refused;
+            return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+        }
+        taken.append(bytes, size);
+        return S_OK;
+    }
+    std::string taken;
+    size_t pieces = 0;
+    size_t refused = 0;
+    size_t limit = static_cast<size_t>(-1);
+    bool throwAtLimit = false;
+};
+
+// A document far larger than any write buffer: many elements holding
+// `text`, a namespace URI the save escapes, and an xml:space="preserve"
+// element the save marks for the time of the save.
+XmlDocPtr LargeDocument(const std::string& declaration, const std::string& text) {
+    std::string xml = declaration + "<r xmlns:u=\"urn:a?x=1&amp;y=2\">";
+    for (int i = 0; i < 20000; ++i) {
+        xml += "<i n=\"" + std::to_string(i) + "\"><u:t>" + text + "</u:t></i>";
+    }
+    xml += "<p xml:space=\"preserve\"><q><s/></q></p></r>";
+    return LoadText(xml);
+}
+
+TEST(EngineSave, LargeDocumentsAreStreamedInEveryEncodingAndLoadBackEqual) {
+    const std::string grin = "\xf0\x9f\x98\x80";  // U+1F600, outside the 8-bit sets
+    struct Case {
+        std::string encoding;  // "" for no declaration
+        std::string held;      // text the encoding holds, in UTF-8
+        bool streamed;         // libxml2 writes the encoding itself
+    };
+    const Case cases[] = {
+        {"", "caf\xc3\xa9 \xe4\xb8\xad", true},
+        {"ISO-8859-1", "caf\xc3\xa9", true},
+        {"UTF-16", "\xe4\xb8\xad\xe6\x96\x87", true},
+        {"gb2312", "\xe4\xb8\xad\xe6\x96\x87", false},
+    };
+    for (const Case& c : cases) {
+        const std::string declaration =
+            c.encoding.empty() ? "" : "<?xml version=\"1.0\" encoding=\"" + c.encoding + "\"?>";
+        XmlDocPtr doc = LargeDocument(declaration, c.held + grin);
+        ASSERT_NE(doc, nullptr) << c.encoding;
+        RecordingSink sink;
+        ASSERT_HR(SerializeForSave(doc.get(), true, sink), S_OK) << c.encoding;
+        ASSERT_GT(sink.taken.size(), 20000u * 30) << c.encoding;
+        if (c.streamed) {
+            // Written as it is made, in pieces far smaller than the whole.
+            EXPECT_GT(sink.pieces, sink.taken.size() / 65536) << c.encoding;
+        }
+        if (c.encoding != "UTF-16") {
+            const std::string target = c.encoding.empty() ? "UTF-8" : c.encoding;
+            const std::string item = "<u:t>" + Convert("UTF-8", target, c.held) +
+                                     (c.encoding.empty() ? grin : "&#128512;") + "</u:t>";
+            EXPECT_NE(sink.taken.find(item), std::string::npos) << c.encoding;
+            EXPECT_EQ(sink.taken.compare(0, declaration.size(), declaration), 0) << c.encoding;
+        }
+        XmlDocPtr back = Load(sink.taken);
+        ASSERT_NE(back, nullptr) << c.encoding;
+        EXPECT_EQ(Canonical(back), Canonical(doc)) << c.encoding;
+    }
+}
+
+// A sink that refuses or throws part way stops the save; the tree is left as
+// it was before the save changed it for the time of the writing.
+TEST(EngineSave, FailingSinkStopsTheSaveAndTheTreeIsRestored) {
+    for (const std::string declaration : {"", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>",
+                                          "<?xml version=\"1.0\" encoding=\"gb2312\"?>"}) {
+        XmlDocPtr doc = LargeDocument(declaration, "text");
+        ASSERT_NE(doc, nullptr);
+        const std::string before = Canonical(doc);
+        const auto expectTreeAsBefore = [&] {
+            EXPECT_EQ(Canonical(doc), before) << declaration;
+            const xmlNode* preserve = xmlLastElementChild(Root(doc));
+            ASSERT_NE(preserve, nullptr);
+            EXPECT_EQ(preserve->children->type, XML_ELEMENT_NODE) << "marker left in the tree";
+        };
+
+        RecordingSink refusing;
+        refusing.limit = 100000;
+        EXPECT_HR(SerializeForSave(doc.get(), true, refusing), HRESULT_FROM_WIN32(ERROR_DISK_FULL))
+            << declaration;
+        EXPECT_EQ(refusing.refused, 1u) << "written on after the sink refused: " << declaration;
+        expectTreeAsBefore();
+
+        RecordingSink throwing;
+        throwing.limit = 100000;
+        throwing.throwAtLimit = true;
+        EXPECT_THROW(SerializeForSave(doc.get(), true, throwing), std::bad_alloc) << declaration;
+        expectTreeAsBefore();
+    }
 }
 
 // ---- allocation failures ------------------------------------------------------------

@@ -190,10 +190,12 @@ HRESULT DocumentObject::save(VARIANT destination) {
         std::string path;
         HRESULT hr = PathArgument(destination, path);
         if (FAILED(hr)) return hr;
-        std::string bytes;
-        hr = SerializeForSave(doc_, !PreserveWhiteSpace(), bytes);
-        if (FAILED(hr)) return hr;
-        return file::WriteFileAtomically(path, bytes.data(), bytes.size());
+        // Streamed into the file as it is made; a failure part way leaves
+        // the file as it was.
+        const bool indent = !PreserveWhiteSpace();
+        return file::WriteFileAtomically(path, [this, indent](file::ByteSink& sink) {
+            return SerializeForSave(doc_, indent, sink);
+        });
     });
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file/byte_sink.h"
 #include "platform/xmldom/xml_ptr.h"
 #include "xmlutil/wintypes.h"
 
@@ -63,6 +64,11 @@ HRESULT SerializeToUtf8(xmlNode* node, std::string& utf8);
 //  - E_FAIL when the tree is deeper than the parser accepts, when the
 //    declaration's data is not a valid declaration, or when a processing
 //    instruction named "xml" stands anywhere but first in the document.
+// The bytes are written to `sink` as they are made, after every check passed;
+// a failing sink stops the save with its code. libxml2 running out of memory
+// while writing is E_OUTOFMEMORY: the written part is then incomplete.
+HRESULT SerializeForSave(xmlDoc* doc, bool indent, file::ByteSink& sink);
+// The same, collected in `bytes` (replaced only on success).
 HRESULT SerializeForSave(xmlDoc* doc, bool indent, std::string& bytes);
 
 // ---- XPath -------------------------------------------------------------------

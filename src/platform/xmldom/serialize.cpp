@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <deque>
+#include <exception>
 #include <new>
 #include <string_view>
 #include <vector>
@@ -41,19 +42,27 @@ struct EncodingHandlerCloser {
 };
 using EncodingHandlerPtr = std::unique_ptr<xmlCharEncodingHandler, EncodingHandlerCloser>;
 
-// Where the serialiser's output goes: appended to a string. A write that
-// cannot grow the string reports an error instead of throwing through C code.
-struct StringSink {
-    std::string* bytes;
-    bool outOfMemory = false;
+// Where the serialiser's output goes: forwarded to a sink. Nothing may unwind
+// through libxml2's frames, so a failing sink or an exception stops the
+// writing and is kept until libxml2 has returned.
+struct SinkForwarder {
+    explicit SinkForwarder(file::ByteSink& to) : sink(&to) {}
+    file::ByteSink* sink;
+    HRESULT failure = S_OK;
+    std::exception_ptr exception;
 };
 
-int AppendToSink(void* context, const char* buffer, int len) {
-    auto* sink = static_cast<StringSink*>(context);
+int ForwardToSink(void* context, const char* buffer, int len) {
+    auto* forward = static_cast<SinkForwarder*>(context);
+    if (FAILED(forward->failure) || forward->exception) return -1;
     try {
-        sink->bytes->append(buffer, static_cast<size_t>(len));
-    } catch (const std::bad_alloc&) {
-        sink->outOfMemory = true;
+        const HRESULT hr = forward->sink->Write(buffer, static_cast<size_t>(len));
+        if (FAILED(hr)) {
+            forward->failure = hr;
+            return -1;
+        }
+    } catch (...) {
+        forward->exception = std::current_exception();
         return -1;
     }
     return len;
@@ -63,22 +72,31 @@ int CloseSink(void* /*context*/) {
     return 0;
 }
 
-// Writes through a save context and hands back the bytes; `bytes` is only
-// replaced on success.
+// Writes through a save context into `sink`. An exception thrown by the sink
+// is passed on once libxml2 has returned.
 template <typename Write>
-HRESULT SaveToBytes(const ErrorSilencer& silence, const char* encoding, int options, Write write,
-                    std::string& bytes) {
-    std::string out;
-    StringSink sink{&out};
-    xmlSaveCtxt* save = xmlSaveToIO(AppendToSink, CloseSink, &sink, encoding, options);
+HRESULT SaveToSink(const ErrorSilencer& silence, const char* encoding, int options, Write write,
+                   file::ByteSink& sink) {
+    SinkForwarder forward(sink);
+    xmlSaveCtxt* save = xmlSaveToIO(ForwardToSink, CloseSink, &forward, encoding, options);
     if (save == nullptr) return E_OUTOFMEMORY;
     const long written = write(save);
     const int closed = xmlSaveClose(save);  // flushes the encoder into the sink
+    if (forward.exception) std::rethrow_exception(forward.exception);
+    if (FAILED(forward.failure)) return forward.failure;
     // libxml2 may drop part of the output after an allocation failed.
-    if (written < 0 || closed < 0 || sink.outOfMemory || silence.OutOfMemory()) {
-        return E_OUTOFMEMORY;
-    }
-    bytes = std::move(out);
+    if (written < 0 || closed < 0 || silence.OutOfMemory()) return E_OUTOFMEMORY;
+    return S_OK;
+}
+
+// The same, handing back the bytes; `bytes` is only replaced on success.
+template <typename Write>
+HRESULT SaveToBytes(const ErrorSilencer& silence, const char* encoding, int options, Write write,
+                    std::string& bytes) {
+    file::StringSink sink;
+    const HRESULT hr = SaveToSink(silence, encoding, options, write, sink);
+    if (FAILED(hr)) return hr;
+    bytes.swap(sink.bytes());
     return S_OK;
 }
 
@@ -668,7 +686,7 @@ HRESULT SerializeToUtf8(xmlNode* node, std::string& utf8) {
         [node](xmlSaveCtxt* save) { return xmlSaveTree(save, node); }, utf8);
 }
 
-HRESULT SerializeForSave(xmlDoc* doc, bool indent, std::string& bytes) {
+HRESULT SerializeForSave(xmlDoc* doc, bool indent, file::ByteSink& sink) {
     if (doc == nullptr) return E_INVALIDARG;
     ErrorSilencer silence;
     xmlNode* declaration = IsDeclarationNode(doc->children) ? doc->children : nullptr;
@@ -698,14 +716,26 @@ HRESULT SerializeForSave(xmlDoc* doc, bool indent, std::string& bytes) {
     // A document without a declaration is written without one, in UTF-8
     // (which needs none): adding one would load back as an extra node.
     if (check.LibxmlWrites()) {
-        return SaveToBytes(silence, encodingName.c_str(), options, saveDoc, bytes);
+        return SaveToSink(silence, encodingName.c_str(), options, saveDoc, sink);
     }
-    std::string utf8;
-    const HRESULT hr = SaveToBytes(silence, kUtf8, options, saveDoc, utf8);
-    if (FAILED(hr)) return hr;
+    // Converted here as a whole: the markup is made in UTF-8 first.
     std::string encoded;
-    if (!check.EncodeMarkup(utf8, encoded)) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
-    bytes = std::move(encoded);
+    {
+        std::string utf8;
+        const HRESULT hr = SaveToBytes(silence, kUtf8, options, saveDoc, utf8);
+        if (FAILED(hr)) return hr;
+        if (!check.EncodeMarkup(utf8, encoded)) {
+            return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+        }
+    }
+    return sink.Write(encoded.data(), encoded.size());
+}
+
+HRESULT SerializeForSave(xmlDoc* doc, bool indent, std::string& bytes) {
+    file::StringSink sink;
+    const HRESULT hr = SerializeForSave(doc, indent, sink);
+    if (FAILED(hr)) return hr;
+    bytes.swap(sink.bytes());
     return S_OK;
 }
 
