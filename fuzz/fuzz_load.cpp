@@ -110,7 +110,8 @@ void CheckIndentationRule(CXMLUtil& doc, const std::wstring& path) {
     std::wstring loaded;
     if (kept.GetXML(expected) != S_OK || doc.GetXML(loaded) != S_OK) return;
     if (loaded != expected) {
-        fuzz::Fail("indentation dropped differently from the rule", loaded + L"\n----\n" + expected);
+        fuzz::Fail("indentation dropped differently from the rule",
+                   loaded + L"\n----\n" + expected);
     }
 }
 

@@ -2,6 +2,8 @@
 // The memory pool behind node wrappers: reuse, growth and trimming, blocks of
 // wrappers moved to another document freed on another thread, and the same
 // seen through documents whose nodes move between them.
+#include "platform/xmldom/wrapper_pool.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "platform/xmldom/document_factory.h"
-#include "platform/xmldom/wrapper_pool.h"
 #include "support/dom_test_util.h"
 #include "xmlutil/atl.h"
 #include "xmlutil/msxml.h"

@@ -342,10 +342,11 @@ bool IsDroppableIndentation(const xmlParserCtxt* ctxt) {
     if (next[0] != '<') return false;
     // A CDATA section right after a CDATA section joins it unless text
     // stands between them ('\0': the look-ahead ends, so assume the worst).
-    const bool mayBeCData = next[1] == '\0' || (next[1] == '!' && (next[2] == '[' || next[2] == '\0'));
+    const bool mayBeCData =
+        next[1] == '\0' || (next[1] == '!' && (next[2] == '[' || next[2] == '\0'));
     if (mayBeCData && last != nullptr && last->type == XML_CDATA_SECTION_NODE) return false;
     if (parent->children != nullptr) return true;  // a sibling before it
-    return next[1] != '/' && next[1] != '\0';     // markup after it, not the end tag
+    return next[1] != '/' && next[1] != '\0';      // markup after it, not the end tag
 }
 
 void DropIndentation(void* ctx, const xmlChar* text, int length) {

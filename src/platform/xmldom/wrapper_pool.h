@@ -68,8 +68,8 @@ class WrapperPool {
 
     std::atomic<long> refs_{1};  // the owner's, plus one per moved wrapper
     std::vector<Slab> slabs_;
-    Block* free_ = nullptr;        // freed blocks, reused first
-    Block* unused_ = nullptr;      // the newest slab's never-used blocks
+    Block* free_ = nullptr;    // freed blocks, reused first
+    Block* unused_ = nullptr;  // the newest slab's never-used blocks
     Block* unusedEnd_ = nullptr;
     size_t capacity_ = 0;
     size_t live_ = 0;

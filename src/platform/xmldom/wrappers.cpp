@@ -113,9 +113,9 @@ using PlainWrapper = NodeWrapper<IXMLDOMNode>;  // document type and other rare 
 
 template <class W>
 IXMLDOMNode* Make(xmlNode* node, xmlDoc* xdoc, DocumentObject* owner) {
-    static_assert(sizeof(W) <= WrapperPool::kObjectSize &&
-                      alignof(W) <= WrapperPool::kObjectAlignment,
-                  "a wrapper fits in a pool block");
+    static_assert(
+        sizeof(W) <= WrapperPool::kObjectSize && alignof(W) <= WrapperPool::kObjectAlignment,
+        "a wrapper fits in a pool block");
     W* wrapper = new (owner->Pool()) W(node, xdoc, owner);  // owned by its reference count
     return wrapper == nullptr ? nullptr : wrapper->NodeInterface();
 }
