@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Cost of the document core against plain libxml2, in one run:
 //  - CXMLUtil::Load of a ~50 MB indented menu file against xmlReadFile with the
-//    same parser options followed by the same whitespace-removal walk (limit 1.15x);
+//    same parser options followed by the same whitespace-removal walk (limit 1.15x),
+//    and for information against the same with XML_PARSE_NOBLANKS;
 //  - CXMLUtil::GetNodes over 500,000 matches against libxml2 evaluating the same
 //    expression and walking its node-set (limit 2x).
 // The ratios are printed after the run.
@@ -118,8 +119,12 @@ void RemoveIndentation(xmlDoc* doc) {
     }
 }
 
-XmlDocPtr Libxml2Load() {
-    XmlDocPtr doc(xmlReadFile(Menu().path().c_str(), nullptr, XML_PARSE_NOENT | XML_PARSE_NONET));
+// `extra` adds parser options: XML_PARSE_NOBLANKS makes libxml2 skip most
+// indentation while parsing, the least work libxml2 can do for this job (the
+// walk then removes what its heuristic keeps).
+XmlDocPtr Libxml2Load(int extra = 0) {
+    XmlDocPtr doc(
+        xmlReadFile(Menu().path().c_str(), nullptr, XML_PARSE_NOENT | XML_PARSE_NONET | extra));
     if (doc == nullptr) std::abort();
     RemoveIndentation(doc.get());
     return doc;
@@ -140,6 +145,14 @@ void BM_Load_CXMLUtil(benchmark::State& state) {
 void BM_Load_libxml2(benchmark::State& state) {
     for (auto _ : state) {
         XmlDocPtr doc = Libxml2Load();
+        benchmark::DoNotOptimize(doc.get());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(Menu().size()));
+}
+
+void BM_Load_libxml2_noblanks(benchmark::State& state) {
+    for (auto _ : state) {
+        XmlDocPtr doc = Libxml2Load(XML_PARSE_NOBLANKS);
         benchmark::DoNotOptimize(doc.get());
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(Menu().size()));
@@ -180,6 +193,7 @@ void BM_GetNodes_libxml2(benchmark::State& state) {
 
 BENCHMARK(BM_Load_CXMLUtil)->Unit(benchmark::kMillisecond)->Iterations(6);
 BENCHMARK(BM_Load_libxml2)->Unit(benchmark::kMillisecond)->Iterations(6);
+BENCHMARK(BM_Load_libxml2_noblanks)->Unit(benchmark::kMillisecond)->Iterations(6);
 BENCHMARK(BM_GetNodes_CXMLUtil)->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_GetNodes_libxml2)->Unit(benchmark::kMillisecond)->Iterations(10);
 
@@ -237,6 +251,9 @@ int main(int argc, char** argv) {
     std::printf("\n");
     bool ok = ReportRatio(reporter, "Load 50 MB vs xmlReadFile + walk", "BM_Load_CXMLUtil",
                           "BM_Load_libxml2", 1.15);
+    // For information: against libxml2 skipping indentation while parsing.
+    ReportRatio(reporter, "Load 50 MB vs xmlReadFile NOBLANKS + walk", "BM_Load_CXMLUtil",
+                "BM_Load_libxml2_noblanks", 1.15);
     ok = ReportRatio(reporter, "GetNodes 500,000 vs XPath + node-set walk", "BM_GetNodes_CXMLUtil",
                      "BM_GetNodes_libxml2", 2.0) &&
          ok;
