@@ -3,9 +3,13 @@
 // document around it, and memory no handle reaches is given back. Run under
 // AddressSanitizer to catch a dangling node.
 #include <gtest/gtest.h>
+#include <libxml/xmlmemory.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/xmldom/document_factory.h"
@@ -183,6 +187,92 @@ long ResidentPages() {
     if (std::fscanf(statm, "%ld %ld", &size, &resident) != 2) resident = -1;
     std::fclose(statm);
     return resident;
+}
+
+// The bytes libxml2 holds, counted through its allocation hooks while the
+// object lives (blocks from before are freed uncounted, which only lowers the
+// figure).
+class LibxmlBytes {
+  public:
+    LibxmlBytes() {
+        xmlMemGet(&free_, &malloc_, &realloc_, &strdup_);
+        xmlMemSetup(Free, Malloc, Realloc, Strdup);
+        live_ = 0;
+    }
+    ~LibxmlBytes() { xmlMemSetup(free_, malloc_, realloc_, strdup_); }
+    LibxmlBytes(const LibxmlBytes&) = delete;
+    LibxmlBytes& operator=(const LibxmlBytes&) = delete;
+    static long Live() { return live_; }
+
+  private:
+    static long Size(void* p) {
+        return p == nullptr ? 0 : static_cast<long>(malloc_usable_size(p));
+    }
+    static void Free(void* p) {
+        live_ -= Size(p);
+        free(p);
+    }
+    static void* Malloc(size_t n) {
+        void* p = malloc(n);
+        live_ += Size(p);
+        return p;
+    }
+    static void* Realloc(void* p, size_t n) {
+        const long before = Size(p);
+        void* q = realloc(p, n);
+        if (q != nullptr) live_ += Size(q) - before;
+        return q;
+    }
+    static char* Strdup(const char* s) {
+        char* p = strdup(s);
+        live_ += Size(p);
+        return p;
+    }
+
+    static inline long live_ = 0;
+    xmlFreeFunc free_ = nullptr;
+    xmlMallocFunc malloc_ = nullptr;
+    xmlReallocFunc realloc_ = nullptr;
+    xmlStrdupFunc strdup_ = nullptr;
+};
+
+// A handle made while its node was in the tree, to a node of a subtree that
+// is removed afterwards, keeps that subtree alive; when it goes last, the
+// subtree is freed with it.
+TEST(DomLifetime, RemovedSubtreeGoesWithTheLastHandleMadeWhileItWasInTheTree) {
+    const LibxmlBytes counting;
+    std::wstring xml = L"<r><big>";
+    for (int i = 0; i < 20000; ++i) xml += L"<item>text</item>";
+    xml += L"</big><keep/></r>";
+    CComPtr<IXMLDOMDocument> doc = Parsed(xml.c_str());
+    CComPtr<IXMLDOMNode> inside = Select(doc, L"/r/big/item[500]");
+    CComPtr<IXMLDOMNode> big = Select(doc, L"/r/big");
+    CComPtr<IXMLDOMNode> root = Select(doc, L"/r");
+    const long withSubtree = LibxmlBytes::Live();
+    ASSERT_GT(withSubtree, 1000000);
+    ASSERT_EQ(root->removeChild(big, nullptr), S_OK);
+    big.Release();
+    EXPECT_GT(LibxmlBytes::Live(), withSubtree / 2) << "still held by a handle inside it";
+    EXPECT_EQ(TextOf(inside), L"text");
+    inside.Release();
+    EXPECT_LT(LibxmlBytes::Live(), withSubtree / 4) << "freed with the last handle";
+}
+
+// The same for an attribute replaced by another of its name.
+TEST(DomLifetime, ReplacedAttributeGoesWithTheLastHandleMadeWhileItWasSet) {
+    const LibxmlBytes counting;
+    CComPtr<IXMLDOMDocument> doc = Parsed(L"<r a='a value long enough to be seen going'/>");
+    CComPtr<IXMLDOMNode> old = Select(doc, L"/r/@a");
+    CComPtr<IXMLDOMNode> root = Select(doc, L"/r");
+    CComPtr<IXMLDOMAttribute> fresh;
+    ASSERT_EQ(doc->createAttribute(Arg(L"a"), &fresh), S_OK);
+    CComPtr<IXMLDOMNamedNodeMap> attributes;
+    ASSERT_EQ(root->get_attributes(&attributes), S_OK);
+    ASSERT_EQ(attributes->setNamedItem(fresh, nullptr), S_OK);
+    EXPECT_EQ(TextOf(old), L"a value long enough to be seen going");
+    const long beforeRelease = LibxmlBytes::Live();
+    old.Release();
+    EXPECT_LT(LibxmlBytes::Live(), beforeRelease) << "the replaced attribute went with its handle";
 }
 
 TEST(DomLifetime, EditingLoopDoesNotGrow) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <libxml/parserInternals.h>
+#include <libxml/xpathInternals.h>
 #include <malloc.h>
 
 #include <algorithm>
@@ -1117,6 +1118,47 @@ TEST_F(EngineXPath, NodeSetsInDocumentOrderAndFirstOnly) {
     EXPECT_EQ(Ids(Select("../a", b)), "13");
     EXPECT_EQ(Ids(Select("a", nullptr)), "");  // from the document node
     EXPECT_EQ(Ids(Select("r/a")), "13");
+}
+
+// Every selection comes in the order libxml2's own sort of its result gives,
+// whatever order the evaluation produced it in: reverse axes, unions in any
+// order, attributes beside elements, namespace nodes, siblings and
+// non-siblings next to each other.
+TEST(EngineXPathOrder, SelectionsComeInLibxmlDocumentOrder) {
+    XmlDocPtr doc = Load(
+        "<r xmlns:p='urn:p'><a id='1' x='1'>t<c id='c1'/>u<c id='c2'><d id='d1'/></c></a>"
+        "<b id='2'><a id='3'><!--k--><d id='d2'/></a><c id='c3' y='2'/></b>"
+        "<p:e xmlns:q='urn:q' id='e'><d id='d3'/></p:e><a id='4'/></r>");
+    ASSERT_NE(doc, nullptr);
+    XPathEvaluator evaluator;
+    XmlXPathContextPtr reference(xmlXPathNewContext(doc.get()));
+    for (const char* expr :
+         {"//d/ancestor::*", "//d/ancestor-or-self::*", "//d[last()]/preceding::*",
+          "//c/preceding-sibling::node()", "//d | //a | //c", "(//c | //b)[position() > 0]",
+          "//@id | //d", "//@*", "//a/@* | //c/@*", "//*/namespace::*", "//node()",
+          "//a[@id='4']/preceding::node()", "//c/following::*", "//text() | //comment()",
+          "/r/*/* | /r/*", "//d/parent::* | //d/.."}) {
+        std::vector<XPathHit> hits;
+        ASSERT_HR(evaluator.Select(doc.get(), nullptr, expr, false, hits), S_OK) << expr;
+        XmlXPathObjectPtr expected(xmlXPathEvalExpression(ToXml(expr), reference.get()));
+        ASSERT_NE(expected, nullptr) << expr;
+        xmlNodeSet* set = expected->nodesetval;
+        ASSERT_NE(set, nullptr) << expr;
+        xmlXPathNodeSetSort(set);
+        ASSERT_EQ(hits.size(), static_cast<size_t>(set->nodeNr)) << expr;
+        for (int i = 0; i < set->nodeNr; ++i) {
+            xmlNode* want = set->nodeTab[i];
+            const XPathHit& got = hits[static_cast<size_t>(i)];
+            if (want->type == XML_NAMESPACE_DECL) {
+                const auto* ns = reinterpret_cast<const xmlNs*>(want);
+                ASSERT_NE(got.ns, nullptr) << expr << " #" << i;
+                EXPECT_EQ(got.ns->owner, reinterpret_cast<xmlNode*>(ns->next)) << expr << " #" << i;
+                EXPECT_EQ(got.ns->uri, FromXml(ns->href)) << expr << " #" << i;
+            } else {
+                EXPECT_EQ(got.node, want) << expr << " #" << i;
+            }
+        }
+    }
 }
 
 TEST_F(EngineXPath, AttributeTextAndNamespaceHits) {

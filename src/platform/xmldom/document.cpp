@@ -98,12 +98,12 @@ void DocumentObject::Changed() noexcept {
 }
 
 HRESULT DocumentObject::Select(xmlDoc* doc, xmlNode* context, const std::string& expression,
-                               bool firstOnly, std::vector<XPathHit>& hits) {
+                               bool firstOnly, const HitReceiver& receive) {
     if (doc != evaluatorDoc_) {
         evaluator_.DocumentChanged();
         evaluatorDoc_ = doc;
     }
-    return evaluator_.Select(doc, context, expression, firstOnly, hits);
+    return evaluator_.Select(doc, context, expression, firstOnly, receive);
 }
 
 HRESULT DocumentObject::QueryInterface(REFIID riid, void** out) {

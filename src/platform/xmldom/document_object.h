@@ -31,7 +31,7 @@ class DocumentObject final : public NodeMethods<IXMLDOMDocument>, public DomNode
     uint64_t Generation() const { return generation_; }
     // Evaluates an expression from `context` (a node of `doc`).
     HRESULT Select(xmlDoc* doc, xmlNode* context, const std::string& expression, bool firstOnly,
-                   std::vector<XPathHit>& hits);
+                   const HitReceiver& receive);
     // Where the wrappers of this object's nodes live.
     WrapperPool& Pool() const { return *pool_.get(); }
     bool PreserveWhiteSpace() const { return preserveWhiteSpace_ != VARIANT_FALSE; }

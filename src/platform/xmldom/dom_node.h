@@ -31,9 +31,15 @@ struct DocState {
     DocumentObject* owner = nullptr;  // the document object serving this xmlDoc
     size_t wrappers = 0;              // wrappers of nodes of this xmlDoc
     bool retired = false;             // replaced by a load; freed when wrappers reaches 0
+    // Set for good once a subtree holding a wrapper was detached from the
+    // tree: until then, a wrapper made for a node in the tree knows its node
+    // is still there when it goes (see WrapperCore::attached_).
+    bool wrappedNodeDetached = false;
 };
 
-DocState& StateOf(const xmlDoc* doc);
+inline DocState& StateOf(const xmlDoc* doc) {
+    return *static_cast<DocState*>(doc->_private);
+}
 // Gives `doc` its bookkeeping. Throws std::bad_alloc.
 void AttachDocState(xmlDoc* doc, DocumentObject* owner);
 // Frees the xmlDoc with every node still linked into it, and its bookkeeping.
@@ -103,10 +109,16 @@ class WrapperCore : public DomNode {
     ULONG refs_ = 1;
 
   private:
+    bool readOnly_ = false;
+    // The node was in its document's tree when the wrapper was made. While no
+    // wrapped subtree of that document has been detached since, it still is,
+    // and the wrapper's death needs no walk to the top to see whether it
+    // leaves a detached subtree to free: that walk read each node once more
+    // (a memory stall per handle when a million of them go).
+    bool attached_ = false;
     xmlNode* node_;
     xmlDoc* xdoc_;  // node_->doc
     DocumentObject* doc_;
-    bool readOnly_ = false;
 };
 
 // The wrapper registered for a node, or null.

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -90,6 +91,13 @@ struct XPathHit {
     std::unique_ptr<NamespaceHit> ns;
 };
 
+// Receives the hits of a selection one by one, in document order, `index`
+// counting from 0 up to `count` - 1. Should libxml2's node set turn out to be
+// out of order part way, the evaluator sorts it and starts again from index
+// 0: a receiver drops what it had when index 0 comes again. A failure it
+// returns stops the selection and is the selection's result.
+using HitReceiver = std::function<HRESULT(size_t index, size_t count, const XPathHit& hit)>;
+
 // Evaluates XPath 1.0 expressions against one document, reusing its context
 // and compiled expressions, and whatever else it derives from the document
 // until DocumentChanged() says the tree changed. Used by one thread at a time.
@@ -106,6 +114,10 @@ public:
     // expression or one that does not yield a node-set. E_OUTOFMEMORY.
     HRESULT Select(xmlDoc* doc, xmlNode* context, const std::string& expression, bool firstOnly,
                    std::vector<XPathHit>& hits);
+    // The same, handing the hits to `receive` as they are read from libxml2's
+    // result (no list of them is kept).
+    HRESULT Select(xmlDoc* doc, xmlNode* context, const std::string& expression, bool firstOnly,
+                   const HitReceiver& receive);
 
     // Must be called after any change to the tree, names, values or text of
     // the document (or when it is replaced): drops everything derived from it.

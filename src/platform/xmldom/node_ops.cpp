@@ -227,24 +227,32 @@ HRESULT Select(DomNode& self, BSTR query, bool firstOnly, std::vector<CComPtr<IX
     xmlNode* context = self.XmlNode();
     xmlDoc* doc =
         context->type == XML_DOCUMENT_NODE ? reinterpret_cast<xmlDoc*>(context) : context->doc;
-    std::vector<XPathHit> hits;
-    HRESULT hr = self.Owner().Select(doc, context, expression, firstOnly, hits);
+    // Every hit is wrapped as it is read, before the caller can edit anything.
+    std::vector<CComPtr<IXMLDOMNode>> wrappedHits;
+    const HRESULT hr = self.Owner().Select(
+        doc, context, expression, firstOnly,
+        [&wrappedHits, doc](size_t index, size_t count, const XPathHit& hit) -> HRESULT {
+            if (index == 0) {
+                wrappedHits.clear();
+                wrappedHits.reserve(count);
+            }
+            CComPtr<IXMLDOMNode> wrapped;
+            HRESULT wrappedHr;
+            if (hit.node != nullptr) {
+                wrappedHr = WrapNode(hit.node, doc, &wrapped.p);  // every hit is of `doc`
+            } else {
+                // A namespace-axis hit: a detached declaration node owned by its wrapper.
+                const NamespaceHit& ns = *hit.ns;
+                wrappedHr = attrs::WrapDeclaration(
+                    doc, ns.prefix.empty() ? nullptr : ToXml(ns.prefix.c_str()),
+                    ToXml(ns.uri.c_str()), &wrapped.p);
+            }
+            if (FAILED(wrappedHr)) return wrappedHr;
+            wrappedHits.push_back(std::move(wrapped));
+            return S_OK;
+        });
     if (FAILED(hr)) return hr;
-    // Every hit is wrapped before the caller can edit anything.
-    out.reserve(hits.size());
-    for (const XPathHit& hit : hits) {
-        CComPtr<IXMLDOMNode> wrapped;
-        if (hit.node != nullptr) {
-            hr = WrapNode(hit.node, &wrapped.p);
-        } else {
-            // A namespace-axis hit: a detached declaration node owned by its wrapper.
-            const NamespaceHit& ns = *hit.ns;
-            hr = attrs::WrapDeclaration(doc, ns.prefix.empty() ? nullptr : ToXml(ns.prefix.c_str()),
-                                        ToXml(ns.uri.c_str()), &wrapped.p);
-        }
-        if (FAILED(hr)) return hr;
-        out.push_back(std::move(wrapped));
-    }
+    out = std::move(wrappedHits);
     return S_OK;
 }
 

@@ -175,14 +175,15 @@ bool HasWrapperInside(xmlNode* root) {
     return FindInSubtree(root, [](xmlNode* node) { return WrapperOf(node) != nullptr; }) != nullptr;
 }
 
-xmlNode* TopOf(xmlNode* node) {
-    while (node->parent != nullptr) node = node->parent;
-    return node;
-}
-
 void FreeIfUnwrapped(xmlNode* top) {
     if (top->parent == nullptr && top->type != XML_DOCUMENT_NODE && !HasWrapperInside(top)) {
         FreeDetached(top);
+    }
+}
+
+void NoteWrappedSubtreeDetached(const xmlNode* node) {
+    if (node->doc != nullptr && node->doc->_private != nullptr) {
+        StateOf(node->doc).wrappedNodeDetached = true;
     }
 }
 
@@ -199,6 +200,7 @@ void Remove(xmlNode* node) {
     // Prepared while still linked, so a failure (it may allocate) leaves the
     // node where it was; the declarations it adds are redundant there.
     MakeSelfContained(node);
+    NoteWrappedSubtreeDetached(node);
     xmlUnlinkNode(node);
 }
 
@@ -252,6 +254,7 @@ void LinkAttribute(xmlNode* element, xmlAttr* attr, xmlAttr* old) {
         if (old->next != nullptr) old->next->prev = attr;
         old->prev = old->next = nullptr;
         old->parent = nullptr;
+        if (keepOld) NoteWrappedSubtreeDetached(oldNode);
         if (!keepOld) FreeDetached(oldNode);
     } else {
         attr->next = nullptr;

@@ -64,9 +64,15 @@ void FreeIfUnwrapped(xmlNode* top);
 // Called when the wrapper of `node` went away: frees the detached subtree
 // holding it when nothing else wraps a node in it.
 void ReleaseIfUnreachable(xmlNode* node);
+// Records in the node's document that a subtree holding wrappers leaves the
+// tree (see DocState::wrappedNodeDetached). Every such detach goes through it.
+void NoteWrappedSubtreeDetached(const xmlNode* node);
 
 // The root of the tree holding `node` (an attribute's root is its element's).
-xmlNode* TopOf(xmlNode* node);
+inline xmlNode* TopOf(xmlNode* node) {
+    while (node->parent != nullptr) node = node->parent;
+    return node;
+}
 
 // Unlinks `node` (a child or an attribute) and either frees it at once, when
 // no wrapper points into it, or leaves it standing alone: namespaces it used

@@ -98,7 +98,7 @@ void WrapperPool::NoteMovedTo(void* object, const WrapperPool* current) noexcept
 void WrapperPool::FreeLocal(Block* block) noexcept {
     block->next = free_;
     free_ = block;
-    if (--live_ == 0) TrimIfIdle();
+    --live_;
 }
 
 void WrapperPool::FreeFromAnotherThread(Block* block) noexcept {
@@ -107,18 +107,6 @@ void WrapperPool::FreeFromAnotherThread(Block* block) noexcept {
         block->next = head;
     } while (!freedElsewhere_.compare_exchange_weak(head, block, std::memory_order_release,
                                                     std::memory_order_relaxed));
-}
-
-void WrapperPool::TrimIfIdle() noexcept {
-    // Only the owner's reference left: no moved wrapper can still free into
-    // any slab, and every push of one that did has completed.
-    if (slabs_.size() <= 1 || refs_.load(std::memory_order_acquire) != 1) return;
-    slabs_.resize(1);
-    capacity_ = kFirstSlabBlocks;
-    free_ = nullptr;
-    freedElsewhere_.store(nullptr, std::memory_order_relaxed);
-    unused_ = slabs_.front().get();
-    unusedEnd_ = unused_ + kFirstSlabBlocks;
 }
 
 }  // namespace xmlutil::xmldom

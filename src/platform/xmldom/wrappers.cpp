@@ -10,10 +10,6 @@
 
 namespace xmlutil::xmldom {
 
-DocState& StateOf(const xmlDoc* doc) {
-    return *static_cast<DocState*>(doc->_private);
-}
-
 void AttachDocState(xmlDoc* doc, DocumentObject* owner) {
     auto state = std::make_unique<DocState>();
     state->owner = owner;
@@ -49,7 +45,7 @@ DomNode* AsDomNode(IUnknown* object) {
 }
 
 WrapperCore::WrapperCore(xmlNode* node, xmlDoc* xdoc, DocumentObject* doc) noexcept
-    : node_(node), xdoc_(xdoc), doc_(doc) {
+    : attached_(tree::TopOf(node)->type == XML_DOCUMENT_NODE), node_(node), xdoc_(xdoc), doc_(doc) {
     node_->_private = static_cast<WrapperCore*>(this);
     ++StateOf(xdoc_).wrappers;
     doc_->AddRef();
@@ -79,7 +75,7 @@ WrapperCore::~WrapperCore() {
     DocState& state = StateOf(xdoc);
     --state.wrappers;
     // The last handle into a detached subtree frees it (node_ may be gone after this).
-    tree::ReleaseIfUnreachable(node_);
+    if (!attached_ || state.wrappedNodeDetached) tree::ReleaseIfUnreachable(node_);
     if (state.retired && state.wrappers == 0) {
         FreeDocWithState(xdoc);
         doc_->Changed();  // nothing derived from the freed xmlDoc may be reused
@@ -97,6 +93,7 @@ DocumentObject* WrapperCore::Repoint(DocumentObject* doc) noexcept {
 }
 
 void WrapperCore::Retarget(xmlNode* node) noexcept {
+    attached_ = false;  // a copy not yet linked anywhere
     node_->_private = nullptr;
     node_ = node;
     xdoc_ = node->doc;
