@@ -211,6 +211,70 @@ TEST_F(AttributesTest, TwoEmptyListsSucceedInBothForms) {
     EXPECT_EQ(Pairs(L"/r"), Strings{L"k=v"});
 }
 
+// ---- the service's own maps against reading item by item -------------------
+
+// A real attribute map that answers only the plain interface, so the members
+// read it item by item as they would a map of another implementation.
+class ItemByItemMap : public fake_dom::Counted<IXMLDOMNamedNodeMap> {
+  public:
+    explicit ItemByItemMap(IXMLDOMNamedNodeMap* real) : real_(real) {}
+    HRESULT getNamedItem(BSTR name, IXMLDOMNode** item) override {
+        return real_->getNamedItem(name, item);
+    }
+    HRESULT setNamedItem(IXMLDOMNode* in, IXMLDOMNode** out) override {
+        return real_->setNamedItem(in, out);
+    }
+    HRESULT removeNamedItem(BSTR name, IXMLDOMNode** item) override {
+        return real_->removeNamedItem(name, item);
+    }
+    HRESULT get_item(long index, IXMLDOMNode** item) override {
+        return real_->get_item(index, item);
+    }
+    HRESULT get_length(long* length) override { return real_->get_length(length); }
+
+  private:
+    CComPtr<IXMLDOMNamedNodeMap> real_;
+};
+
+TEST_F(AttributesTest, ServiceMapsAnswerAsReadingItemByItemDoes) {
+    ASSERT_NO_FATAL_FAILURE(
+        Load(L"<r xmlns='urn:d' xmlns:p='urn:p'><e xmlns:q='urn:q' a='1' "
+             L"p:b='&amp;&#x4E2D;&#x20000;&lt;' q:a='x' c='' d='  spaced  '/></r>"));
+    CComPtr<IXMLDOMNode> e = Node(L"//*[local-name()='e']");
+    ASSERT_TRUE(e);
+    // An attribute without any child node.
+    CComPtr<IXMLDOMDocument> doc = util.GetDomDocument();
+    CComPtr<IXMLDOMAttribute> bare;
+    BSTR bareName = SysAllocString(L"bare");
+    ASSERT_EQ(doc->createAttribute(bareName, &bare), S_OK);
+    SysFreeString(bareName);
+    CComPtr<IXMLDOMNamedNodeMap> real;
+    ASSERT_EQ(e->get_attributes(&real), S_OK);
+    ASSERT_EQ(real->setNamedItem(bare, nullptr), S_OK);
+
+    ItemByItemMap itemByItem(real);
+    fake_dom::Node plain;
+    plain.attributes = &itemByItem;
+    Strings names, values, plainNames, plainValues;
+    EXPECT_HR(util.GetNodeAttrs(e, names, values), S_OK);
+    EXPECT_HR(util.GetNodeAttrs(&plain, plainNames, plainValues), S_OK);
+    EXPECT_EQ(names, plainNames);
+    EXPECT_EQ(values, plainValues);
+    EXPECT_EQ(names, (Strings{L"q", L"a", L"b", L"a", L"c", L"d", L"bare"}));
+    EXPECT_EQ(values[2], std::wstring(L"&\x4E2D\U00020000<"));
+
+    for (const std::wstring& name :
+         {std::wstring(L"a"), std::wstring(L"b"), std::wstring(L"q"), std::wstring(L"xmlns"),
+          std::wstring(L"p"), std::wstring(L"c"), std::wstring(L"bare"), std::wstring(L"missing"),
+          std::wstring(L""), std::wstring(L"a\0b", 3), std::wstring(L"\xFFFE")}) {
+        std::wstring value = L"stale";
+        std::wstring plainValue = L"stale";
+        EXPECT_HR(util.GetNodeAttr(e, name, value), S_OK);
+        EXPECT_HR(util.GetNodeAttr(&plain, name, plainValue), S_OK);
+        EXPECT_EQ(value, plainValue) << name;
+    }
+}
+
 // ---- answers a real document never gives ----------------------------------
 
 TEST_F(AttributesTest, UnreadableAttributesAreLeftOutOfBothLists) {
@@ -250,8 +314,9 @@ TEST_F(AttributesTest, UnreadableAttributesAreLeftOutOfBothLists) {
     map.lengthResult = E_FAIL;
     EXPECT_HR(util.GetNodeAttrs(&element, names, values), E_FAIL);
     EXPECT_EQ(names.size(), 3u) << "lists kept when the length cannot be had";
-    EXPECT_EQ(map.refs() + ok1.refs() + noName.refs() + noText.refs() + laterN.refs() + element.refs(),
-              0);
+    EXPECT_EQ(
+        map.refs() + ok1.refs() + noName.refs() + noText.refs() + laterN.refs() + element.refs(),
+        0);
 }
 
 }  // namespace

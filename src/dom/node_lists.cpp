@@ -29,4 +29,10 @@ HRESULT TakeAllNodes(IXMLDOMNodeList* list, std::vector<CComPtr<IXMLDOMNode>>& n
     return S_OK;
 }
 
+xmldom::IAttributeReader* AttributeReaderOf(IXMLDOMNamedNodeMap* map) {
+    void* reader = nullptr;
+    if (map->QueryInterface(xmldom::IID_XmlutilAttributeReader, &reader) != S_OK) return nullptr;
+    return static_cast<xmldom::IAttributeReader*>(reader);
+}
+
 }  // namespace xmlutil::dom

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
-// Reading every node of a node list at once.
+// Reading every node of a node list, and every attribute of a map, at once.
 #pragma once
 
 #include <vector>
 
+#include "platform/xmldom/node_array.h"
 #include "xmlutil/atl.h"
 #include "xmlutil/msxml.h"
 
@@ -15,5 +16,10 @@ namespace xmlutil::dom {
 // failure. Use it on a list the caller alone holds and drops afterwards: a
 // selection list of the DOM service hands its nodes over and is left empty.
 HRESULT TakeAllNodes(IXMLDOMNodeList* list, std::vector<CComPtr<IXMLDOMNode>>& nodes);
+
+// The DOM service's reader of an attribute map's base names and texts, or
+// null for a map of another implementation (read it item by item then). Not
+// counted: valid while the caller holds the map.
+xmldom::IAttributeReader* AttributeReaderOf(IXMLDOMNamedNodeMap* map);
 
 }  // namespace xmlutil::dom

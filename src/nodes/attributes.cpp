@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "dom/com_holders.h"
+#include "dom/node_lists.h"
 #include "xmlutil/XMLUtil.h"
 
 using xmlutil::dom::Bstr;
@@ -21,6 +22,15 @@ long CXMLUtil::GetNodeAttr(CComPtr<IXMLDOMNode> node, std::wstring name, std::ws
     CComPtr<IXMLDOMNamedNodeMap> attributes;
     // No attribute map (S_FALSE) or a failure: value is kept as passed.
     if ((m_hr = node->get_attributes(&attributes)) != S_OK) return m_hr;
+    // The service's own maps answer at once (every item of theirs can be read).
+    if (xmlutil::xmldom::IAttributeReader* reader = xmlutil::dom::AttributeReaderOf(attributes)) {
+        const HRESULT found = reader->Find(name, value);
+        if (found == S_OK) return m_hr;
+        if (found == S_FALSE) {
+            value.clear();
+            return m_hr;
+        }
+    }
     long length = 0;
     if ((m_hr = attributes->get_length(&length)) != S_OK) return m_hr;
     Bstr baseName;
@@ -74,6 +84,10 @@ long CXMLUtil::GetNodeAttrs(CComPtr<IXMLDOMNode> node, std::vector<std::wstring>
     if (!node) return m_hr = E_POINTER;
     CComPtr<IXMLDOMNamedNodeMap> attributes;
     if ((m_hr = node->get_attributes(&attributes)) != S_OK) return m_hr;
+    // The service's own maps answer at once (every item of theirs can be read).
+    if (xmlutil::xmldom::IAttributeReader* reader = xmlutil::dom::AttributeReaderOf(attributes)) {
+        if (reader->ReadAll(names, values) == S_OK) return m_hr;
+    }
     long length = 0;
     if ((m_hr = attributes->get_length(&length)) != S_OK) return m_hr;
     // The lists are replaced, never appended to.

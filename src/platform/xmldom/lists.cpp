@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "platform/xmldom/lists.h"
 
+#include <cstring>
 #include <utility>
 
 #include "platform/xmldom/attributes.h"
@@ -221,9 +222,100 @@ class SelectionList final : public IteratingList<SelectionList>, public INodeArr
 // out as a detached attribute node holding the URI: changing that node does
 // not change the element; set declarations through the element or
 // setNamedItem), then its attributes in order.
-class AttributeMap final : public CountedObject<IXMLDOMNamedNodeMap> {
+// What get_baseName gives for a declaration (its prefix, "xmlns" for the
+// default namespace) and for an attribute (its name without prefix), as
+// UTF-8 held by the tree.
+const char* DeclarationBaseName(const xmlNs* ns) {
+    return ns->prefix != nullptr ? FromXml(ns->prefix) : "xmlns";
+}
+
+const char* AttributeBaseName(const xmlAttr* attr) {
+    if (attr->name == nullptr) return "";
+    const char* name = FromXml(attr->name);
+    if (attr->ns != nullptr) return name;
+    const char* colon = std::strchr(name, ':');  // a prefix no declaration binds
+    return colon == nullptr ? name : colon + 1;
+}
+
+// Calls `use` with what get_text gives for the attribute, as UTF-8: the
+// content of its one text child in place (the usual case), else what
+// libxml2 assembles from its children.
+template <class F>
+void WithAttributeText(xmlAttr* attr, F&& use) {
+    const xmlNode* only = attr->children;
+    if (only != nullptr && only->next == nullptr &&
+        (only->type == XML_TEXT_NODE || only->type == XML_CDATA_SECTION_NODE)) {
+        use(only->content == nullptr ? "" : FromXml(only->content));
+        return;
+    }
+    XmlCharPtr content(xmlNodeGetContent(reinterpret_cast<xmlNode*>(attr)));
+    use(content == nullptr ? "" : FromXml(content.get()));
+}
+
+std::wstring WideOf(const char* utf8) {
+    std::wstring wide;
+    AppendWideFromUtf8(utf8, wide);
+    return wide;
+}
+
+class AttributeMap final : public CountedObject<IXMLDOMNamedNodeMap>, public IAttributeReader {
   public:
     explicit AttributeMap(DomNode& element) : element_(element.NodeInterface()), self_(element) {}
+
+    HRESULT QueryInterface(REFIID riid, void** out) override {
+        if (out != nullptr && riid == IID_XmlutilAttributeReader) {  // uncounted: see it
+            *out = static_cast<IAttributeReader*>(this);
+            return S_OK;
+        }
+        return CountedObject::QueryInterface(riid, out);
+    }
+
+    HRESULT ReadAll(std::vector<std::wstring>& names, std::vector<std::wstring>& values) override {
+        try {
+            std::vector<std::wstring> baseNames;
+            std::vector<std::wstring> texts;
+            xmlNode* elem = self_.XmlNode();
+            for (const xmlNs* ns = elem->nsDef; ns != nullptr; ns = ns->next) {
+                baseNames.push_back(WideOf(DeclarationBaseName(ns)));
+                texts.push_back(WideOf(ns->href == nullptr ? "" : FromXml(ns->href)));
+            }
+            for (xmlAttr* attr = elem->properties; attr != nullptr; attr = attr->next) {
+                baseNames.push_back(WideOf(AttributeBaseName(attr)));
+                WithAttributeText(attr, [&](const char* text) { texts.push_back(WideOf(text)); });
+            }
+            names.swap(baseNames);
+            values.swap(texts);
+            return S_OK;
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+    }
+
+    HRESULT Find(const std::wstring& name, std::wstring& value) override {
+        try {
+            // Base names hold no NUL and only characters XML allows: a name
+            // with anything else matches none.
+            std::string wanted;
+            if (name.find(L'\0') != std::wstring::npos ||
+                FAILED(Utf8FromBstr(const_cast<wchar_t*>(name.c_str()), wanted))) {
+                return S_FALSE;
+            }
+            xmlNode* elem = self_.XmlNode();
+            for (const xmlNs* ns = elem->nsDef; ns != nullptr; ns = ns->next) {
+                if (wanted != DeclarationBaseName(ns)) continue;
+                value = WideOf(ns->href == nullptr ? "" : FromXml(ns->href));
+                return S_OK;
+            }
+            for (xmlAttr* attr = elem->properties; attr != nullptr; attr = attr->next) {
+                if (wanted != AttributeBaseName(attr)) continue;
+                WithAttributeText(attr, [&](const char* text) { value = WideOf(text); });
+                return S_OK;
+            }
+            return S_FALSE;
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+    }
 
     HRESULT getNamedItem(BSTR name, IXMLDOMNode** item) override {
         if (item == nullptr) return E_POINTER;

@@ -7,6 +7,7 @@
 // implementations answer E_NOINTERFACE and callers fall back to get_item.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "xmlutil/atl.h"
@@ -27,6 +28,27 @@ class INodeArray {
 
   protected:
     ~INodeArray() = default;
+};
+
+// The same for attribute maps: every item's base name and text (what
+// get_baseName and get_text of each item give) without a node object, a
+// BSTR or a reference per item.
+inline constexpr IID IID_XmlutilAttributeReader = {
+    0x8a0f3d62, 0x5c1e, 0x4b7a, {0xa4, 0x3b, 0x91, 0x0e, 0x6d, 0x25, 0xf8, 0x47}};
+
+class IAttributeReader {
+  public:
+    // Replaces `names` and `values` with the base name and the text of every
+    // item, in the map's order. S_OK, or E_OUTOFMEMORY with both as they were.
+    virtual HRESULT ReadAll(std::vector<std::wstring>& names,
+                            std::vector<std::wstring>& values) = 0;
+    // The text of the first item whose base name is `name`: S_OK with
+    // `value` set, S_FALSE (`value` untouched) when no item has that base
+    // name, E_OUTOFMEMORY.
+    virtual HRESULT Find(const std::wstring& name, std::wstring& value) = 0;
+
+  protected:
+    ~IAttributeReader() = default;
 };
 
 }  // namespace xmlutil::xmldom

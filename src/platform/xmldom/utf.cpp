@@ -113,6 +113,15 @@ HRESULT BstrFromUtf8(const char* utf8, BSTR* out) noexcept {
     return *out == nullptr ? E_OUTOFMEMORY : S_OK;
 }
 
+void AppendWideFromUtf8(const char* utf8, std::wstring& out) {
+    if (utf8 == nullptr) return;
+    const size_t size = std::strlen(utf8);
+    out.reserve(out.size() + size);
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8);
+    const auto* end = p + size;
+    while (p < end) out.push_back(static_cast<wchar_t>(DecodeOne(p, end)));
+}
+
 HRESULT BstrFromUtf8(const std::string& utf8, BSTR* out) noexcept {
     return BstrFromUtf8(utf8.c_str(), out);
 }

@@ -24,4 +24,8 @@ HRESULT Utf8FromBstr(BSTR text, std::string& utf8);
 HRESULT BstrFromUtf8(const char* utf8, BSTR* out) noexcept;
 HRESULT BstrFromUtf8(const std::string& utf8, BSTR* out) noexcept;
 
+// Appends UTF-8 text (up to its NUL) to `out` as BstrFromUtf8 would decode
+// it. Throws std::bad_alloc.
+void AppendWideFromUtf8(const char* utf8, std::wstring& out);
+
 }  // namespace xmlutil::xmldom
