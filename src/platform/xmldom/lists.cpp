@@ -89,10 +89,9 @@ class ChildList final : public IteratingList<ChildList>, public INodeArray {
     // The children as they are now; the list itself stays live.
     HRESULT TakeNodes(std::vector<CComPtr<IXMLDOMNode>>& nodes) override {
         return Guarded([&]() -> HRESULT {
-            long length = 0;
-            get_length(&length);
+            // Grown as it goes: counting first would walk the whole list of
+            // children once more (a cache miss per child on long lists).
             std::vector<CComPtr<IXMLDOMNode>> children;
-            children.reserve(static_cast<size_t>(length));
             xmlDoc* doc = DocOf(self_.XmlNode());
             for (xmlNode* child = First(); child != nullptr; child = child->next) {
                 CComPtr<IXMLDOMNode> wrapped;
