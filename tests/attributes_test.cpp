@@ -8,6 +8,7 @@
 
 #include "support/fake_dom.h"
 #include "support/private_access.h"
+#include "support/scripted_dom.h"
 #include "support/test_util.h"
 
 namespace {
@@ -273,6 +274,88 @@ TEST_F(AttributesTest, ServiceMapsAnswerAsReadingItemByItemDoes) {
         EXPECT_HR(util.GetNodeAttr(&plain, name, plainValue), S_OK);
         EXPECT_EQ(value, plainValue) << name;
     }
+}
+
+// A real document that answers only the plain interface for the one call
+// SetNodeAttr makes of it, so the member takes its four-call way.
+class PlainDocument : public xmlutil::test::ScriptedDocument {
+  public:
+    explicit PlainDocument(IXMLDOMDocument* real) : real_(real) {}
+    HRESULT createAttribute(BSTR name, IXMLDOMAttribute** attribute) override {
+        return real_->createAttribute(name, attribute);
+    }
+
+  private:
+    CComPtr<IXMLDOMDocument> real_;
+};
+
+TEST(AttributeWrites, OneStepWritesEqualTheFourCallWay) {
+    const wchar_t* xml =
+        L"<r xmlns:p='urn:p'><e a='old' p:b='1'>t</e><f xmlns='urn:d'/><g><h/></g></r>";
+    struct Write {
+        const wchar_t* path;
+        std::wstring name;
+        std::wstring value;
+    };
+    const std::vector<Write> writes = {
+        {L"//e", L"a", L"new"},
+        {L"//e", L"c", L"added"},
+        {L"//e", L"p:b", L"2"},
+        {L"//e", L"p:c", L"3"},
+        {L"//e", L"q:c", L"unbound"},
+        {L"//e", L"xmlns:q", L"urn:q"},
+        {L"//e", L"q:c", L"bound now"},
+        {L"//e", L"xmlns", L"urn:x"},
+        {L"//e", L"xmlns:", L"bad"},
+        {L"//e", L"1x", L"bad name"},
+        {L"//e", L"", L"empty name"},
+        {L"//e", L"a b", L"space"},
+        {L"//e", L"v", L"bad\x01value"},
+        {L"//e", L"w", std::wstring(L"nul\0cut", 7)},
+        {L"//e/text()", L"a", L"text"},
+        {L"//e/@a", L"a", L"attribute"},
+        {L"//*[local-name()='f']", L"a", L"&<>\"'\x4E2D"},
+        {L"//h", L"xmlns:p", L"urn:other"},
+        {L"//g", L"xmlns:p", L"urn:p2"},
+    };
+    CXMLUtil fastHolder;
+    ASSERT_HR(fastHolder.LoadXML(xml), S_OK);
+    CXMLUtil plainHolder;
+    ASSERT_HR(plainHolder.LoadXML(xml), S_OK);
+    PlainDocument plainDoc(plainHolder.GetDomDocument());
+    CXMLUtil fast(fastHolder.GetDomDocument());
+    CXMLUtil plain{CComPtr<IXMLDOMDocument>(&plainDoc)};
+    // A handle on the attribute the first write replaces.
+    CComPtr<IXMLDOMNode> fastOld, plainOld;
+    ASSERT_HR(fastHolder.GetSingleNode(L"//e/@a", fastOld), S_OK);
+    ASSERT_HR(plainHolder.GetSingleNode(L"//e/@a", plainOld), S_OK);
+    for (const Write& w : writes) {
+        CComPtr<IXMLDOMNode> fastNode, plainNode;
+        ASSERT_HR(fastHolder.GetSingleNode(w.path, fastNode), S_OK) << w.path;
+        ASSERT_HR(plainHolder.GetSingleNode(w.path, plainNode), S_OK) << w.path;
+        const long fastHr = fast.SetNodeAttr(fastNode, w.name, w.value);
+        const long plainHr = plain.SetNodeAttr(plainNode, w.name, w.value);
+        EXPECT_HR(fastHr, plainHr) << w.path << " " << w.name;
+        EXPECT_EQ(fast.IsError(), plain.IsError()) << w.name;
+        std::wstring fastXml, plainXml;
+        ASSERT_HR(fastHolder.GetXML(fastXml), S_OK);
+        ASSERT_HR(plainHolder.GetXML(plainXml), S_OK);
+        EXPECT_EQ(fastXml, plainXml) << "after " << w.path << " " << w.name;
+    }
+    std::wstring fastValue, plainValue;
+    EXPECT_HR(fastHolder.GetNodeValue(fastOld, fastValue),
+              plainHolder.GetNodeValue(plainOld, plainValue));
+    EXPECT_EQ(fastValue, plainValue);
+    EXPECT_EQ(fastValue, L"old") << "the replaced attribute keeps its value";
+    // A node of another document gets the attribute made by this one.
+    CXMLUtil other;
+    ASSERT_HR(other.LoadXML(L"<o/>"), S_OK);
+    CComPtr<IXMLDOMNode> foreign;
+    ASSERT_HR(other.GetSingleNode(L"/o", foreign), S_OK);
+    EXPECT_HR(fast.SetNodeAttr(foreign, L"k", L"v"), S_OK);
+    std::wstring otherXml;
+    ASSERT_HR(other.GetXML(otherXml), S_OK);
+    EXPECT_NE(otherXml.find(L"<o k=\"v\"/>"), std::wstring::npos) << otherXml;
 }
 
 // ---- answers a real document never gives ----------------------------------

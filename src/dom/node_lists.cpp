@@ -35,4 +35,12 @@ xmldom::IAttributeReader* AttributeReaderOf(IXMLDOMNamedNodeMap* map) {
     return static_cast<xmldom::IAttributeReader*>(reader);
 }
 
+xmldom::IDocumentWriter* DocumentWriterOf(IXMLDOMDocument* document) {
+    void* writer = nullptr;
+    if (document->QueryInterface(xmldom::IID_XmlutilDocumentWriter, &writer) != S_OK) {
+        return nullptr;
+    }
+    return static_cast<xmldom::IDocumentWriter*>(writer);
+}
+
 }  // namespace xmlutil::dom

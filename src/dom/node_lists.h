@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Reading every node of a node list, and every attribute of a map, at once.
+// The DOM service's extension interfaces, asked for where the library's
+// members can use them: every node of a node list and every attribute of a
+// map at once, an attribute set in one step.
 #pragma once
 
 #include <vector>
@@ -21,5 +23,7 @@ HRESULT TakeAllNodes(IXMLDOMNodeList* list, std::vector<CComPtr<IXMLDOMNode>>& n
 // null for a map of another implementation (read it item by item then). Not
 // counted: valid while the caller holds the map.
 xmldom::IAttributeReader* AttributeReaderOf(IXMLDOMNamedNodeMap* map);
+// The same for the service's document objects.
+xmldom::IDocumentWriter* DocumentWriterOf(IXMLDOMDocument* document);
 
 }  // namespace xmlutil::dom

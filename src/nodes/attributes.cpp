@@ -62,6 +62,13 @@ long CXMLUtil::SetNodeAttr(CComPtr<IXMLDOMNode> node, std::wstring name, std::ws
     // memory here leaves the document and m_hr as they were.
     const Variant nodeValue = Variant::String(value);
     const Bstr attributeName(name);
+    // The service's own documents do the four steps below in one.
+    if (xmlutil::xmldom::IDocumentWriter* writer = xmlutil::dom::DocumentWriterOf(m_pDoc)) {
+        bool handled = false;
+        const HRESULT hr =
+            writer->SetAttributeOf(node, attributeName.get(), nodeValue.get().bstrVal, handled);
+        if (handled) return m_hr = hr;
+    }
     // The attribute is made by the object's own document, whichever document
     // the node belongs to; until setNamedItem it is attached nowhere.
     CComPtr<IXMLDOMAttribute> attribute;

@@ -222,9 +222,34 @@ HRESULT SetValue(DomNode& element, const std::string& qname, const std::string& 
     return S_OK;
 }
 
+namespace {
+
+HRESULT SetDetached(xmlNode* elem, xmlAttr* attr);
+
+}  // namespace
+
 HRESULT SetNode(DomNode& element, DomNode& attribute) {
+    return SetDetached(element.XmlNode(), reinterpret_cast<xmlAttr*>(attribute.XmlNode()));
+}
+
+HRESULT SetNew(DomNode& element, const std::string& qname, const std::string& value) {
     xmlNode* elem = element.XmlNode();
-    auto* attr = reinterpret_cast<xmlAttr*>(attribute.XmlNode());
+    // Made as createAttribute makes one (no value: xmlNewDocProp would parse
+    // one for entity references), given its value while detached, then put
+    // on the element as setNamedItem puts it.
+    AttrPtr attr(reinterpret_cast<xmlAttr*>(tree::Whole(
+        reinterpret_cast<xmlNode*>(xmlNewDocProp(elem->doc, ToXml(qname.c_str()), nullptr)))));
+    if (attr == nullptr) throw std::bad_alloc();
+    tree::SetAttributeValue(attr.get(), value);
+    const HRESULT hr = SetDetached(elem, attr.get());
+    // A declaration only declares: the node made for it is not linked.
+    if (attr->parent == elem) attr.release();
+    return hr;
+}
+
+namespace {
+
+HRESULT SetDetached(xmlNode* elem, xmlAttr* attr) {
     if (attr->parent == elem) return S_OK;       // already set here
     if (attr->parent != nullptr) return E_FAIL;  // in use by another element
     const std::string name = FromXml(attr->name);
@@ -255,6 +280,8 @@ HRESULT SetNode(DomNode& element, DomNode& attribute) {
     tree::LinkAttribute(elem, attr, old);
     return S_OK;
 }
+
+}  // namespace
 
 HRESULT RemoveByName(DomNode& element, const std::string& qname, IXMLDOMNode** removed) {
     xmlNode* elem = element.XmlNode();

@@ -55,6 +55,11 @@ HRESULT SetValue(DomNode& element, const std::string& qname, const std::string& 
 // Puts a detached attribute node (possibly of another document) on the
 // element, replacing the one with the same name.
 HRESULT SetNode(DomNode& element, DomNode& attribute);
+// What createAttribute(qname), put_nodeValue(value) and setNamedItem on the
+// element do together, in one step (the qualified name and the value already
+// checked as createAttribute and put_nodeValue check them). Throws
+// std::bad_alloc.
+HRESULT SetNew(DomNode& element, const std::string& qname, const std::string& value);
 // Removes by qualified name; S_FALSE when absent. `removed` (may be null)
 // receives the removed node.
 HRESULT RemoveByName(DomNode& element, const std::string& qname, IXMLDOMNode** removed);

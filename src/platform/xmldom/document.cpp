@@ -26,6 +26,16 @@ bool IsValidTarget(const std::string& target) {
     return target == kDeclarationTarget || !EqualsIgnoringCase(target, kDeclarationTarget);
 }
 
+// A name createAttribute accepts: a declaration ("xmlns", "xmlns:p" with p a
+// name without colon) or a valid qualified name.
+bool IsValidAttributeName(const std::string& qname) {
+    std::string declared;
+    if (attrs::IsDeclarationName(qname, &declared)) {
+        return declared.empty() || xmlValidateNCName(ToXml(declared.c_str()), 0) == 0;
+    }
+    return attrs::IsValidNodeName(qname);
+}
+
 HRESULT PathArgument(const VARIANT& path, std::string& utf8) {
     if (path.vt != VT_BSTR) return E_INVALIDARG;
     return Utf8FromBstr(path.bstrVal, utf8);
@@ -110,6 +120,10 @@ HRESULT DocumentObject::QueryInterface(REFIID riid, void** out) {
     if (out == nullptr) return E_POINTER;
     if (riid == IID_XmlutilDomNode) {  // uncounted: see AsDomNode
         *out = static_cast<DomNode*>(this);
+        return S_OK;
+    }
+    if (riid == IID_XmlutilDocumentWriter) {  // uncounted: see IDocumentWriter
+        *out = static_cast<IDocumentWriter*>(this);
         return S_OK;
     }
     if (riid == IID_IUnknown || riid == IID_IXMLDOMNode || riid == IID_IXMLDOMDocument) {
@@ -289,16 +303,32 @@ HRESULT DocumentObject::createAttribute(BSTR name, IXMLDOMAttribute** attribute)
     *attribute = nullptr;
     return Guarded([&]() -> HRESULT {
         std::string qname;
-        if (FAILED(TextArgument(name, qname))) return E_INVALIDARG;
-        std::string declared;
-        const bool declaration = attrs::IsDeclarationName(qname, &declared);
-        if (declaration ? !declared.empty() && (xmlValidateNCName(ToXml(declared.c_str()), 0) != 0)
-                        : !attrs::IsValidNodeName(qname)) {
-            return E_INVALIDARG;
-        }
+        if (FAILED(TextArgument(name, qname)) || !IsValidAttributeName(qname)) return E_INVALIDARG;
         // No value: xmlNewDocProp would parse one for entity references.
         xmlAttr* attr = xmlNewDocProp(doc_, ToXml(qname.c_str()), nullptr);
         return Hand(reinterpret_cast<xmlNode*>(attr), attribute);
+    });
+}
+
+HRESULT DocumentObject::SetAttributeOf(IXMLDOMNode* node, BSTR name, BSTR value, bool& handled) {
+    DomNode* target = node == nullptr ? nullptr : AsDomNode(node);
+    handled = target != nullptr;
+    if (!handled) return S_OK;
+    return Guarded([&]() -> HRESULT {
+        // createAttribute's checks,
+        std::string qname;
+        if (FAILED(TextArgument(name, qname)) || !IsValidAttributeName(qname)) return E_INVALIDARG;
+        // put_nodeValue's,
+        std::string text;
+        const HRESULT valueHr = TextArgument(value, text);
+        if (FAILED(valueHr)) return valueHr;
+        // get_attributes's,
+        if (target->XmlNode()->type != XML_ELEMENT_NODE) return S_FALSE;
+        // and setNamedItem's work; both documents' derived data go, as there.
+        Changed();
+        const HRESULT hr = attrs::SetNew(*target, qname, text);
+        target->Owner().Changed();
+        return hr;
     });
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/xmldom/engine.h"
+#include "platform/xmldom/node_array.h"
 #include "platform/xmldom/node_methods.h"
 #include "platform/xmldom/wrapper_pool.h"
 #include "xmlutil/atl.h"
@@ -14,7 +15,9 @@ namespace xmlutil::xmldom {
 
 // The document object: the wrapper of the document node and the owner of the
 // current xmlDoc.
-class DocumentObject final : public NodeMethods<IXMLDOMDocument>, public DomNode {
+class DocumentObject final : public NodeMethods<IXMLDOMDocument>,
+                             public DomNode,
+                             public IDocumentWriter {
   public:
     // A new, empty document object with one reference. E_OUTOFMEMORY.
     static HRESULT Create(DocumentObject** out) noexcept;
@@ -38,6 +41,9 @@ class DocumentObject final : public NodeMethods<IXMLDOMDocument>, public DomNode
     // A new document object holding a copy of this one's content (its
     // top-level nodes with their subtrees when `deep`, none otherwise).
     HRESULT CloneDocument(bool deep, IXMLDOMNode** out);
+
+    // IDocumentWriter
+    HRESULT SetAttributeOf(IXMLDOMNode* node, BSTR name, BSTR value, bool& handled) override;
 
     // IUnknown
     HRESULT QueryInterface(REFIID riid, void** out) override;

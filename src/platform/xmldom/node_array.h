@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
-// An extension interface of the DOM service's node lists, declared without
-// libxml2 so that the library's members can ask for it: the whole list in one
+// Extension interfaces of the DOM service's objects, declared without libxml2
+// so that the library's members can ask for them: a whole node list in one
 // call instead of one get_item (and one reference taken and dropped) per
-// node. Asked for through QueryInterface, the service's lists answer with it
-// without adding a reference (the caller holds the list); lists of other
-// implementations answer E_NOINTERFACE and callers fall back to get_item.
+// node, and the like for attribute maps and the document. Asked for through
+// QueryInterface, the service's objects answer without adding a reference
+// (the caller holds the object); objects of other implementations answer
+// E_NOINTERFACE and callers fall back to the plain interfaces.
 #pragma once
 
 #include <string>
@@ -49,6 +50,25 @@ class IAttributeReader {
 
   protected:
     ~IAttributeReader() = default;
+};
+
+// The same for the document object: setting an attribute on a node in one
+// step instead of createAttribute, put_nodeValue, get_attributes and
+// setNamedItem, with the same checks in the same order and the same result.
+inline constexpr IID IID_XmlutilDocumentWriter = {
+    0x51d7c0e9, 0x2f6a, 0x4c83, {0xb2, 0x7d, 0x0a, 0x64, 0xe1, 0x39, 0xc5, 0x8e}};
+
+class IDocumentWriter {
+  public:
+    // Sets attribute `name` of `node` to `value` as those four calls would,
+    // the attribute made by this document: E_INVALIDARG for a name or value
+    // XML cannot hold, S_FALSE when `node` has no attributes (it is no
+    // element), what setNamedItem answers otherwise. `handled` is false (and
+    // nothing done) when `node` is not one of this service's.
+    virtual HRESULT SetAttributeOf(IXMLDOMNode* node, BSTR name, BSTR value, bool& handled) = 0;
+
+  protected:
+    ~IDocumentWriter() = default;
 };
 
 }  // namespace xmlutil::xmldom
