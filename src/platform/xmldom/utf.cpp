@@ -76,10 +76,18 @@ bool IsXmlChar(char32_t c) noexcept {
 HRESULT Utf8FromBstr(BSTR text, std::string& utf8) {
     utf8.clear();
     if (text == nullptr) return S_OK;
-    // Room for the common case (one byte per character) up front. Counted,
-    // not read from the length prefix: callers also pass plain wide strings.
-    utf8.reserve(std::wcslen(text));
-    for (const wchar_t* p = text; *p != L'\0'; ++p) {
+    // Counted, not read from the length prefix: callers also pass plain wide
+    // strings. Printable ASCII, the common case, is copied byte for byte
+    // into room made up front; the rest is encoded one character at a time.
+    const size_t length = std::wcslen(text);
+    utf8.resize(length);
+    size_t ascii = 0;
+    while (ascii < length && text[ascii] >= 0x20 && text[ascii] < 0x7F) {
+        utf8[ascii] = static_cast<char>(text[ascii]);
+        ++ascii;
+    }
+    utf8.resize(ascii);
+    for (const wchar_t* p = text + ascii; *p != L'\0'; ++p) {
         const auto c = static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(*p));
         if (!IsXmlChar(c)) return E_INVALIDARG;
         AppendUtf8(c, utf8);
