@@ -37,7 +37,8 @@ xmldom::IAttributeReader* AttributeReaderOf(IXMLDOMNamedNodeMap* map) {
 
 xmldom::IDocumentWriter* DocumentWriterOf(IXMLDOMDocument* document) {
     void* writer = nullptr;
-    if (document->QueryInterface(xmldom::IID_XmlutilDocumentWriter, &writer) != S_OK) {
+    if (document == nullptr ||
+        document->QueryInterface(xmldom::IID_XmlutilDocumentWriter, &writer) != S_OK) {
         return nullptr;
     }
     return static_cast<xmldom::IDocumentWriter*>(writer);

@@ -23,7 +23,7 @@ HRESULT TakeAllNodes(IXMLDOMNodeList* list, std::vector<CComPtr<IXMLDOMNode>>& n
 // null for a map of another implementation (read it item by item then). Not
 // counted: valid while the caller holds the map.
 xmldom::IAttributeReader* AttributeReaderOf(IXMLDOMNamedNodeMap* map);
-// The same for the service's document objects.
+// The same for the service's document objects (null for a null document).
 xmldom::IDocumentWriter* DocumentWriterOf(IXMLDOMDocument* document);
 
 }  // namespace xmlutil::dom
