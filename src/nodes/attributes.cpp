@@ -14,6 +14,24 @@
 using xmlutil::dom::Bstr;
 using xmlutil::dom::Variant;
 
+namespace {
+
+// Walks a map of another implementation item by item: calls `visit` with
+// each attribute whose item and base name can be read (the others are
+// skipped, nothing recorded) until it answers true.
+template <class Visit>
+void ForEachNamedItem(IXMLDOMNamedNodeMap* attributes, long length, Visit&& visit) {
+    Bstr baseName;
+    for (long index = 0; index < length; ++index) {
+        CComPtr<IXMLDOMNode> attribute;
+        if (attributes->get_item(index, &attribute) != S_OK || !attribute) continue;
+        if (attribute->get_baseName(baseName.out()) != S_OK) continue;
+        if (visit(attribute.p, baseName)) return;
+    }
+}
+
+}  // namespace
+
 long CXMLUtil::GetNodeAttr(CComPtr<IXMLDOMNode> node, std::wstring name, std::wstring& value) {
     // The same answer as searching the lists GetNodeAttrs gives (the first
     // attribute whose base name and text can both be read and whose base
@@ -33,19 +51,16 @@ long CXMLUtil::GetNodeAttr(CComPtr<IXMLDOMNode> node, std::wstring name, std::ws
     }
     long length = 0;
     if ((m_hr = attributes->get_length(&length)) != S_OK) return m_hr;
-    Bstr baseName;
+    bool found = false;
     Bstr text;
-    for (long index = 0; index < length; ++index) {
-        CComPtr<IXMLDOMNode> attribute;
-        if (attributes->get_item(index, &attribute) != S_OK || !attribute) continue;
-        if (attribute->get_baseName(baseName.out()) != S_OK) continue;
+    ForEachNamedItem(attributes, length, [&](IXMLDOMNode* attribute, const Bstr& baseName) {
         // Compared as the lists hold it: the text up to its first NUL.
-        if (name.compare(baseName.isNull() ? L"" : baseName.get()) != 0) continue;
-        if (attribute->get_text(text.out()) != S_OK) continue;
+        if (name.compare(baseName.isNull() ? L"" : baseName.get()) != 0) return false;
+        if (attribute->get_text(text.out()) != S_OK) return false;
         value = text.str();
-        return m_hr;
-    }
-    value.clear();
+        return found = true;
+    });
+    if (!found) value.clear();
     return m_hr;
 }
 
@@ -100,18 +115,16 @@ long CXMLUtil::GetNodeAttrs(CComPtr<IXMLDOMNode> node, std::vector<std::wstring>
     // The lists are replaced, never appended to.
     names.clear();
     values.clear();
-    Bstr baseName;
+    // An attribute whose item, name or text cannot be read leaves no entry in
+    // either list, so the lists stay parallel; nothing is recorded.
     Bstr text;
-    for (long index = 0; index < length; ++index) {
-        // An attribute whose item, name or text cannot be read leaves no entry
-        // in either list, so the lists stay parallel; nothing is recorded.
-        CComPtr<IXMLDOMNode> attribute;
-        if (attributes->get_item(index, &attribute) != S_OK || !attribute) continue;
-        if (attribute->get_baseName(baseName.out()) != S_OK) continue;
-        if (attribute->get_text(text.out()) != S_OK) continue;
-        names.push_back(baseName.str());
-        values.push_back(text.str());
-    }
+    ForEachNamedItem(attributes, length, [&](IXMLDOMNode* attribute, const Bstr& baseName) {
+        if (attribute->get_text(text.out()) == S_OK) {
+            names.push_back(baseName.str());
+            values.push_back(text.str());
+        }
+        return false;
+    });
     return m_hr;
 }
 
