@@ -19,22 +19,6 @@ using namespace xmlutil::test::dom;  // NOLINT(google-build-using-namespace)
 
 using xmlutil::test::HrEquals;
 
-class StringValue {
-  public:
-    explicit StringValue(const wchar_t* text) {
-        VariantInit(&v_);
-        v_.vt = VT_BSTR;
-        v_.bstrVal = SysAllocString(text);
-    }
-    ~StringValue() { VariantClear(&v_); }
-    StringValue(const StringValue&) = delete;
-    StringValue& operator=(const StringValue&) = delete;
-    operator VARIANT() const { return v_; }  // NOLINT
-
-  private:
-    VARIANT v_;
-};
-
 CComPtr<IXMLDOMElement> RootOf(IXMLDOMDocument* doc) {
     CComPtr<IXMLDOMElement> root;
     EXPECT_EQ(doc->get_documentElement(&root), S_OK);

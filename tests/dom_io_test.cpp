@@ -19,24 +19,11 @@ using xmlutil::test::CapturedOutput;
 using xmlutil::test::HrEquals;
 using xmlutil::test::ReadFileBytes;
 using xmlutil::test::TempDir;
+using xmlutil::test::Widen;
 using xmlutil::test::WriteFileBytes;
 
-// A VT_BSTR variant holding a path, for load and save.
-class PathArg {
-  public:
-    explicit PathArg(const std::wstring& path) {
-        VariantInit(&v_);
-        v_.vt = VT_BSTR;
-        v_.bstrVal = SysAllocString(path.c_str());
-    }
-    ~PathArg() { VariantClear(&v_); }
-    PathArg(const PathArg&) = delete;
-    PathArg& operator=(const PathArg&) = delete;
-    operator VARIANT() const { return v_; }  // NOLINT
-
-  private:
-    VARIANT v_;
-};
+// A path for load and save.
+using PathArg = StringValue;
 
 HRESULT LoadText(IXMLDOMDocument* doc, const wchar_t* xml, VARIANT_BOOL* ok) {
     return doc->loadXML(Arg(xml), ok);
@@ -117,6 +104,105 @@ TEST(DomLoad, PreserveWhiteSpaceKeepsIndentation) {
     VARIANT_BOOL async = VARIANT_TRUE;
     ASSERT_EQ(doc->get_async(&async), S_OK);
     EXPECT_EQ(async, VARIANT_FALSE);
+}
+
+// Bytes in UTF-16LE for ASCII text: every other byte is 0x00.
+std::string Utf16le(const std::string& ascii) {
+    std::string out;
+    for (char c : ascii) {
+        out.push_back(c);
+        out.push_back('\0');
+    }
+    return out;
+}
+
+// Files are read in blocks as the parse goes: what lies far into a large file
+// is checked and decoded like its start.
+TEST(DomLoad, LargeFilesAreReadAndCheckedToTheEnd) {
+    TempDir dir;
+    CComPtr<IXMLDOMDocument> doc = NewDocument();
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    const auto load = [&](const std::string& name, const std::string& bytes) {
+        WriteFileBytes(dir.File(name), bytes);
+        return doc->load(PathArg(dir.WideFile(name)), &ok);
+    };
+
+    // UTF-8 characters of three bytes cross every block boundary somewhere.
+    std::string text;
+    while (text.size() < 1'100'000)
+        text +=
+            "\xe4\xb8\xad"
+            "a";
+    const std::string utf8 = "<?xml version=\"1.0\"?><r>" + text + "</r>";
+    ASSERT_EQ(load("big.xml", utf8), S_OK);
+    EXPECT_EQ(TextOf(doc), Widen(text));
+    CComPtr<IXMLDOMNode> declaration;
+    EXPECT_EQ(doc->selectSingleNode(Arg(L"/processing-instruction('xml')"), &declaration), S_OK);
+
+    // A NUL far into the file is refused, after the root element as inside it,
+    // and the loaded content stays.
+    EXPECT_EQ(load("nul-after.xml", utf8 + std::string(1, '\0')), S_FALSE);
+    EXPECT_EQ(ok, VARIANT_FALSE);
+    std::string inside = utf8;
+    inside[800'000] = '\0';
+    EXPECT_EQ(load("nul-inside.xml", inside), S_FALSE);
+    EXPECT_EQ(TextOf(doc), Widen(text));
+
+    // UTF-16: zero bytes are everywhere, a zero code unit is a NUL.
+    const std::string wide = "\xff\xfe" + Utf16le("<r>" + std::string(400'000, 'x') + "</r>");
+    ASSERT_EQ(load("wide.xml", wide), S_OK);
+    EXPECT_EQ(TextOf(doc).size(), 400'000u);
+    EXPECT_EQ(load("wide-nul.xml", wide + Utf16le(std::string(1, '\0'))), S_FALSE);
+
+    // GB2312 decoded across blocks.
+    std::string gb;
+    while (gb.size() < 600'000)
+        gb +=
+            "\xD6\xD0\xCE\xC4"
+            "b";
+    ASSERT_EQ(load("gb.xml", "<?xml version=\"1.0\" encoding=\"gb2312\"?><r>" + gb + "</r>"), S_OK);
+    std::wstring expected;
+    for (size_t i = 0; i < gb.size() / 5; ++i) expected += std::wstring(kChinese) + L"b";
+    EXPECT_EQ(TextOf(doc), expected);
+}
+
+// Short texts (attribute values above all) are kept inside their node by the
+// parser; every edit must treat them like any other text.
+TEST(DomLoad, ShortTextsOfALoadedDocumentEditLikeAnyOther) {
+    CComPtr<IXMLDOMDocument> doc = Parsed(L"<r a=\"x\" b=\"yy\"><p>ab</p><q>cd</q><s>ef</s></r>");
+    CComPtr<IXMLDOMNode> p;
+    CComPtr<IXMLDOMNode> q;
+    CComPtr<IXMLDOMNode> s;
+    CComPtr<IXMLDOMNode> a;
+    ASSERT_EQ(doc->selectSingleNode(Arg(L"/r/p"), &p), S_OK);
+    ASSERT_EQ(doc->selectSingleNode(Arg(L"/r/q/text()"), &q), S_OK);
+    ASSERT_EQ(doc->selectSingleNode(Arg(L"/r/s"), &s), S_OK);
+    ASSERT_EQ(doc->selectSingleNode(Arg(L"/r/@a"), &a), S_OK);
+
+    ASSERT_EQ(p->put_text(Arg(L"a much longer text than before")), S_OK);
+    ASSERT_EQ(q->put_nodeValue(StringValue(L"q2")), S_OK);
+    ASSERT_EQ(a->put_text(Arg(L"a longer attribute value")), S_OK);
+    CComPtr<IXMLDOMNode> copy;
+    ASSERT_EQ(s->cloneNode(VARIANT_TRUE, &copy), S_OK);
+    CComPtr<IXMLDOMNode> sText;
+    ASSERT_EQ(s->get_firstChild(&sText), S_OK);
+    CComPtr<IXMLDOMNode> removed;
+    ASSERT_EQ(s->removeChild(sText, &removed), S_OK);
+    CComPtr<IXMLDOMNode> appended;
+    ASSERT_EQ(s->appendChild(copy, &appended), S_OK);
+    removed.Release();
+    sText.Release();
+    EXPECT_EQ(XmlOf(doc),
+              L"<r a=\"a longer attribute value\" b=\"yy\"><p>a much longer text than "
+              L"before</p><q>q2</q><s><s>ef</s></s></r>\n");
+    // A second document takes the short texts over by copying them.
+    CComPtr<IXMLDOMDocument> other = Parsed(L"<o/>");
+    CComPtr<IXMLDOMElement> root;
+    ASSERT_EQ(other->get_documentElement(&root), S_OK);
+    CComPtr<IXMLDOMNode> moved;
+    ASSERT_EQ(root->appendChild(q, &moved), S_OK);
+    doc.Release();
+    EXPECT_EQ(XmlOf(other), L"<o>q2</o>\n");
 }
 
 TEST(DomSave, Gb2312FileLoadsSavesAndLoadsBack) {

@@ -26,6 +26,24 @@ class Arg {
     BSTR s_;
 };
 
+// Owns a VT_BSTR variant argument (a text value, a path) for one call.
+class StringValue {
+  public:
+    explicit StringValue(const wchar_t* text) {
+        VariantInit(&v_);
+        v_.vt = VT_BSTR;
+        v_.bstrVal = SysAllocString(text);
+    }
+    explicit StringValue(const std::wstring& text) : StringValue(text.c_str()) {}
+    ~StringValue() { VariantClear(&v_); }
+    StringValue(const StringValue&) = delete;
+    StringValue& operator=(const StringValue&) = delete;
+    operator VARIANT() const { return v_; }  // NOLINT
+
+  private:
+    VARIANT v_;
+};
+
 // A new, empty document from the DOM service.
 inline CComPtr<IXMLDOMDocument> NewDocument() {
     CComPtr<IXMLDOMDocument> doc;

@@ -109,31 +109,15 @@ class ReadFd {
     ReadFd(const ReadFd&) = delete;
     ReadFd& operator=(const ReadFd&) = delete;
     int get() const { return fd_; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
 
   private:
     int fd_;
 };
-
-HRESULT ReadAll(int fd, size_t sizeHint, std::string& bytes) {
-    std::string data;
-    data.reserve(sizeHint);
-    char chunk[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return HresultFromErrno(errno, ERROR_READ_FAULT);
-        }
-        if (got == 0) break;
-        // The parser takes an int length: a larger file cannot be parsed.
-        if (data.size() + static_cast<size_t>(got) > static_cast<size_t>(INT_MAX)) {
-            return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
-        }
-        data.append(chunk, static_cast<size_t>(got));
-    }
-    bytes.swap(data);
-    return S_OK;
-}
 
 // ---- writing -----------------------------------------------------------------
 
@@ -400,7 +384,12 @@ FileSystemCalls SetFileSystemCallsForTesting(const FileSystemCalls& calls) {
     return previous;
 }
 
-HRESULT ReadWholeFile(const std::string& path, std::string& bytes) {
+InputFile::~InputFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+HRESULT InputFile::Open(const std::string& path) {
+    if (fd_ >= 0) return E_UNEXPECTED;
     // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused
     // below like every file that is not a regular one.
     ReadFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -409,10 +398,47 @@ HRESULT ReadWholeFile(const std::string& path, std::string& bytes) {
     if (::fstat(fd.get(), &st) != 0) return HresultFromErrno(errno, ERROR_READ_FAULT);
     if (S_ISDIR(st.st_mode)) return HRESULT_FROM_WIN32(ERROR_DIRECTORY);
     if (!S_ISREG(st.st_mode)) return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
+    // The parser takes an int length: a larger file cannot be parsed.
     if (st.st_size > INT_MAX) return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
     const int flags = ::fcntl(fd.get(), F_GETFL);
     if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
-    return ReadAll(fd.get(), static_cast<size_t>(st.st_size), bytes);
+    fd_ = fd.release();
+    size_ = static_cast<size_t>(st.st_size);
+    return S_OK;
+}
+
+HRESULT InputFile::Read(char* buffer, size_t capacity, size_t& got) {
+    got = 0;
+    if (fd_ < 0) return E_UNEXPECTED;
+    for (;;) {
+        const ssize_t count = ::read(fd_, buffer, capacity);
+        if (count >= 0) {
+            got = static_cast<size_t>(count);
+            return S_OK;
+        }
+        if (errno != EINTR) return HresultFromErrno(errno, ERROR_READ_FAULT);
+    }
+}
+
+HRESULT ReadWholeFile(const std::string& path, std::string& bytes) {
+    InputFile file;
+    HRESULT hr = file.Open(path);
+    if (FAILED(hr)) return hr;
+    std::string data;
+    data.reserve(file.Size());
+    char chunk[65536];
+    for (;;) {
+        size_t got = 0;
+        if (FAILED(hr = file.Read(chunk, sizeof chunk, got))) return hr;
+        if (got == 0) break;
+        // The file grew since it was opened: the same limit applies.
+        if (data.size() + got > static_cast<size_t>(INT_MAX)) {
+            return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+        }
+        data.append(chunk, got);
+    }
+    bytes.swap(data);
+    return S_OK;
 }
 
 HRESULT WriteFileAtomically(const std::string& path, const char* bytes, size_t size) {

@@ -13,6 +13,30 @@
 
 namespace xmlutil::file {
 
+// A regular file read from start to end, piece by piece, so that a large
+// file can be handed on as it is read instead of being held whole.
+class InputFile {
+  public:
+    InputFile() = default;
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    // Opens the regular file at `path`. S_OK, or a negative
+    // HRESULT_FROM_WIN32 code (file missing, a folder or anything but a
+    // regular file, unreadable, larger than INT_MAX bytes).
+    HRESULT Open(const std::string& path);
+    // The file's size when it was opened.
+    size_t Size() const { return size_; }
+    // Reads up to `capacity` bytes into `buffer`: S_OK with `got` set (0 at
+    // the end of the file), or a negative code when the read failed.
+    HRESULT Read(char* buffer, size_t capacity, size_t& got);
+
+  private:
+    int fd_ = -1;
+    size_t size_ = 0;
+};
+
 // Reads the whole regular file at `path` into `bytes`. S_OK, or a negative
 // HRESULT_FROM_WIN32 code (file missing, a folder, unreadable, too large).
 HRESULT ReadWholeFile(const std::string& path, std::string& bytes);

@@ -189,11 +189,10 @@ HRESULT DocumentObject::load(VARIANT xmlSource, VARIANT_BOOL* isSuccessful) {
         HRESULT hr = PathArgument(xmlSource, path);
         if (hr == E_INVALIDARG && xmlSource.vt == VT_BSTR) return S_FALSE;  // no such file
         if (FAILED(hr)) return hr;
-        std::string bytes;
-        if (FAILED(file::ReadWholeFile(path, bytes))) return S_FALSE;
+        file::InputFile input;
+        if (FAILED(input.Open(path))) return S_FALSE;
         ParseRequest request;
-        request.data = bytes.data();
-        request.size = bytes.size();
+        request.file = &input;
         request.preserveWhiteSpace = PreserveWhiteSpace();
         return LoadParsed(request, isSuccessful);
     });

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/file/byte_sink.h"
+#include "platform/file/file_io.h"
 #include "platform/xmldom/xml_ptr.h"
 #include "xmlutil/wintypes.h"
 
@@ -22,8 +23,11 @@ namespace xmlutil::xmldom {
 // ---- parsing -----------------------------------------------------------------
 
 struct ParseRequest {
+    // The input: bytes in memory, or (when `file` is set) the file's bytes,
+    // read as the parse goes.
     const char* data = nullptr;
     size_t size = 0;
+    file::InputFile* file = nullptr;
     // True for loadXML: `data` is UTF-8 made from the caller's Unicode text, so
     // an encoding named in its declaration is ignored.
     bool fromUnicodeText = false;
@@ -32,7 +36,7 @@ struct ParseRequest {
     bool preserveWhiteSpace = false;
 };
 
-// Parses bytes held in memory. Never touches the network or any file, loads no
+// Parses the request's bytes. Never touches the network or any other file, loads no
 // external DTD or entity, expands internal entities under libxml2's
 // amplification check, keeps the default depth limit, refuses a NUL character.
 // S_OK: `out` holds the document; when the input had an XML declaration it is
@@ -102,7 +106,7 @@ using HitReceiver = std::function<HRESULT(size_t index, size_t count, const XPat
 // and compiled expressions, and whatever else it derives from the document
 // until DocumentChanged() says the tree changed. Used by one thread at a time.
 class XPathEvaluator {
-public:
+  public:
     XPathEvaluator();
     ~XPathEvaluator();
     XPathEvaluator(const XPathEvaluator&) = delete;
@@ -123,7 +127,7 @@ public:
     // the document (or when it is replaced): drops everything derived from it.
     void DocumentChanged();
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: MIT
-// Parsing from memory with the defences the DOM service promises: no file or
-// network access, no external entity, internal entities expanded under
-// libxml2's amplification check, libxml2's depth limit kept, NUL characters
-// refused, nothing printed. After a successful parse the tree is brought to
-// the shape callers expect: indentation dropped and the declaration kept as
-// the document's first child.
+// Parsing a file or text with the defences the DOM service promises: no
+// network access and no file but the one loaded, no external entity, internal entities expanded
+// under libxml2's amplification check, libxml2's depth limit kept, NUL characters refused, nothing
+// printed. After a successful parse the tree is brought to the shape callers expect: indentation
+// dropped and the declaration kept as the document's first child.
 #include <libxml/SAX2.h>
 #include <libxml/parserInternals.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -45,6 +45,13 @@ struct ParseObservations {
     bool outOfMemory = false;
     // The document's own parser context (entity content is parsed in others).
     const xmlParserCtxt* documentContext = nullptr;
+    // Elements are checked as they are built; the tree pass after the parse
+    // is needed only when white space reached the tree as text (it may have
+    // to go), or when elements were built in another context (entity
+    // content, whose copies the pass checks in place).
+    bool treePassNeeded = false;
+    // An element broke a rule libxml2 does not check (see CheckNewElement).
+    bool elementRefused = false;
 };
 
 // Amplification allowed for entity expansion: the larger of 10 MB and ten
@@ -149,6 +156,31 @@ xmlEntity* GetEntityWithinLimits(void* ctx, const xmlChar* name) {
     return ent;
 }
 
+bool HasDuplicateExpandedAttribute(const xmlNode* element);
+
+// Checks an element libxml2 just built in the document's own context, where
+// libxml2 reports unbound prefixes itself; one built elsewhere (entity
+// content) leaves the checks to the tree pass.
+void CheckNewElement(xmlParserCtxt* ctxt, ParseObservations& obs, const xmlNode* element) {
+    if (ctxt != obs.documentContext) {
+        obs.treePassNeeded = true;
+        return;
+    }
+    if (element->properties != nullptr && element->properties->next != nullptr &&
+        HasDuplicateExpandedAttribute(element)) {
+        obs.elementRefused = true;
+        ctxt->wellFormed = 0;
+        ctxt->disableSAX = 1;  // nothing more is built
+    }
+}
+
+bool IsBlankRun(const xmlChar* text, int length) {
+    for (int i = 0; i < length; ++i) {
+        if (!IS_BLANK_CH(text[i])) return false;
+    }
+    return true;
+}
+
 // Builds an element, counting the namespace declarations it carries: the
 // DTD can default one onto every element, copying its URI each time.
 void StartElementWithinLimits(void* ctx, const xmlChar* localname, const xmlChar* prefix,
@@ -166,8 +198,22 @@ void StartElementWithinLimits(void* ctx, const xmlChar* localname, const xmlChar
             return;
         }
     }
+    xmlNode* const parent = ctxt->node;
     xmlSAX2StartElementNs(ctx, localname, prefix, uri, nbNamespaces, namespaces, nbAttributes,
                           nbDefaulted, attributes);
+    if (obs != nullptr && ctxt->node != parent && ctxt->node != nullptr) {
+        CheckNewElement(ctxt, *obs, ctxt->node);
+    }
+}
+
+// Text is built by libxml2; white space among it is noted, as the tree pass
+// may have to remove the text node it ends up in.
+void ObserveCharacters(void* ctx, const xmlChar* text, int length) {
+    ParseObservations* obs = ObservationsOf(ctx);
+    if (obs != nullptr && !obs->treePassNeeded && IsBlankRun(text, length)) {
+        obs->treePassNeeded = true;
+    }
+    xmlSAX2Characters(ctx, text, length);
 }
 
 // Keeps internal entities and drops every entity declared with a SYSTEM or
@@ -199,18 +245,36 @@ void ObserveParseError(void* ctx, xmlError* error) {
     }
 }
 
-// True when the input holds a NUL character: a 0x00 byte in a byte encoding,
-// or a zero code unit in UTF-16 / UTF-32 (whose other characters are full of
-// 0x00 bytes). libxml2 2.9.14 accepts a NUL after the root element.
-bool HasNulCharacter(const unsigned char* bytes, size_t size, const InputLayout& layout) {
-    if (layout.unitSize == 1) return std::memchr(bytes, 0, size) != nullptr;
-    for (size_t pos = layout.markSize; pos + layout.unitSize <= size; pos += layout.unitSize) {
-        bool zero = true;
-        for (size_t i = 0; i < layout.unitSize && zero; ++i) zero = bytes[pos + i] == 0;
-        if (zero) return true;
+// Finds NUL characters: a 0x00 byte in a byte encoding, or a zero code unit
+// in UTF-16 / UTF-32 (whose other characters are full of 0x00 bytes).
+// libxml2 2.9.14 accepts a NUL after the root element. The input may come in
+// pieces of any size: a code unit may straddle two of them.
+class NulScanner {
+  public:
+    explicit NulScanner(const InputLayout& layout) : layout_(layout) {}
+
+    // Scans the next `size` bytes of the input; true once a NUL was seen.
+    bool Scan(const unsigned char* bytes, size_t size) {
+        if (layout_.unitSize == 1) {
+            found_ = found_ || std::memchr(bytes, 0, size) != nullptr;
+            return found_;
+        }
+        for (size_t i = 0; i < size && !found_; ++i, ++offset_) {
+            if (offset_ < layout_.markSize) continue;
+            const size_t phase = (offset_ - layout_.markSize) % layout_.unitSize;
+            if (phase == 0) unitZero_ = true;
+            unitZero_ = unitZero_ && bytes[i] == 0;
+            found_ = unitZero_ && phase + 1 == layout_.unitSize;
+        }
+        return found_;
     }
-    return false;
-}
+
+  private:
+    InputLayout layout_;
+    size_t offset_ = 0;  // of the next byte, from the start of the input
+    bool unitZero_ = false;
+    bool found_ = false;
+};
 
 // A byte-order mark that contradicts the declared encoding (a UTF-8 mark
 // before encoding="ISO-8859-1", a UTF-16 mark before encoding="UTF-8") is a
@@ -378,28 +442,113 @@ bool InsertDeclaration(xmlDoc* doc, const std::string& data) {
     return true;
 }
 
-// Input handed to libxml2 piece by piece from memory that stays the caller's.
-struct ChunkSource {
-    const char* next;
-    size_t left;
+// The bytes handed to libxml2, piece by piece as it asks for them: from
+// memory that stays the caller's, or from a file read in large blocks as the
+// parse goes (a file is never held whole: a 60 MB file cost 60 MB more at
+// peak, and two more copies of its bytes). Every byte is checked for NUL
+// characters before the parser sees it.
+class InputFeed {
+  public:
+    explicit InputFeed(const ParseRequest& request) : request_(request) {}
+
+    // Takes the first block (for memory, everything). False when there is
+    // nothing to parse or the input cannot be read.
+    bool Start() {
+        if (request_.file == nullptr) {
+            if (request_.data == nullptr || request_.size == 0 ||
+                request_.size > static_cast<size_t>(INT_MAX)) {
+                return false;
+            }
+            block_ = reinterpret_cast<const unsigned char*>(request_.data);
+            blockSize_ = request_.size;
+            return true;
+        }
+        buffer_.resize(kBlockSize);
+        return FillBlock() && blockSize_ != 0;
+    }
+
+    // What Start took: the start of the input, enough to read its
+    // byte-order mark and XML declaration.
+    const unsigned char* Head() const { return block_; }
+    size_t HeadSize() const { return blockSize_; }
+    // The input's size as far as known before the parse.
+    size_t SizeHint() const {
+        return request_.file != nullptr ? request_.file->Size() : blockSize_;
+    }
+
+    // Fixes the encoding layout the NUL check reads units by, and checks what
+    // Start took. True when a NUL character was found there.
+    bool BeginNulCheck(const InputLayout& layout) {
+        nulCheck_.emplace(layout);
+        refused_ = nulCheck_->Scan(block_, blockSize_);
+        return refused_;
+    }
+
+    // A NUL character, a read failure or an oversized file stopped the feed
+    // part way: the input must be refused whatever the parser made of it.
+    bool Refused() const { return refused_; }
+
+    // libxml2's read callback.
+    static int Read(void* context, char* out, int length) {
+        auto* feed = static_cast<InputFeed*>(context);
+        if (feed->refused_) return -1;
+        if (feed->offset_ == feed->blockSize_ && feed->request_.file != nullptr) {
+            if (!feed->FillBlock() || feed->nulCheck_->Scan(feed->block_, feed->blockSize_)) {
+                feed->refused_ = true;
+                return -1;
+            }
+        }
+        const size_t count =
+            std::min(feed->blockSize_ - feed->offset_, static_cast<size_t>(std::max(length, 0)));
+        std::memcpy(out, feed->block_ + feed->offset_, count);
+        feed->offset_ += count;
+        return static_cast<int>(count);
+    }
+
+  private:
+    // One read per block rather than per few kilobytes libxml2 asks for;
+    // small enough to stay in cache while it is checked and copied on.
+    static constexpr size_t kBlockSize = 256 * 1024;
+
+    // Reads the next block, as full as the file allows.
+    bool FillBlock() {
+        size_t filled = 0;
+        while (filled < buffer_.size()) {
+            size_t got = 0;
+            if (FAILED(
+                    request_.file->Read(buffer_.data() + filled, buffer_.size() - filled, got))) {
+                return false;
+            }
+            if (got == 0) break;
+            filled += got;
+        }
+        total_ += filled;
+        // The file grew past what the parser can take since it was opened.
+        if (total_ > static_cast<size_t>(INT_MAX)) return false;
+        block_ = reinterpret_cast<const unsigned char*>(buffer_.data());
+        blockSize_ = filled;
+        offset_ = 0;
+        return true;
+    }
+
+    const ParseRequest& request_;
+    std::vector<char> buffer_;
+    const unsigned char* block_ = nullptr;
+    size_t blockSize_ = 0;
+    size_t offset_ = 0;  // into the block: what the parser has had of it
+    size_t total_ = 0;   // bytes read from the file so far
+    std::optional<NulScanner> nulCheck_;
+    bool refused_ = false;
 };
 
-int ReadChunk(void* context, char* buffer, int length) {
-    auto* source = static_cast<ChunkSource*>(context);
-    const size_t count = std::min(source->left, static_cast<size_t>(std::max(length, 0)));
-    std::memcpy(buffer, source->next, count);
-    source->next += count;
-    source->left -= count;
-    return static_cast<int>(count);
-}
-
-XmlDocPtr RunParser(const ParseRequest& request, ParseObservations& observations) {
+XmlDocPtr RunParser(const ParseRequest& request, InputFeed& feed, ParseObservations& observations) {
     XmlParserCtxtPtr ctxt(xmlNewParserCtxt());
     if (ctxt == nullptr || ctxt->sax == nullptr) {
         observations.outOfMemory = true;
         return nullptr;
     }
     ctxt->_private = &observations;
+    observations.documentContext = ctxt.get();
     ctxt->sax->entityDecl = KeepInternalEntityDecl;
     ctxt->sax->externalSubset = IgnoreExternalSubset;
     ctxt->sax->serror = ObserveParseError;
@@ -408,10 +557,13 @@ XmlDocPtr RunParser(const ParseRequest& request, ParseObservations& observations
     // Set apart from `characters`, the handler makes libxml2 tell ignorable
     // white space from text; without it, it never asks.
     if (!request.preserveWhiteSpace) {
-        observations.documentContext = ctxt.get();
         ctxt->sax->ignorableWhitespace = DropIndentation;
+        ctxt->sax->characters = ObserveCharacters;
     }
-    int options = XML_PARSE_NOENT | XML_PARSE_NONET;
+    // COMPACT keeps short texts (attribute values above all) inside their
+    // node instead of an allocation of their own; the tree code frees and
+    // replaces such texts knowing where they live (see tree::SetLeafContent).
+    int options = XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_COMPACT;
     // UTF-8 made from Unicode text: the declaration's encoding no longer
     // applies. UTF-8 is what libxml2 assumes when nothing is named; naming it
     // would make libxml2 switch encoders, which crashes in 2.9.14 when an
@@ -422,14 +574,11 @@ XmlDocPtr RunParser(const ParseRequest& request, ParseObservations& observations
         doc.reset(xmlCtxtReadMemory(ctxt.get(), request.data, static_cast<int>(request.size),
                                     nullptr, nullptr, options));
     } else {
-        // File bytes are fed in chunks: xmlCtxtReadMemory first copies the
-        // whole input into a buffer of its own (a 60 MB file cost 60 MB more
-        // at peak, and the copy). Streaming decodes a declared encoding as
-        // xmlReadFile does; Unicode text stays on the memory path above,
-        // where its declaration is ignored.
-        ChunkSource source{request.data, request.size};
+        // Streaming decodes a declared encoding as xmlReadFile does; Unicode
+        // text stays on the memory path above, where its declaration is
+        // ignored.
         doc.reset(
-            xmlCtxtReadIO(ctxt.get(), ReadChunk, nullptr, &source, nullptr, nullptr, options));
+            xmlCtxtReadIO(ctxt.get(), InputFeed::Read, nullptr, &feed, nullptr, nullptr, options));
     }
     if (ctxt->errNo == XML_ERR_NO_MEMORY) observations.outOfMemory = true;
     if (doc == nullptr || !ctxt->wellFormed || !ctxt->nsWellFormed || observations.outOfMemory ||
@@ -442,17 +591,15 @@ XmlDocPtr RunParser(const ParseRequest& request, ParseObservations& observations
 }  // namespace
 
 HRESULT ParseDocument(const ParseRequest& request, XmlDocPtr& out) {
-    if (request.data == nullptr || request.size == 0 ||
-        request.size > static_cast<size_t>(INT_MAX)) {
-        return S_FALSE;
-    }
-    const auto* bytes = reinterpret_cast<const unsigned char*>(request.data);
-    InputLayout layout = DetectInputLayout(bytes, request.size);
+    InputFeed feed(request);
+    if (!feed.Start()) return S_FALSE;
+    const unsigned char* head = feed.Head();
+    InputLayout layout = DetectInputLayout(head, feed.HeadSize());
     if (request.fromUnicodeText && layout.unitSize != 1) layout = InputLayout{};
-    if (HasNulCharacter(bytes, request.size, layout)) return S_FALSE;
+    if (feed.BeginNulCheck(layout)) return S_FALSE;
 
     const std::optional<std::string> declaration =
-        ReadLeadingDeclaration(bytes, request.size, layout);
+        ReadLeadingDeclaration(head, feed.HeadSize(), layout);
     if (declaration && !request.fromUnicodeText &&
         MarkContradictsDeclaration(layout, *declaration)) {
         return S_FALSE;
@@ -460,11 +607,14 @@ HRESULT ParseDocument(const ParseRequest& request, XmlDocPtr& out) {
 
     ErrorSilencer silence;
     ParseObservations observations;
-    observations.expansionLimit = std::max(kMinExpansionLimit, request.size * kExpansionFactor);
-    XmlDocPtr doc = RunParser(request, observations);
+    observations.expansionLimit = std::max(kMinExpansionLimit, feed.SizeHint() * kExpansionFactor);
+    XmlDocPtr doc = RunParser(request, feed, observations);
+    if (feed.Refused()) return S_FALSE;
     if (observations.outOfMemory || silence.OutOfMemory()) return E_OUTOFMEMORY;
     if (doc == nullptr) return S_FALSE;
-    if (!NormaliseTree(doc.get(), !request.preserveWhiteSpace)) return S_FALSE;
+    if (observations.treePassNeeded && !NormaliseTree(doc.get(), !request.preserveWhiteSpace)) {
+        return S_FALSE;
+    }
     if (declaration && !InsertDeclaration(doc.get(), *declaration)) return E_OUTOFMEMORY;
     out = std::move(doc);
     return S_OK;
