@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/xmldom/xml_ptr.h"
+#include "wide_number.h"
 #include "xmlutil/XMLUtil.h"
 
 namespace {
@@ -95,7 +96,7 @@ bool BuildAndSaveWithCXMLUtil(const std::wstring& path) {
     CXMLUtil util;
     CComPtr<IXMLDOMNode> root = util.AppendChildNode(CComPtr<IXMLDOMNode>(), L"Root", L"");
     for (int i = 0; i < kBuildElements; ++i) {
-        const std::wstring number = std::to_wstring(i);
+        const std::wstring number = WideNumber(i);
         CComPtr<IXMLDOMNode> item = util.AppendChildNode(root, L"Item", L"value " + number);
         util.SetNodeAttr(item, L"id", number);
     }

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "platform/xmldom/xml_ptr.h"
+#include "wide_number.h"
 #include "xmlutil/XMLUtil.h"
 
 namespace {
@@ -248,7 +249,7 @@ Outcome XmlutilBuildSave(const Options& o) {
         CComPtr<IXMLDOMNode> root = util.AppendChildNode(CComPtr<IXMLDOMNode>(), L"Root", L"");
         long long built = 0;
         for (int i = 0; i < kBuildElements; ++i) {
-            const std::wstring number = std::to_wstring(i);
+            const std::wstring number = WideNumber(i);
             CComPtr<IXMLDOMNode> item = util.AppendChildNode(root, L"Item", L"value " + number);
             built += util.SetNodeAttr(item, L"id", number) == S_OK;
         }

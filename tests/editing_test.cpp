@@ -134,6 +134,9 @@ TEST(AppendChildNodeByName, TextXmlCannotHoldIsRecordedAndTheElementStillReturne
 }
 
 TEST(AppendChildNodeByName, OutOfMemoryForAStringLeavesTreeAndResultAsTheyWere) {
+    // Long enough to be copied into allocated strings.
+    const std::wstring name(80, L'n');
+    const std::wstring value(80, L'v');
     for (int allowed : {0, 1}) {
         SCOPED_TRACE(allowed);
         CXMLUtil util;
@@ -142,7 +145,7 @@ TEST(AppendChildNodeByName, OutOfMemoryForAStringLeavesTreeAndResultAsTheyWere) 
         xmlutil::com::FailStringAllocationAfter(allowed);
         HRESULT thrown = S_OK;
         try {
-            util.AppendChildNode(root, L"name", L"value");
+            util.AppendChildNode(root, name, value);
         } catch (const _com_error& e) {
             thrown = e.Error();
         }
@@ -151,6 +154,21 @@ TEST(AppendChildNodeByName, OutOfMemoryForAStringLeavesTreeAndResultAsTheyWere) 
         EXPECT_EQ(Recorded(util), S_OK);
         EXPECT_EQ(XmlOf(util), L"<r/>\n");
     }
+}
+
+// Short names and texts are handed to the document without a string
+// allocation, so no shortage of string memory can stop them.
+TEST(AppendChildNodeByName, ShortArgumentsNeedNoStringAllocation) {
+    CXMLUtil util;
+    ASSERT_HR(util.LoadXML(L"<r/>"), S_OK);
+    CComPtr<IXMLDOMNode> root = Root(util);
+    xmlutil::com::FailStringAllocationAfter(0);
+    CComPtr<IXMLDOMNode> added = util.AppendChildNode(root, L"name", L"value");
+    const long attr = added ? util.SetNodeAttr(added, L"id", L"1") : E_FAIL;
+    xmlutil::com::ClearStringAllocationFailure();
+    EXPECT_NE(added, nullptr);
+    EXPECT_HR(attr, S_OK);
+    EXPECT_EQ(XmlOf(util), L"<r><name id=\"1\">value</name></r>\n");
 }
 
 TEST(AppendChildNodeByName, ObjectWithoutDocumentFailsWithMessages) {

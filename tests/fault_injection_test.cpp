@@ -302,6 +302,12 @@ const wchar_t kSource[] =
 
 const wchar_t kTarget[] = L"<Doc xmlns:q=\"urn:q\"><Slot q:x=\"1\">text</Slot></Doc>";
 
+// Texts long enough that the library copies them into allocated strings (a
+// short argument is laid out on the stack and cannot run out of memory), so
+// the string-allocation faults below reach every copy.
+const std::wstring kLongValue = L"value \x4E2D " + std::wstring(80, L'v');
+const std::wstring kLongName = L"n" + std::wstring(80, L'a');
+
 CComPtr<IXMLDOMNode> NodeAt(CXMLUtil& doc, const wchar_t* xpath) {
     CComPtr<IXMLDOMNode> node;
     EXPECT_HR(doc.GetSingleNode(xpath, node), S_OK) << xpath;
@@ -332,10 +338,10 @@ TEST(FaultInjection, SetNodeAttrReplacingAndAdding) {
     for (const wchar_t* name : {L"k", L"new"}) {
         SCOPED_TRACE(testing::Message() << "attribute " << name);
         auto make = [name] {
-            return std::make_unique<OnSource>(
-                L"/Root/Menu/Item", [name](CXMLUtil& doc, CComPtr<IXMLDOMNode> item) {
-                    return doc.SetNodeAttr(item, name, L"value \x4E2D");
-                });
+            return std::make_unique<OnSource>(L"/Root/Menu/Item",
+                                              [name](CXMLUtil& doc, CComPtr<IXMLDOMNode> item) {
+                                                  return doc.SetNodeAttr(item, name, kLongValue);
+                                              });
         };
         const SeriesReport xml = RunSeries(make, Fault::kXmlAllocation);
         EXPECT_GT(xml.failuresReported, 0);
@@ -357,9 +363,9 @@ TEST(FaultInjection, SetNodeAttrRaisesTheDocumentedExceptions) {
     const HRESULT recorded = CXMLUtilTestAccess::RecordedResult(doc);
 
     xmlutil::com::FailStringAllocationAfter(0);
-    const Outcome valueCopy = Capture([&] { return doc.SetNodeAttr(item, L"k", L"v"); });
+    const Outcome valueCopy = Capture([&] { return doc.SetNodeAttr(item, kLongName, kLongValue); });
     xmlutil::com::FailStringAllocationAfter(1);
-    const Outcome nameCopy = Capture([&] { return doc.SetNodeAttr(item, L"k", L"v"); });
+    const Outcome nameCopy = Capture([&] { return doc.SetNodeAttr(item, kLongName, kLongValue); });
     xmlutil::com::ClearStringAllocationFailure();
 
     EXPECT_EQ(valueCopy.kind, Outcome::kAtlException) << Describe(valueCopy);
@@ -380,7 +386,7 @@ TEST(FaultInjection, SetNodeValue) {
     auto setText = [] {
         return std::make_unique<OnSource>(
             L"/Root/Menu", [](CXMLUtil& doc, CComPtr<IXMLDOMNode> menu) {
-                return doc.SetNodeValue(menu, L"new text \x4E2D & more");
+                return doc.SetNodeValue(menu, L"new text \x4E2D & more " + kLongValue);
             });
     };
     EXPECT_GT(RunSeries(setText, Fault::kXmlAllocation).failuresReported, 0);
@@ -458,7 +464,7 @@ TEST(FaultInjection, LoadFromFile) {
 // Two documents: the copy's source lives in kSource, the parent in kTarget.
 class AppendAcross : public Scenario {
   public:
-    explicit AppendAcross(bool byName, const wchar_t* value = L"new text")
+    explicit AppendAcross(bool byName, const wchar_t* value = kLongValue.c_str())
         : byName_(byName), value_(value) {
         EXPECT_HR(source_.LoadXML(kSource), S_OK);
         EXPECT_HR(target_.LoadXML(kTarget), S_OK);

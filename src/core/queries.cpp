@@ -8,6 +8,7 @@
 #include "xmlutil/XMLUtil.h"
 
 using xmlutil::dom::Bstr;
+using xmlutil::dom::BstrArg;
 
 namespace {
 
@@ -43,7 +44,7 @@ long CXMLUtil::GetRootNode(CComPtr<IXMLDOMNode>& node) {
 
 long CXMLUtil::GetSingleNode(std::wstring xpath, CComPtr<IXMLDOMNode>& node,
                              CComPtr<IXMLDOMNode> context) {
-    const Bstr expression(xpath);
+    const BstrArg expression(xpath);
     IXMLDOMNode* target = QueryTarget(context, m_pDoc);
     if (target == nullptr) return m_hr = E_POINTER;
     node.Release();
@@ -55,7 +56,7 @@ long CXMLUtil::GetSingleNode(std::wstring xpath, CComPtr<IXMLDOMNode>& node,
 
 long CXMLUtil::GetNodes(std::wstring xpath, std::vector<CComPtr<IXMLDOMNode>>& nodes,
                         CComPtr<IXMLDOMNode> context) {
-    const Bstr expression(xpath);
+    const BstrArg expression(xpath);
     IXMLDOMNode* target = QueryTarget(context, m_pDoc);
     if (target == nullptr) return m_hr = E_POINTER;
     CComPtr<IXMLDOMNodeList> list;
@@ -65,7 +66,7 @@ long CXMLUtil::GetNodes(std::wstring xpath, std::vector<CComPtr<IXMLDOMNode>>& n
 }
 
 long CXMLUtil::GetNodesCount(std::wstring xpath, long& count) {
-    const Bstr expression(xpath);
+    const BstrArg expression(xpath);
     if (!m_pDoc) return m_hr = E_POINTER;
     CComPtr<IXMLDOMNodeList> list;
     if ((m_hr = m_pDoc->selectNodes(expression.get(), &list)) != S_OK) return m_hr;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "dom/com_holders.h"
 
+#include <cstddef>
+#include <cstring>
 #include <cwchar>
 
 namespace xmlutil::dom {
@@ -36,6 +38,34 @@ BSTR* Bstr::out() noexcept {
     SysFreeString(s_);
     s_ = nullptr;
     return &s_;
+}
+
+BstrArg::BstrArg(const std::wstring& text, Failure failure) {
+    static_assert(offsetof(Inline, chars) == offsetof(Inline, byteCount) + sizeof(uint32_t),
+                  "the byte count sits right before the characters, as in a BSTR");
+    const size_t length = std::wcslen(text.c_str());
+    if (length <= kInlineChars) {
+        std::memcpy(inline_.chars, text.c_str(), length * sizeof(OLECHAR));
+        inline_.chars[length] = L'\0';
+        inline_.byteCount = static_cast<uint32_t>(length * sizeof(OLECHAR));
+        text_ = inline_.chars;
+        return;
+    }
+    BSTR copy = SysAllocStringLen(text.c_str(), static_cast<UINT>(length));
+    if (copy == nullptr) {
+        if (failure == Failure::kAtlException) throw CAtlException(E_OUTOFMEMORY);
+        throw _com_error(E_OUTOFMEMORY);
+    }
+    *heap_.out() = copy;
+    text_ = copy;
+}
+
+VARIANT BstrArg::variant() const noexcept {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = text_;
+    return v;
 }
 
 Variant Variant::String(const std::wstring& text) {

@@ -5,6 +5,7 @@
 // first NUL, as on Windows.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "xmlutil/atl.h"
@@ -14,7 +15,7 @@ namespace xmlutil::dom {
 
 // Owns one BSTR (possibly null, which the DOM service reads as "").
 class Bstr {
-public:
+  public:
     Bstr() = default;
     // Copies `text` up to its first NUL; throws _com_error(E_OUTOFMEMORY).
     explicit Bstr(const std::wstring& text);
@@ -33,13 +34,13 @@ public:
     std::wstring str() const { return s_ == nullptr ? std::wstring() : std::wstring(s_); }
     bool isNull() const noexcept { return s_ == nullptr; }
 
-private:
+  private:
     BSTR s_ = nullptr;
 };
 
 // Owns one VARIANT; cleared (its BSTR freed) on destruction.
 class Variant {
-public:
+  public:
     Variant() noexcept { VariantInit(&v_); }
     ~Variant() { VariantClear(&v_); }
     Variant(const Variant&) = delete;
@@ -58,8 +59,42 @@ public:
         return &v_;
     }
 
-private:
+  private:
     VARIANT v_;
+};
+
+// The text of an [in] argument for the length of one call: a BSTR, or a
+// VT_BSTR variant holding it, that the callee only reads (COM leaves [in]
+// strings to the caller). A short text is laid out in the object itself the
+// way SysAllocString lays it out (the byte count, the characters, a NUL), so
+// the common call allocates nothing; a longer one is allocated, and running
+// out of memory throws what the owner it stands in for throws:
+// _com_error(E_OUTOFMEMORY) as Bstr, CAtlException(E_OUTOFMEMORY) as
+// Variant::String.
+class BstrArg {
+  public:
+    enum class Failure { kComError, kAtlException };
+
+    // Copies `text` up to its first NUL.
+    explicit BstrArg(const std::wstring& text, Failure failure = Failure::kComError);
+    BstrArg(const BstrArg&) = delete;
+    BstrArg& operator=(const BstrArg&) = delete;
+
+    BSTR get() const noexcept { return text_; }
+    // A VT_BSTR variant holding get(): never to be cleared.
+    VARIANT variant() const noexcept;
+
+  private:
+    static constexpr size_t kInlineChars = 64;
+    struct Inline {
+        uint32_t unused;
+        uint32_t byteCount;  // where SysStringByteLen reads it: just before the text
+        OLECHAR chars[kInlineChars + 1];
+    };
+
+    Inline inline_;
+    Bstr heap_;
+    BSTR text_;
 };
 
 }  // namespace xmlutil::dom

@@ -12,6 +12,7 @@
 #include "xmlutil/XMLUtil.h"
 
 using xmlutil::dom::Bstr;
+using xmlutil::dom::BstrArg;
 using xmlutil::dom::Variant;
 
 namespace {
@@ -75,20 +76,20 @@ long CXMLUtil::SetNodeAttr(CComPtr<IXMLDOMNode> node, std::wstring name, std::ws
     if (!node || !m_pDoc) return m_hr = E_POINTER;
     // Both copies are made before the first DOM call, so running out of
     // memory here leaves the document and m_hr as they were.
-    const Variant nodeValue = Variant::String(value);
-    const Bstr attributeName(name);
+    const BstrArg nodeValue(value, BstrArg::Failure::kAtlException);
+    const BstrArg attributeName(name);
     // The service's own documents do the four steps below in one.
     if (xmlutil::xmldom::IDocumentWriter* writer = xmlutil::dom::DocumentWriterOf(m_pDoc)) {
         bool handled = false;
         const HRESULT hr =
-            writer->SetAttributeOf(node, attributeName.get(), nodeValue.get().bstrVal, handled);
+            writer->SetAttributeOf(node, attributeName.get(), nodeValue.get(), handled);
         if (handled) return m_hr = hr;
     }
     // The attribute is made by the object's own document, whichever document
     // the node belongs to; until setNamedItem it is attached nowhere.
     CComPtr<IXMLDOMAttribute> attribute;
     if ((m_hr = m_pDoc->createAttribute(attributeName.get(), &attribute)) != S_OK) return m_hr;
-    if ((m_hr = attribute->put_nodeValue(nodeValue.get())) != S_OK) return m_hr;
+    if ((m_hr = attribute->put_nodeValue(nodeValue.variant())) != S_OK) return m_hr;
     CComPtr<IXMLDOMNamedNodeMap> attributes;
     if ((m_hr = node->get_attributes(&attributes)) != S_OK) return m_hr;
     return m_hr = attributes->setNamedItem(attribute, nullptr);

@@ -11,6 +11,7 @@
 #include "xmlutil/XMLUtil.h"
 
 using xmlutil::dom::Bstr;
+using xmlutil::dom::BstrArg;
 using xmlutil::dom::Variant;
 
 namespace {
@@ -25,7 +26,7 @@ void PrintNameMessage(const char* format, const std::wstring& name) {
 
 // Asks the document for a new element without namespace, by node type; the
 // result is what the document answered (E_POINTER when there is no document).
-HRESULT CreateElement(IXMLDOMDocument* doc, const Bstr& name, CComPtr<IXMLDOMNode>& element) {
+HRESULT CreateElement(IXMLDOMDocument* doc, const BstrArg& name, CComPtr<IXMLDOMNode>& element) {
     if (doc == nullptr) return E_POINTER;
     const Variant type = Variant::Int32(NODE_ELEMENT);
     const HRESULT hr = doc->createNode(type.get(), name.get(), nullptr, &element);
@@ -46,8 +47,8 @@ IXMLDOMNode* AppendTarget(const CComPtr<IXMLDOMNode>& parent, IXMLDOMDocument* d
 CComPtr<IXMLDOMNode> CXMLUtil::CreateNode(std::wstring name, std::wstring value) {
     // Both strings are copied before the document is touched, so running out of
     // memory for either leaves the tree as it was.
-    const Bstr tagName(name);
-    const Bstr text(value);
+    const BstrArg tagName(name);
+    const BstrArg text(value);
     CComPtr<IXMLDOMNode> element;
     m_hr = CreateElement(m_pDoc, tagName, element);
     if (m_hr != S_OK) {
@@ -65,8 +66,8 @@ CComPtr<IXMLDOMNode> CXMLUtil::AppendChildNode(CComPtr<IXMLDOMNode> parent, std:
     // Both strings are copied before the document is touched, so running out of
     // memory for either leaves the tree as it was. The element is made without
     // text: the text is set once, after appending.
-    const Bstr tagName(name);
-    const Bstr text(value);
+    const BstrArg tagName(name);
+    const BstrArg text(value);
     CComPtr<IXMLDOMNode> element;
     m_hr = CreateElement(m_pDoc, tagName, element);
     if (m_hr != S_OK) PrintNameMessage("create Node:%s failed!\n", name);

@@ -8,6 +8,7 @@
 #include "xmlutil/XMLUtil.h"
 
 using xmlutil::dom::Bstr;
+using xmlutil::dom::BstrArg;
 
 long CXMLUtil::GetNodeValue(CComPtr<IXMLDOMNode> node, std::wstring& value) {
     // An empty handle is refused before the output is reset: nothing changes.
@@ -35,7 +36,7 @@ long CXMLUtil::GetNodeValue(std::wstring xpath, std::wstring& value) {
 
 long CXMLUtil::SetNodeValue(CComPtr<IXMLDOMNode> node, std::wstring value) {
     if (!node) return m_hr = E_POINTER;
-    const Bstr text(value);
+    const BstrArg text(value);
     return m_hr = node->put_text(text.get());
 }
 

@@ -73,6 +73,11 @@ HRESULT DocumentObject::Create(DocumentObject** out) noexcept {
         ErrorSilencer quiet;
         XmlDocPtr doc(xmlNewDoc(ToXml("1.0")));
         if (doc == nullptr) return E_OUTOFMEMORY;
+        // Names of the nodes made here are kept once each in the document's
+        // dictionary, as the parser keeps those of a loaded document: a
+        // million elements of one name take no million copies of it.
+        doc->dict = xmlDictCreate();
+        if (doc->dict == nullptr) return E_OUTOFMEMORY;
         WrapperPool* pool = WrapperPool::Create();
         if (pool == nullptr) return E_OUTOFMEMORY;
         // Owned by its reference count; owns the pool's first reference.
@@ -229,16 +234,17 @@ HRESULT DocumentObject::Hand(xmlNode* made, I** out) {
     return hr;
 }
 
+template <class I>
+HRESULT DocumentObject::MakeElement(BSTR tagName, I** element) {
+    std::string name;
+    if (FAILED(TextArgument(tagName, name)) || !attrs::IsValidNodeName(name)) return E_INVALIDARG;
+    return Hand(xmlNewDocNode(doc_, nullptr, ToXml(name.c_str()), nullptr), element);
+}
+
 HRESULT DocumentObject::createElement(BSTR tagName, IXMLDOMElement** element) {
     if (element == nullptr) return E_POINTER;
     *element = nullptr;
-    return Guarded([&]() -> HRESULT {
-        std::string name;
-        if (FAILED(TextArgument(tagName, name)) || !attrs::IsValidNodeName(name)) {
-            return E_INVALIDARG;
-        }
-        return Hand(xmlNewDocNode(doc_, nullptr, ToXml(name.c_str()), nullptr), element);
-    });
+    return Guarded([&] { return MakeElement(tagName, element); });
 }
 
 HRESULT DocumentObject::createTextNode(BSTR data, IXMLDOMText** text) {
@@ -343,8 +349,8 @@ HRESULT DocumentObject::createNode(VARIANT type, BSTR name, BSTR namespaceURI, I
         BSTR empty = nullptr;
         switch (kind) {
             case NODE_ELEMENT: {
-                CComPtr<IXMLDOMElement> element;
-                HRESULT hr = createElement(name, &element);
+                CComPtr<IXMLDOMNode> element;
+                HRESULT hr = MakeElement(name, &element);
                 if (FAILED(hr)) return hr;
                 if (!uri.empty()) {
                     // The element declares its own namespace, so it is bound
@@ -358,7 +364,8 @@ HRESULT DocumentObject::createNode(VARIANT type, BSTR name, BSTR namespaceURI, I
                     if (FAILED(hr)) return hr;
                     if (prefix.empty()) created->ns = attrs::FindDeclaration(created, "");
                 }
-                return element.QueryInterface(node);
+                *node = element.Detach();
+                return S_OK;
             }
             case NODE_ATTRIBUTE: {
                 if (!uri.empty())

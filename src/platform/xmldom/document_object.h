@@ -79,6 +79,10 @@ class DocumentObject final : public NodeMethods<IXMLDOMDocument>,
     // A new node of the current xmlDoc, handed out as interface I.
     template <class I>
     HRESULT Hand(xmlNode* created, I** out);
+    // createElement's work without its guard, for createNode too (one
+    // silencer per call). Throws std::bad_alloc.
+    template <class I>
+    HRESULT MakeElement(BSTR tagName, I** element);
 
     ULONG refs_ = 1;
     // The memory of this object's wrappers. Each wrapper holds a reference

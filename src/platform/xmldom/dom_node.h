@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <new>
 #include <string>
+#include <type_traits>
 
 #include "platform/xmldom/error_guard.h"
 #include "platform/xmldom/xml_ptr.h"
@@ -135,6 +136,7 @@ HRESULT WrapNode(xmlNode* node, xmlDoc* doc, IXMLDOMNode** out) noexcept;
 // The same, asking the wrapper for interface I.
 template <class I>
 HRESULT WrapNodeAs(xmlNode* node, I** out) noexcept {
+    if constexpr (std::is_same_v<I, IXMLDOMNode>) return WrapNode(node, out);
     *out = nullptr;
     IXMLDOMNode* wrapped = nullptr;
     HRESULT hr = WrapNode(node, &wrapped);

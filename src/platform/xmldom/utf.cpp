@@ -76,23 +76,26 @@ bool IsXmlChar(char32_t c) noexcept {
 HRESULT Utf8FromBstr(BSTR text, std::string& utf8) {
     utf8.clear();
     if (text == nullptr) return S_OK;
-    // Counted, not read from the length prefix: callers also pass plain wide
-    // strings. Printable ASCII, the common case, is copied byte for byte
-    // into room made up front; the rest is encoded one character at a time.
-    const size_t length = std::wcslen(text);
-    utf8.resize(length);
-    size_t ascii = 0;
-    while (ascii < length && text[ascii] >= 0x20 && text[ascii] < 0x7F) {
-        utf8[ascii] = static_cast<char>(text[ascii]);
-        ++ascii;
-    }
-    utf8.resize(ascii);
-    for (const wchar_t* p = text + ascii; *p != L'\0'; ++p) {
+    // Read up to the NUL, not from the length prefix: callers also pass plain
+    // wide strings. Printable ASCII, the common case, is gathered in runs
+    // and appended a run at a time; other characters are encoded one by one.
+    char run[128];
+    const wchar_t* p = text;
+    for (;;) {
+        size_t n = 0;
+        while (n < sizeof run && p[n] >= 0x20 && p[n] < 0x7F) {
+            run[n] = static_cast<char>(p[n]);
+            ++n;
+        }
+        utf8.append(run, n);
+        p += n;
+        if (n == sizeof run) continue;
+        if (*p == L'\0') return S_OK;
         const auto c = static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(*p));
         if (!IsXmlChar(c)) return E_INVALIDARG;
         AppendUtf8(c, utf8);
+        ++p;
     }
-    return S_OK;
 }
 
 HRESULT BstrFromUtf8(const char* utf8, BSTR* out) noexcept {
