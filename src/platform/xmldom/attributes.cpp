@@ -70,21 +70,49 @@ std::string LocalOf(const std::string& qname) {
     return colon == std::string::npos ? qname : qname.substr(colon + 1);
 }
 
-bool IsDeclarationName(const std::string& qname, std::string* declaredPrefix) {
-    if (qname == "xmlns") {
+bool IsDeclarationName(std::string_view qname, std::string* declaredPrefix) {
+    constexpr std::string_view kXmlns = "xmlns";
+    if (qname.substr(0, kXmlns.size()) != kXmlns) return false;
+    if (qname.size() == kXmlns.size()) {
         if (declaredPrefix != nullptr) declaredPrefix->clear();
         return true;
     }
-    if (qname.compare(0, 6, "xmlns:") == 0) {
-        if (declaredPrefix != nullptr) *declaredPrefix = qname.substr(6);
-        return true;
-    }
-    return false;
+    if (qname[kXmlns.size()] != ':') return false;
+    if (declaredPrefix != nullptr) declaredPrefix->assign(qname.substr(kXmlns.size() + 1));
+    return true;
 }
 
+namespace {
+
+// True for the names nearly every caller uses: ASCII letters, digits, '_',
+// '-' and '.', each part starting with a letter or '_', one colon at most
+// between two parts. These are valid QNames; anything else (other
+// characters, other shapes) is left to libxml2's full check.
+bool IsPlainAsciiQName(const std::string& qname) {
+    bool partStart = true;
+    bool colonSeen = false;
+    for (const char c : qname) {
+        if (c == ':') {
+            if (partStart || colonSeen) return false;
+            colonSeen = true;
+            partStart = true;
+            continue;
+        }
+        const char lower = static_cast<char>(c | 0x20);
+        const bool startChar = (lower >= 'a' && lower <= 'z') || c == '_';
+        const bool laterChar = (c >= '0' && c <= '9') || c == '-' || c == '.';
+        if (!startChar && (partStart || !laterChar)) return false;
+        partStart = false;
+    }
+    return !partStart;
+}
+
+}  // namespace
+
 bool IsValidNodeName(const std::string& qname) {
-    if (qname.empty() || xmlValidateQName(ToXml(qname.c_str()), 0) != 0) return false;
-    return PrefixOf(qname) != "xmlns";
+    if (qname.empty()) return false;
+    if (!IsPlainAsciiQName(qname) && xmlValidateQName(ToXml(qname.c_str()), 0) != 0) return false;
+    return qname.compare(0, 6, "xmlns:") != 0;  // the prefix "xmlns" only declares
 }
 
 std::string QualifiedName(const xmlNode* node) {
@@ -252,15 +280,17 @@ namespace {
 HRESULT SetDetached(xmlNode* elem, xmlAttr* attr) {
     if (attr->parent == elem) return S_OK;       // already set here
     if (attr->parent != nullptr) return E_FAIL;  // in use by another element
-    const std::string name = FromXml(attr->name);
+    const std::string_view name(FromXml(attr->name));
     std::string declared;
     if (attr->ns == nullptr && IsDeclarationName(name, &declared)) {
         XmlCharPtr uri(xmlNodeGetContent(reinterpret_cast<xmlNode*>(attr)));
         return SetDeclaration(elem, declared, uri == nullptr ? "" : FromXml(uri.get()));
     }
     xmlNs* unresolvedBinding = nullptr;
-    if (attr->ns == nullptr && !PrefixOf(name).empty()) {
-        unresolvedBinding = tree::FindInScope(elem, ToXml(PrefixOf(name).c_str()));
+    const size_t colon = name.find(':');
+    if (attr->ns == nullptr && colon != std::string_view::npos) {
+        const std::string prefix(name.substr(0, colon));
+        unresolvedBinding = tree::FindInScope(elem, ToXml(prefix.c_str()));
         if (unresolvedBinding == nullptr) return E_INVALIDARG;
     }
     if (attr->doc != elem->doc) {
@@ -271,7 +301,7 @@ HRESULT SetDetached(xmlNode* elem, xmlAttr* attr) {
         attr = reinterpret_cast<xmlAttr*>(moved);
     }
     if (unresolvedBinding != nullptr) {
-        SetName(reinterpret_cast<xmlNode*>(attr), LocalOf(name));
+        SetName(reinterpret_cast<xmlNode*>(attr), std::string(name.substr(colon + 1)));
         attr->ns = unresolvedBinding;
     } else if (attr->ns != nullptr) {
         attr->ns = Rebind(elem, attr->ns);

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/xmldom/dom_node.h"
 
@@ -30,7 +31,7 @@ void SetName(xmlNode* node, const std::string& name);
 std::string PrefixOf(const std::string& qname);
 std::string LocalOf(const std::string& qname);
 // True for "xmlns" (declared prefix "") and "xmlns:p" (declared prefix "p").
-bool IsDeclarationName(const std::string& qname, std::string* declaredPrefix);
+bool IsDeclarationName(std::string_view qname, std::string* declaredPrefix);
 // A name an element or attribute may have: a QName whose prefix is not
 // "xmlns" (attributes named "xmlns"/"xmlns:p" are declarations, see above).
 bool IsValidNodeName(const std::string& qname);

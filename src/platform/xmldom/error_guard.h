@@ -15,10 +15,38 @@ namespace xmlutil::xmldom {
 // XPath context's `error`).
 void IgnoreStructuredError(void* context, xmlError* error);
 
+namespace detail {
+
+// This thread's four libxml2 error-handler variables. libxml2 reaches them
+// through accessor functions that test for the main thread on every use (a
+// silencer made twelve such calls); their addresses never change for a
+// thread, so they are looked up once. A silencer surrounds every DOM call
+// (building a million elements makes several million of them), so it is
+// made inline, and the slots sit in initial-exec thread-local storage: each
+// read is a single load.
+struct ErrorHandlerSlots {
+    xmlStructuredErrorFunc* structured;
+    void** structuredContext;
+    xmlGenericErrorFunc* generic;
+    void** genericContext;
+};
+extern __thread ErrorHandlerSlots tErrorHandlerSlots __attribute__((tls_model("initial-exec")));
+// Looks this thread's slots up (the first silencer on a thread).
+const ErrorHandlerSlots& FindErrorHandlerSlots();
+inline const ErrorHandlerSlots& ErrorHandlerSlotsOfThisThread() {
+    return tErrorHandlerSlots.structured != nullptr ? tErrorHandlerSlots
+                                                    : FindErrorHandlerSlots();
+}
+// A generic handler that prints nothing. Passing NULL to
+// xmlSetGenericErrorFunc would reinstate the default handler, which prints.
+void IgnoreGenericError(void* context, const char* message, ...);
+
+}  // namespace detail
+
 class ErrorSilencer {
   public:
-    ErrorSilencer();
-    ~ErrorSilencer();
+    inline ErrorSilencer();
+    inline ~ErrorSilencer();
     ErrorSilencer(const ErrorSilencer&) = delete;
     ErrorSilencer& operator=(const ErrorSilencer&) = delete;
 
@@ -40,5 +68,30 @@ class ErrorSilencer {
     xmlGenericErrorFunc savedGeneric_;
     void* savedGenericContext_;
 };
+
+
+ErrorSilencer::ErrorSilencer() {
+    const detail::ErrorHandlerSlots& slots = detail::ErrorHandlerSlotsOfThisThread();
+    savedStructured_ = *slots.structured;
+    savedStructuredContext_ = *slots.structuredContext;
+    savedGeneric_ = *slots.generic;
+    savedGenericContext_ = *slots.genericContext;
+    // What xmlSetStructuredErrorFunc(this, Record) and
+    // xmlSetGenericErrorFunc(nullptr, IgnoreGenericError) store.
+    *slots.structured = Record;
+    *slots.structuredContext = this;
+    *slots.generic = detail::IgnoreGenericError;
+    *slots.genericContext = nullptr;
+}
+
+ErrorSilencer::~ErrorSilencer() {
+    // Assigned directly: the setter functions would turn a saved NULL into
+    // libxml2's printing default.
+    const detail::ErrorHandlerSlots& slots = detail::tErrorHandlerSlots;
+    *slots.structured = savedStructured_;
+    *slots.structuredContext = savedStructuredContext_;
+    *slots.generic = savedGeneric_;
+    *slots.genericContext = savedGenericContext_;
+}
 
 }  // namespace xmlutil::xmldom
