@@ -729,6 +729,45 @@ TEST(EngineSave, Gb2312IsWrittenInGb2312WithReferencesForTheRest) {
     EXPECT_NE(Save(upper).find(Convert("UTF-8", "GB2312", chinese)), std::string::npos);
 }
 
+// The markup is converted piece by piece as the writer makes it: characters
+// split between pieces, references among them, and a stateful encoding that
+// must shift back to ASCII around each reference.
+TEST(EngineSave, LargeDocumentsConvertAcrossThePiecesOfTheWriter) {
+    const std::string chinese = "\xe4\xb8\xad\xe6\x96\x87";
+    const std::string grin = "\xf0\x9f\x98\x80";
+    for (const char* encoding : {"gb2312", "ISO-2022-JP"}) {
+        SCOPED_TRACE(encoding);
+        std::string xml = std::string("<?xml version=\"1.0\" encoding=\"") + encoding + "\"?><r>";
+        size_t grins = 0;
+        for (int i = 0; i < 3000; ++i) {
+            xml += "<i n=\"" + std::to_string(i) + "\">" + std::string(i % 7, 'x') + chinese;
+            if (i % 3 == 0) {
+                xml += grin;
+                ++grins;
+            }
+            xml += chinese + "</i>";
+        }
+        // A text longer than the writer's buffer is escaped in parts.
+        for (int i = 0; i < 5000; ++i) xml += (i % 11 == 0 ? "y" : "") + chinese;
+        xml += "</r>";
+        XmlDocPtr doc = LoadText(xml);
+        ASSERT_NE(doc, nullptr);
+        std::string bytes;
+        ASSERT_HR(SerializeForSave(doc.get(), false, bytes), S_OK);
+        ASSERT_GT(bytes.size(), 60'000u);
+        size_t references = 0;
+        for (size_t at = bytes.find("&#128512;"); at != std::string::npos;
+             at = bytes.find("&#128512;", at + 1)) {
+            ++references;
+        }
+        EXPECT_EQ(references, grins);
+        EXPECT_EQ(bytes.find("\xe4\xb8\xad"), std::string::npos) << "UTF-8 left in the output";
+        XmlDocPtr back = Load(bytes);
+        ASSERT_NE(back, nullptr);
+        EXPECT_EQ(Canonical(back), Canonical(doc));
+    }
+}
+
 TEST(EngineSave, CharactersTheEncodingCannotHoldOutsideTextAreRefused) {
     const std::string grin = "\xf0\x9f\x98\x80";
     const std::string decl = "<?xml version=\"1.0\" encoding=\"gb2312\"?>";

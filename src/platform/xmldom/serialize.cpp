@@ -234,52 +234,107 @@ class EncodabilityCheck {
     // iconv converter leaks when an allocation fails while it is made).
     bool LibxmlWrites() const { return holdsEverything_ || handler_->output != nullptr; }
 
-    // Converts UTF-8 markup written by libxml2. A character the encoding
-    // cannot hold becomes a character reference: the checks made before the
-    // save leave such characters only in text and attribute values, where a
-    // reference means the same. The reference itself goes through iconv too,
-    // so a stateful encoding shifts back to ASCII first.
-    bool EncodeMarkup(const std::string& utf8, std::string& out) const {
-        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-        out.assign(utf8.size() + 64, '\0');
-        size_t used = 0;
-        char* in = const_cast<char*>(utf8.data());
-        size_t inLeft = utf8.size();
-        while (inLeft > 0) {
-            if (!ConvertSome(&in, &inLeft, out, used)) {
-                if (errno != EILSEQ) return false;
+    // Converts UTF-8 markup written by libxml2, piece by piece as it comes,
+    // handing the result to `next`. A character the encoding cannot hold
+    // becomes a character reference: the checks made before the save leave
+    // such characters only in text and attribute values, where a reference
+    // means the same. The reference itself goes through iconv too, so a
+    // stateful encoding shifts back to ASCII first. A character split
+    // between two pieces waits for the rest.
+    class MarkupEncoder final : public file::ByteSink {
+      public:
+        MarkupEncoder(const EncodabilityCheck& check, file::ByteSink& next)
+            : cd_(check.cd_), next_(next) {
+            iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        }
+
+        HRESULT Write(const char* bytes, size_t size) override {
+            if (FAILED(failure_)) return failure_;
+            if (!split_.empty()) {
+                // Completes the split character (and takes the rest with it).
+                split_.append(bytes, size);
+                std::string piece;
+                piece.swap(split_);
+                return Encode(piece.data(), piece.size());
+            }
+            return Encode(bytes, size);
+        }
+
+        // Back to the initial shift state (stateful encodings); S_OK once
+        // everything written was converted and passed on.
+        HRESULT Finish() {
+            if (FAILED(failure_)) return failure_;
+            if (!split_.empty()) return Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION));
+            char* outPtr = out_;
+            size_t outLeft = sizeof out_;
+            if (iconv(cd_, nullptr, nullptr, &outPtr, &outLeft) == static_cast<size_t>(-1)) {
+                return Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION));
+            }
+            return Pass(outPtr);
+        }
+
+      private:
+        HRESULT Encode(const char* bytes, size_t size) {
+            char* in = const_cast<char*>(bytes);
+            size_t inLeft = size;
+            while (inLeft > 0) {
+                char* outPtr = out_;
+                size_t outLeft = sizeof out_;
+                const size_t rc = iconv(cd_, &in, &inLeft, &outPtr, &outLeft);
+                const int err = errno;
+                if (const HRESULT hr = Pass(outPtr); FAILED(hr)) return hr;
+                if (rc != static_cast<size_t>(-1) || err == E2BIG) continue;
+                if (err == EINVAL) {  // the piece ends inside a character
+                    split_.assign(in, inLeft);
+                    return S_OK;
+                }
+                if (err != EILSEQ) return Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION));
                 const size_t length = Utf8SequenceLength(static_cast<unsigned char>(*in));
-                if (length == 0 || length > inLeft) return false;
-                std::string reference = "&#" + std::to_string(CodePoint(in, length)) + ";";
-                char* refIn = reference.data();
-                size_t refLeft = reference.size();
-                if (!ConvertSome(&refIn, &refLeft, out, used) || refLeft != 0) return false;
+                if (length == 0 || length > inLeft) {
+                    return Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION));
+                }
+                if (const HRESULT hr = EncodeReference(CodePoint(in, length)); FAILED(hr)) {
+                    return hr;
+                }
                 in += length;
                 inLeft -= length;
             }
+            return S_OK;
         }
-        // Back to the initial shift state at the end (stateful encodings).
-        if (!ConvertSome(nullptr, nullptr, out, used)) return false;
-        out.resize(used);
-        return true;
-    }
+
+        HRESULT EncodeReference(unsigned long codePoint) {
+            std::string reference = "&#" + std::to_string(codePoint) + ";";
+            char* in = reference.data();
+            size_t inLeft = reference.size();
+            char* outPtr = out_;
+            size_t outLeft = sizeof out_;
+            if (iconv(cd_, &in, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1) ||
+                inLeft != 0) {
+                return Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION));
+            }
+            return Pass(outPtr);
+        }
+
+        // Hands on what was converted into out_, up to `end`.
+        HRESULT Pass(const char* end) {
+            if (end == out_) return S_OK;
+            const HRESULT hr = next_.Write(out_, static_cast<size_t>(end - out_));
+            return FAILED(hr) ? Fail(hr) : S_OK;
+        }
+
+        HRESULT Fail(HRESULT hr) {
+            failure_ = hr;
+            return hr;
+        }
+
+        iconv_t cd_;
+        file::ByteSink& next_;
+        std::string split_;
+        HRESULT failure_ = S_OK;
+        char out_[16384];
+    };
 
   private:
-    // One iconv call, growing `out` as needed; false with errno on a failure
-    // other than lack of room.
-    bool ConvertSome(char** in, size_t* inLeft, std::string& out, size_t& used) const {
-        for (;;) {
-            if (out.size() - used < 16) out.resize(out.size() * 2 + 16);
-            char* outPtr = out.data() + used;
-            size_t outLeft = out.size() - used;
-            const size_t rc = iconv(cd_, in, inLeft, &outPtr, &outLeft);
-            used = static_cast<size_t>(outPtr - out.data());
-            if (rc != static_cast<size_t>(-1)) return true;
-            if (errno != E2BIG) return false;
-            out.resize(out.size() * 2);
-        }
-    }
-
     static size_t Utf8SequenceLength(unsigned char lead) {
         if (lead < 0x80) return 1;
         if ((lead & 0xE0) == 0xC0) return 2;
@@ -718,17 +773,11 @@ HRESULT SerializeForSave(xmlDoc* doc, bool indent, file::ByteSink& sink) {
     if (check.LibxmlWrites()) {
         return SaveToSink(silence, encodingName.c_str(), options, saveDoc, sink);
     }
-    // Converted here as a whole: the markup is made in UTF-8 first.
-    std::string encoded;
-    {
-        std::string utf8;
-        const HRESULT hr = SaveToBytes(silence, kUtf8, options, saveDoc, utf8);
-        if (FAILED(hr)) return hr;
-        if (!check.EncodeMarkup(utf8, encoded)) {
-            return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
-        }
-    }
-    return sink.Write(encoded.data(), encoded.size());
+    // Made in UTF-8 and converted here as it comes.
+    EncodabilityCheck::MarkupEncoder encoder(check, sink);
+    const HRESULT hr = SaveToSink(silence, kUtf8, options, saveDoc, encoder);
+    if (FAILED(hr)) return hr;
+    return encoder.Finish();
 }
 
 HRESULT SerializeForSave(xmlDoc* doc, bool indent, std::string& bytes) {
