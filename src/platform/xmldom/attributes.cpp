@@ -112,7 +112,7 @@ bool IsPlainAsciiQName(const std::string& qname) {
 bool IsValidNodeName(const std::string& qname) {
     if (qname.empty()) return false;
     if (!IsPlainAsciiQName(qname) && xmlValidateQName(ToXml(qname.c_str()), 0) != 0) return false;
-    return qname.compare(0, 6, "xmlns:") != 0;  // the prefix "xmlns" only declares
+    return std::string_view(qname).substr(0, 6) != "xmlns:";  // the prefix "xmlns" only declares
 }
 
 std::string QualifiedName(const xmlNode* node) {

@@ -29,8 +29,8 @@ bool IsValidTarget(const std::string& target) {
 // A name createAttribute accepts: a declaration ("xmlns", "xmlns:p" with p a
 // name without colon) or a valid qualified name.
 bool IsValidAttributeName(const std::string& qname) {
-    std::string declared;
-    if (attrs::IsDeclarationName(qname, &declared)) {
+    if (attrs::IsDeclarationName(qname, nullptr)) {
+        const std::string declared = qname.size() > 6 ? qname.substr(6) : std::string();
         return declared.empty() || xmlValidateNCName(ToXml(declared.c_str()), 0) == 0;
     }
     return attrs::IsValidNodeName(qname);
