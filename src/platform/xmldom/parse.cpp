@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Parsing a file or text with the defences the DOM service promises: no
-// network access and no file but the one loaded, no external entity, internal entities expanded
-// under libxml2's amplification check, libxml2's depth limit kept, NUL characters refused, nothing
-// printed. After a successful parse the tree is brought to the shape callers expect: indentation
-// dropped and the declaration kept as the document's first child.
+// network access and no file but the one loaded, no external entity,
+// internal entities expanded under libxml2's amplification check, libxml2's
+// depth limit kept, NUL characters refused, nothing printed. After a
+// successful parse the tree is brought to the shape callers expect:
+// indentation dropped and the declaration kept as the document's first child.
 #include <libxml/SAX2.h>
 #include <libxml/parserInternals.h>
 
@@ -50,8 +51,6 @@ struct ParseObservations {
     // to go), or when elements were built in another context (entity
     // content, whose copies the pass checks in place).
     bool treePassNeeded = false;
-    // An element broke a rule libxml2 does not check (see CheckNewElement).
-    bool elementRefused = false;
 };
 
 // Amplification allowed for entity expansion: the larger of 10 MB and ten
@@ -168,8 +167,7 @@ void CheckNewElement(xmlParserCtxt* ctxt, ParseObservations& obs, const xmlNode*
     }
     if (element->properties != nullptr && element->properties->next != nullptr &&
         HasDuplicateExpandedAttribute(element)) {
-        obs.elementRefused = true;
-        ctxt->wellFormed = 0;
+        ctxt->wellFormed = 0;  // refused, as libxml2 2.9.14 does not see it
         ctxt->disableSAX = 1;  // nothing more is built
     }
 }
@@ -259,19 +257,24 @@ class NulScanner {
             found_ = found_ || std::memchr(bytes, 0, size) != nullptr;
             return found_;
         }
-        for (size_t i = 0; i < size && !found_; ++i, ++offset_) {
-            if (offset_ < layout_.markSize) continue;
-            const size_t phase = (offset_ - layout_.markSize) % layout_.unitSize;
-            if (phase == 0) unitZero_ = true;
-            unitZero_ = unitZero_ && bytes[i] == 0;
-            found_ = unitZero_ && phase + 1 == layout_.unitSize;
+        for (size_t i = 0; i < size && !found_; ++i) {
+            if (markLeft_ > 0) {  // the byte-order mark is no character
+                --markLeft_;
+                continue;
+            }
+            unitZero_ = (phase_ == 0 || unitZero_) && bytes[i] == 0;
+            if (++phase_ == layout_.unitSize) {
+                found_ = unitZero_;
+                phase_ = 0;
+            }
         }
         return found_;
     }
 
   private:
     InputLayout layout_;
-    size_t offset_ = 0;  // of the next byte, from the start of the input
+    size_t markLeft_ = layout_.markSize;
+    size_t phase_ = 0;  // bytes of the current code unit seen so far
     bool unitZero_ = false;
     bool found_ = false;
 };
