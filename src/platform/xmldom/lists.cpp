@@ -93,7 +93,17 @@ class ChildList final : public IteratingList<ChildList>, public INodeArray {
             // children once more (a cache miss per child on long lists).
             std::vector<CComPtr<IXMLDOMNode>> children;
             xmlDoc* doc = DocOf(self_.XmlNode());
+            // A second pointer runs a few siblings ahead and asks for their
+            // memory early, so that reading the next sibling overlaps with
+            // wrapping this one instead of following it.
+            constexpr int kAhead = 6;
+            xmlNode* ahead = First();
+            for (int i = 0; i < kAhead && ahead != nullptr; ++i) ahead = ahead->next;
             for (xmlNode* child = First(); child != nullptr; child = child->next) {
+                if (ahead != nullptr) {
+                    __builtin_prefetch(ahead->next);
+                    ahead = ahead->next;
+                }
                 CComPtr<IXMLDOMNode> wrapped;
                 const HRESULT hr = WrapNode(child, doc, &wrapped.p);
                 if (FAILED(hr)) return hr;
