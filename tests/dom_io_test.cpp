@@ -148,6 +148,10 @@ TEST(DomLoad, LargeFilesAreReadAndCheckedToTheEnd) {
     EXPECT_EQ(load("nul-inside.xml", inside), S_FALSE);
     EXPECT_EQ(TextOf(doc), Widen(text));
 
+    // An empty file holds no document.
+    EXPECT_EQ(load("empty.xml", ""), S_FALSE);
+    EXPECT_EQ(TextOf(doc), Widen(text));
+
     // UTF-16: zero bytes are everywhere, a zero code unit is a NUL.
     const std::string wide = "\xff\xfe" + Utf16le("<r>" + std::string(400'000, 'x') + "</r>");
     ASSERT_EQ(load("wide.xml", wide), S_OK);

@@ -21,6 +21,7 @@ namespace {
 using xmlutil::file::ByteSink;
 using xmlutil::file::CurrentFileSystemCalls;
 using xmlutil::file::FileSystemCalls;
+using xmlutil::file::InputFile;
 using xmlutil::file::ReadWholeFile;
 using xmlutil::file::SetFileSystemCallsForTesting;
 using xmlutil::file::WriteFileAtomically;
@@ -494,6 +495,36 @@ TEST(FileRead, RefusalsLeaveTheBufferAlone) {
     WriteFileBytes(dir.File("plain"), "x");
     EXPECT_HR(ReadWholeFile(dir.File("plain/x"), got), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
     EXPECT_EQ(got, "kept");
+}
+
+// The piecewise reader behind loading: pieces of any size add up to the file,
+// the end reads as 0 bytes, and a file grown since opening is read whole.
+TEST(FileRead, InputFileReadsInPiecesToTheEnd) {
+    TempDir dir;
+    std::string bytes;
+    for (int i = 0; i < 50000; ++i) bytes += static_cast<char>('a' + i % 26);
+    WriteFileBytes(dir.File("f"), bytes);
+    InputFile file;
+    ASSERT_HR(file.Open(dir.File("f")), S_OK);
+    EXPECT_EQ(file.Size(), bytes.size());
+    WriteFileBytes(dir.File("f"), bytes + "tail");  // replaced in place: same inode
+    std::string got;
+    char piece[7777];
+    for (;;) {
+        size_t n = 0;
+        ASSERT_HR(file.Read(piece, sizeof piece, n), S_OK);
+        if (n == 0) break;
+        got.append(piece, n);
+    }
+    EXPECT_EQ(got, bytes + "tail");
+    size_t n = 1;
+    EXPECT_HR(file.Read(piece, sizeof piece, n), S_OK);
+    EXPECT_EQ(n, 0u);
+
+    InputFile folder;
+    EXPECT_HR(folder.Open(dir.path()), HRESULT_FROM_WIN32(ERROR_DIRECTORY));
+    EXPECT_HR(folder.Read(piece, sizeof piece, n), E_UNEXPECTED);
+    EXPECT_HR(file.Open(dir.File("f")), E_UNEXPECTED);  // one file per object
 }
 
 // A FIFO with no writer must be refused at once, not waited on.
