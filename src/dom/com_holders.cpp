@@ -43,15 +43,22 @@ BSTR* Bstr::out() noexcept {
 BstrArg::BstrArg(const std::wstring& text, Failure failure) {
     static_assert(offsetof(Inline, chars) == offsetof(Inline, byteCount) + sizeof(uint32_t),
                   "the byte count sits right before the characters, as in a BSTR");
-    const size_t length = std::wcslen(text.c_str());
-    if (length <= kInlineChars) {
-        std::memcpy(inline_.chars, text.c_str(), length * sizeof(OLECHAR));
+    // Copied and measured in one pass: the texts are mostly a few characters,
+    // where library calls would cost more than the copy.
+    const wchar_t* source = text.c_str();
+    size_t length = 0;
+    while (length < kInlineChars && source[length] != L'\0') {
+        inline_.chars[length] = source[length];
+        ++length;
+    }
+    if (source[length] == L'\0') {
         inline_.chars[length] = L'\0';
         inline_.byteCount = static_cast<uint32_t>(length * sizeof(OLECHAR));
         text_ = inline_.chars;
         return;
     }
-    BSTR copy = SysAllocStringLen(text.c_str(), static_cast<UINT>(length));
+    length = std::wcslen(source);
+    BSTR copy = SysAllocStringLen(source, static_cast<UINT>(length));
     if (copy == nullptr) {
         if (failure == Failure::kAtlException) throw CAtlException(E_OUTOFMEMORY);
         throw _com_error(E_OUTOFMEMORY);
