@@ -115,6 +115,65 @@ TEST(DomLifetime, NodeSurvivesItsDocumentObject) {
     EXPECT_EQ(TextOf(again), L"in tree");
 }
 
+// A node keeps its link to the block of its last handle after that handle
+// went, and the block is soon reused by a handle to another node: the link
+// must then count for nothing.
+TEST(DomLifetime, AHandleThatWentLeavesNoWrapperBehind) {
+    CComPtr<IXMLDOMDocument> doc = Parsed(L"<r><a>A</a><b>B</b><c>C</c></r>");
+    CComPtr<IUnknown> firstA;
+    {
+        CComPtr<IXMLDOMNode> a = Select(doc, L"/r/a");
+        ASSERT_EQ(a->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&firstA)), S_OK);
+    }
+    firstA.Release();  // a's block is free now, and next in line
+    CComPtr<IXMLDOMNode> b = Select(doc, L"/r/b");
+    CComPtr<IXMLDOMNode> a = Select(doc, L"/r/a");
+    EXPECT_EQ(TextOf(a), L"A");
+    EXPECT_EQ(TextOf(b), L"B");
+    CComPtr<IUnknown> identityA;
+    CComPtr<IUnknown> identityB;
+    ASSERT_EQ(a->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identityA)), S_OK);
+    ASSERT_EQ(b->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identityB)), S_OK);
+    EXPECT_NE(identityA, identityB);
+    CComPtr<IXMLDOMNode> aAgain = Select(doc, L"/r/a");
+    CComPtr<IUnknown> identityAgain;
+    ASSERT_EQ(aAgain->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identityAgain)), S_OK);
+    EXPECT_EQ(identityAgain, identityA) << "one wrapper per node while a handle lives";
+
+    // The stale links of a whole child list, the blocks then reused in the
+    // other order: every node still gets a handle of its own.
+    CComPtr<IXMLDOMNode> root = Select(doc, L"/r");
+    for (int round = 0; round < 3; ++round) {
+        CComPtr<IXMLDOMNodeList> children;
+        ASSERT_EQ(root->get_childNodes(&children), S_OK);
+        CComPtr<IXMLDOMNode> third;
+        CComPtr<IXMLDOMNode> first;
+        ASSERT_EQ(children->get_item(2, &third), S_OK);
+        ASSERT_EQ(children->get_item(0, &first), S_OK);
+        EXPECT_EQ(TextOf(third), L"C");
+        EXPECT_EQ(TextOf(first), L"A");
+    }
+}
+
+// A handle whose node was moved to another document leaves no link into the
+// first document's memory, which may go before the node does.
+TEST(DomLifetime, AMovedNodeOutlivesTheDocumentItCameFrom) {
+    CComPtr<IXMLDOMDocument> target = Parsed(L"<t/>");
+    CComPtr<IXMLDOMNode> targetRoot = Select(target, L"/t");
+    {
+        CComPtr<IXMLDOMDocument> source = Parsed(L"<s><m>moved</m></s>");
+        CComPtr<IXMLDOMNode> moving = Select(source, L"/s/m");
+        ASSERT_EQ(targetRoot->appendChild(moving, nullptr), S_OK);
+    }  // the source document and the handle go
+    CComPtr<IXMLDOMNode> moved = Select(target, L"/t/m");
+    EXPECT_EQ(TextOf(moved), L"moved");
+    moved.Release();
+    CComPtr<IXMLDOMNode> again = Select(target, L"/t/m");
+    ASSERT_NE(again, nullptr);
+    ASSERT_EQ(targetRoot->removeChild(again, nullptr), S_OK);
+    ExerciseDetached(again, L"moved");
+}
+
 TEST(DomLifetime, NamespacesStayWithADetachedSubtree) {
     CComPtr<IXMLDOMNode> item;
     CComPtr<IXMLDOMNode> attribute;

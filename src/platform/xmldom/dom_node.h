@@ -3,7 +3,8 @@
 // nodes, and the bookkeeping that keeps every handle valid.
 //
 // Ownership in one paragraph: each libxml2 node that a caller can see through
-// a handle has exactly one wrapper, found through `node->_private`. A wrapper
+// a handle has exactly one wrapper, found through `node->_private` (checked
+// against the wrapper's block, see WrapperOf). A wrapper
 // holds a counted reference to its document object; the document object
 // holds none to its wrappers. libxml2 frees a node only when no wrapper
 // points into its subtree: a detached subtree is freed when it is detached
@@ -18,13 +19,13 @@
 #include <type_traits>
 
 #include "platform/xmldom/error_guard.h"
+#include "platform/xmldom/wrapper_pool.h"
 #include "platform/xmldom/xml_ptr.h"
 #include "xmlutil/msxml.h"
 
 namespace xmlutil::xmldom {
 
 class DocumentObject;
-class WrapperPool;
 
 // Bookkeeping for one xmlDoc, owned through `xmlDoc->_private` (made by
 // AttachDocState, deleted by FreeDocWithState).
@@ -122,9 +123,22 @@ class WrapperCore : public DomNode {
     DocumentObject* doc_;
 };
 
-// The wrapper registered for a node, or null.
+// The wrapper registered for a node, or null. `_private` links a node to the
+// block of the last wrapper made for it, which is its wrapper only while the
+// block still records that node: a wrapper that goes leaves the link in
+// place (touching the node once more cost a memory stall per handle when a
+// million went), and its block stays with its pool, which outlives every
+// node of its document. WrapperCore is the first base of every wrapper, so
+// the block's object and the WrapperCore share one address.
 inline WrapperCore* WrapperOf(const xmlNode* node) {
-    return node->type == XML_DOCUMENT_NODE ? nullptr : static_cast<WrapperCore*>(node->_private);
+    // A document keeps its bookkeeping in `_private`; a namespace (xmlNs) has
+    // no such field where a node has it.
+    if (node->type == XML_DOCUMENT_NODE || node->type == XML_NAMESPACE_DECL ||
+        node->_private == nullptr) {
+        return nullptr;
+    }
+    return WrapperPool::NodeOf(node->_private) == node ? static_cast<WrapperCore*>(node->_private)
+                                                       : nullptr;
 }
 
 // A counted IXMLDOMNode for `node`, creating its wrapper when it has none;

@@ -18,14 +18,6 @@ constexpr uintptr_t kMovedTag = 1;
 
 }  // namespace
 
-struct WrapperPool::Block {
-    uintptr_t owner;  // the WrapperPool, with kMovedTag
-    union {
-        Block* next;  // while free
-        alignas(kObjectAlignment) unsigned char object[kObjectSize];
-    };
-};
-
 WrapperPool* WrapperPool::Create() noexcept {
     return new (std::nothrow) WrapperPool();  // owned by its reference count
 }
@@ -36,12 +28,8 @@ void WrapperPool::Release() noexcept {
     if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
 }
 
-WrapperPool::Block* WrapperPool::BlockOf(void* object) noexcept {
-    static_assert(sizeof(Block) == 64, "a block is one cache line");
-    return reinterpret_cast<Block*>(static_cast<unsigned char*>(object) - offsetof(Block, object));
-}
-
 bool WrapperPool::AddSlab() noexcept {
+    static_assert(sizeof(Block) == 64, "a block is one cache line");
     const size_t blocks =
         slabs_.empty() ? kFirstSlabBlocks : std::min(capacity_, kLargestSlabBlocks);
     try {
@@ -71,6 +59,7 @@ void* WrapperPool::Allocate() noexcept {
         block = unused_++;
     }
     block->owner = reinterpret_cast<uintptr_t>(this);
+    block->node.store(nullptr, std::memory_order_relaxed);
     ++live_;
     return block->object;
 }
@@ -93,6 +82,10 @@ void WrapperPool::NoteMovedTo(void* object, const WrapperPool* current) noexcept
     block->owner |= kMovedTag;
     pool->AddRef();
     --pool->live_;
+}
+
+bool WrapperPool::IsMoved(const void* object) noexcept {
+    return (BlockOf(const_cast<void*>(object))->owner & kMovedTag) != 0;
 }
 
 void WrapperPool::FreeLocal(Block* block) noexcept {

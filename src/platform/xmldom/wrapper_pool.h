@@ -34,7 +34,7 @@ namespace xmlutil::xmldom {
 class WrapperPool {
   public:
     // Every wrapper class fits in a block (checked where they are made).
-    static constexpr size_t kObjectSize = 56;
+    static constexpr size_t kObjectSize = 48;
     static constexpr size_t kObjectAlignment = alignof(void*);
 
     // A new pool with one reference, or null when out of memory.
@@ -48,6 +48,19 @@ class WrapperPool {
     // Notes that the wrapper at `object` now serves a document other than
     // the one owning its pool (`current`, the pool of that document).
     static void NoteMovedTo(void* object, const WrapperPool* current) noexcept;
+    // True once the wrapper at `object` was moved so.
+    static bool IsMoved(const void* object) noexcept;
+
+    // Each block records the node its wrapper stands for, and nothing once
+    // the wrapper went: a node's link to its wrapper may outlive the wrapper
+    // (see WrapperOf), and this is how such a link is told from a live one.
+    // Readable for any block ever handed out, while its pool lives.
+    static void SetNodeOf(void* object, const void* node) noexcept {
+        BlockOf(object)->node.store(node, std::memory_order_relaxed);
+    }
+    static const void* NodeOf(const void* object) noexcept {
+        return BlockOf(const_cast<void*>(object))->node.load(std::memory_order_relaxed);
+    }
 
     void AddRef() noexcept { refs_.fetch_add(1, std::memory_order_relaxed); }
     void Release() noexcept;
@@ -58,7 +71,17 @@ class WrapperPool {
     size_t Capacity() const noexcept { return capacity_; }
 
   private:
-    struct Block;
+    // One cache line: the owner, the node, the wrapper.
+    struct Block {
+        uintptr_t owner;  // the WrapperPool, with a tag bit once moved
+        // Atomic: a stale link read on one thread may meet the block's
+        // wrapper going on another (a wrapper moved to another document).
+        std::atomic<const void*> node;
+        union {
+            Block* next;  // while free
+            alignas(kObjectAlignment) unsigned char object[kObjectSize];
+        };
+    };
     using Slab = std::unique_ptr<Block[]>;
 
     WrapperPool() = default;
@@ -66,7 +89,10 @@ class WrapperPool {
     WrapperPool(const WrapperPool&) = delete;
     WrapperPool& operator=(const WrapperPool&) = delete;
 
-    static Block* BlockOf(void* object) noexcept;
+    static Block* BlockOf(void* object) noexcept {
+        return reinterpret_cast<Block*>(static_cast<unsigned char*>(object) -
+                                        offsetof(Block, object));
+    }
     void FreeLocal(Block* block) noexcept;
     void FreeFromAnotherThread(Block* block) noexcept;
     bool AddSlab() noexcept;

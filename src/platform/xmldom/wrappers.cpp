@@ -2,6 +2,7 @@
 #include "platform/xmldom/wrappers.h"
 
 #include <atomic>
+#include <cassert>
 #include <memory>
 
 #include "platform/xmldom/document_object.h"
@@ -47,6 +48,7 @@ DomNode* AsDomNode(IUnknown* object) {
 WrapperCore::WrapperCore(xmlNode* node, xmlDoc* xdoc, DocumentObject* doc) noexcept
     : attached_(tree::TopOf(node)->type == XML_DOCUMENT_NODE), node_(node), xdoc_(xdoc), doc_(doc) {
     node_->_private = static_cast<WrapperCore*>(this);
+    WrapperPool::SetNodeOf(this, node_);
     ++StateOf(xdoc_).wrappers;
     doc_->AddRef();
 }
@@ -71,7 +73,11 @@ void WrapperCore::DeleteSelf() noexcept {
 
 WrapperCore::~WrapperCore() {
     xmlDoc* xdoc = xdoc_;
-    node_->_private = nullptr;
+    // The node keeps its link to this block (see WrapperOf), unless the
+    // wrapper moved to another document: the block's pool may then go
+    // before the node does.
+    WrapperPool::SetNodeOf(this, nullptr);
+    if (WrapperPool::IsMoved(this)) node_->_private = nullptr;
     DocState& state = StateOf(xdoc);
     --state.wrappers;
     // The last handle into a detached subtree frees it (node_ may be gone after this).
@@ -98,6 +104,7 @@ void WrapperCore::Retarget(xmlNode* node) noexcept {
     node_ = node;
     xdoc_ = node->doc;
     node_->_private = static_cast<WrapperCore*>(this);
+    WrapperPool::SetNodeOf(this, node_);
 }
 
 namespace {
@@ -114,7 +121,9 @@ IXMLDOMNode* Make(xmlNode* node, xmlDoc* xdoc, DocumentObject* owner) {
         sizeof(W) <= WrapperPool::kObjectSize && alignof(W) <= WrapperPool::kObjectAlignment,
         "a wrapper fits in a pool block");
     W* wrapper = new (owner->Pool()) W(node, xdoc, owner);  // owned by its reference count
-    return wrapper == nullptr ? nullptr : wrapper->NodeInterface();
+    if (wrapper == nullptr) return nullptr;
+    assert(static_cast<void*>(static_cast<WrapperCore*>(wrapper)) == static_cast<void*>(wrapper));
+    return wrapper->NodeInterface();
 }
 
 }  // namespace

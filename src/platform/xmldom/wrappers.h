@@ -10,7 +10,7 @@
 namespace xmlutil::xmldom {
 
 template <class I>
-class NodeWrapper : public NodeMethods<I>, public WrapperCore {
+class NodeWrapper : public WrapperCore, public NodeMethods<I> {  // WrapperCore first: see WrapperOf
   public:
     NodeWrapper(xmlNode* node, xmlDoc* xdoc, DocumentObject* doc) noexcept
         : WrapperCore(node, xdoc, doc) {}
