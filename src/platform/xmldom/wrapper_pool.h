@@ -8,6 +8,11 @@
 // million small freed blocks later on). The pool carves them out of large
 // slabs instead and keeps freed ones on a list for reuse.
 //
+// Each block also records the node its wrapper stands for. A node keeps its
+// link to the block after the wrapper went (so a million handles going do
+// not touch a million nodes again), and the record tells such a stale link
+// from a live one; this is why the pool outlives every node of its document.
+//
 // Slabs stay with the pool until the pool goes (with its document and the
 // last wrapper moved away from it): a program that selects a million nodes
 // again and again reuses the same memory instead of having it mapped, zeroed
