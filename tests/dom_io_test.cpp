@@ -209,6 +209,48 @@ TEST(DomLoad, ShortTextsOfALoadedDocumentEditLikeAnyOther) {
     EXPECT_EQ(XmlOf(other), L"<o>q2</o>\n");
 }
 
+// Short texts the document makes itself are kept inside their node too;
+// replaced, grown, shrunk, copied, moved and saved, they stay exact.
+TEST(DomLoad, ShortTextsMadeByTheDocumentEditLikeAnyOther) {
+    TempDir dir;
+    CComPtr<IXMLDOMDocument> doc = Parsed(L"<r><p/></r>");
+    CComPtr<IXMLDOMNode> p;
+    ASSERT_EQ(doc->selectSingleNode(Arg(L"/r/p"), &p), S_OK);
+    CComPtr<IXMLDOMText> text;
+    ASSERT_EQ(doc->createTextNode(Arg(L"fifteen chars!!"), &text),
+              S_OK);  // the largest kept inside
+    ASSERT_EQ(p->appendChild(text, nullptr), S_OK);
+    CComPtr<IXMLDOMText> second;
+    ASSERT_EQ(doc->createTextNode(Arg(L""), &second), S_OK);
+    ASSERT_EQ(p->appendChild(second, nullptr), S_OK);
+    EXPECT_EQ(TextOf(p), L"fifteen chars!!");
+    ASSERT_EQ(second->put_nodeValue(StringValue(L"and a text of sixteen+")), S_OK);
+    ASSERT_EQ(text->put_nodeValue(StringValue(L"x")), S_OK);
+    CComPtr<IXMLDOMElement> element;
+    ASSERT_EQ(p->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(&element)), S_OK);
+    ASSERT_EQ(element->setAttribute(Arg(L"a"), StringValue(L"v1")), S_OK);
+    ASSERT_EQ(element->setAttribute(Arg(L"a"), StringValue(L"a value longer than sixteen")), S_OK);
+    ASSERT_EQ(element->setAttribute(Arg(L"b"), StringValue(L"\u4E2D")), S_OK);
+    CComPtr<IXMLDOMNode> copy;
+    ASSERT_EQ(p->cloneNode(VARIANT_TRUE, &copy), S_OK);
+    ASSERT_EQ(p->put_text(Arg(L"short")), S_OK);
+    CComPtr<IXMLDOMDocument> other = Parsed(L"<o/>");
+    CComPtr<IXMLDOMNode> otherRoot;
+    ASSERT_EQ(other->selectSingleNode(Arg(L"/o"), &otherRoot), S_OK);
+    ASSERT_EQ(otherRoot->appendChild(copy, nullptr), S_OK);
+    text.Release();
+    second.Release();
+    EXPECT_EQ(XmlOf(doc), L"<r><p a=\"a value longer than sixteen\" b=\"\u4E2D\">short</p></r>\n");
+    EXPECT_EQ(XmlOf(other),
+              L"<o><p a=\"a value longer than sixteen\" b=\"\u4E2D\">xand a text of "
+              L"sixteen+</p></o>\n");
+    ASSERT_EQ(other->save(PathArg(dir.WideFile("o.xml"))), S_OK);
+    CComPtr<IXMLDOMDocument> back = NewDocument();
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    ASSERT_EQ(back->load(PathArg(dir.WideFile("o.xml")), &ok), S_OK);
+    EXPECT_EQ(SelectText(back, L"/o/p"), L"xand a text of sixteen+");
+}
+
 TEST(DomSave, Gb2312FileLoadsSavesAndLoadsBack) {
     TempDir dir;
     WriteFileBytes(dir.File("gb.xml"),

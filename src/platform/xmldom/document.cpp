@@ -253,8 +253,7 @@ HRESULT DocumentObject::createTextNode(BSTR data, IXMLDOMText** text) {
     return Guarded([&]() -> HRESULT {
         std::string content;
         if (FAILED(TextArgument(data, content))) return E_INVALIDARG;
-        return Hand(
-            xmlNewDocTextLen(doc_, ToXml(content.c_str()), static_cast<int>(content.size())), text);
+        return Hand(tree::NewText(doc_, content), text);
     });
 }
 

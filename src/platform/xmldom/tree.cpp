@@ -4,6 +4,7 @@
 #include <libxml/parserInternals.h>
 #include <libxml/valid.h>
 
+#include <cstring>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -585,12 +586,24 @@ bool NamespaceInUse(xmlNode* element, const xmlNs* ns) {
            }) != nullptr;
 }
 
+xmlNode* NewText(xmlDoc* doc, const std::string& text) {
+    constexpr size_t kInline = 2 * sizeof(void*);  // `properties` and `nsDef`
+    if (text.size() >= kInline) {
+        return Whole(xmlNewDocTextLen(doc, ToXml(text.c_str()), static_cast<int>(text.size())));
+    }
+    xmlNode* node = xmlNewDocTextLen(doc, nullptr, 0);
+    if (node == nullptr) return nullptr;
+    auto* inside = reinterpret_cast<xmlChar*>(&node->properties);
+    std::memcpy(inside, text.data(), text.size());
+    inside[text.size()] = '\0';
+    node->content = inside;
+    return node;
+}
+
 void ReplaceChildrenWithText(xmlNode* parent, const std::string& text) {
     xmlNode* replacement = nullptr;
     if (!text.empty()) {
-        // xmlNewDocTextLen takes the text literally (no entity parsing).
-        replacement = Whole(
-            xmlNewDocTextLen(parent->doc, ToXml(text.c_str()), static_cast<int>(text.size())));
+        replacement = NewText(parent->doc, text);
         if (replacement == nullptr) throw std::bad_alloc();
     }
     while (parent->children != nullptr) Remove(parent->children);

@@ -117,6 +117,11 @@ void ReplaceChildrenWithText(xmlNode* parent, const std::string& text);
 // `created` when libxml2 made it whole; otherwise (its constructors leave a
 // name or content null when a copy fails) frees it and answers null.
 xmlNode* Whole(xmlNode* created);
+// A new text node of `doc` holding `text` literally (no entity parsing), or
+// null when out of memory. A text shorter than two pointers is kept inside
+// the node, where the parser keeps short texts (XML_PARSE_COMPACT): one
+// allocation instead of two for the short values most edits write.
+xmlNode* NewText(xmlDoc* doc, const std::string& text);
 // xmlNewNs, whose copies of the URI and prefix are checked. Throws
 // std::bad_alloc with nothing declared.
 xmlNs* NewNamespace(xmlNode* element, const xmlChar* href, const xmlChar* prefix);
