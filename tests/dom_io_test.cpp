@@ -168,6 +168,19 @@ TEST(DomLoad, LargeFilesAreReadAndCheckedToTheEnd) {
     std::wstring expected;
     for (size_t i = 0; i < gb.size() / 5; ++i) expected += std::wstring(kChinese) + L"b";
     EXPECT_EQ(TextOf(doc), expected);
+
+    // A character cut by the end of the first block (256 KiB) is joined; a
+    // lead byte ending the block with ASCII after it, or the file, is refused.
+    const std::string head = "<?xml version=\"1.0\" encoding=\"gb2312\"?><r>";
+    const size_t block = 256 * 1024;
+    const std::string cut = head + std::string(block - 1 - head.size(), 'a') + "\xD6\xD0</r>";
+    ASSERT_EQ(load("gb-cut.xml", cut), S_OK);
+    EXPECT_EQ(TextOf(doc), std::wstring(block - 1 - head.size(), L'a') + L"\u4E2D");
+    std::string broken = cut;
+    broken[block] = 'b';
+    EXPECT_EQ(load("gb-broken.xml", broken), S_FALSE);
+    EXPECT_EQ(load("gb-tail.xml", head + "x</r>\xD6"), S_FALSE);
+    EXPECT_EQ(TextOf(doc), std::wstring(block - 1 - head.size(), L'a') + L"\u4E2D");
 }
 
 // Short texts (attribute values above all) are kept inside their node by the

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <ctime>
 #include <new>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -404,6 +405,60 @@ TEST(EngineParseWellFormedness, UnicodeTextIgnoresTheDeclaredEncoding) {
         EXPECT_EQ(Text(Root(declared16)), "b");
         EXPECT_EQ(declared16->children->type, XML_PI_NODE);
     }
+}
+
+// GB2312 input is decoded before the parser sees it; what loads must be what
+// libxml2 builds when it decodes the same bytes itself.
+TEST(EngineParseWellFormedness, Gb2312LoadsAsLibxml2DecodesIt) {
+    // Four hanzi (names may hold them) and an ideographic comma (they may not).
+    const std::vector<std::string> chinese = {"\xe4\xb8\xad", "\xe6\x96\x87", "\xe4\xbd\xa0",
+                                              "\xe5\xa5\xbd", "\xe3\x80\x81"};
+    std::mt19937 random(5);
+    auto pick = [&] { return chinese[random() % chinese.size()]; };
+    auto pickName = [&] { return chinese[random() % (chinese.size() - 1)]; };
+    for (int round = 0; round < 60; ++round) {
+        std::string doc = "<!DOCTYPE r [<!ENTITY e \"" + pick() + "&#x4E2D;" + pick() + "\">]><r>";
+        for (int i = 0; i < 40; ++i) {
+            const std::string name = "n" + pickName();
+            switch (random() % 6) {
+                case 0:
+                    doc += "<" + name + " a" + pickName() + "=\"" + pick() + " &amp; " + pick() +
+                           "\">" + pick() + "&e;</" + name + ">";
+                    break;
+                case 1:
+                    doc += "<!--" + pick() + "-->";
+                    break;
+                case 2:
+                    doc += "<?p" + pickName() + " " + pick() + "?>";
+                    break;
+                case 3:
+                    doc += "<![CDATA[" + pick() + "<>]]>";
+                    break;
+                case 4:
+                    doc += "\n  " + pick() + "x";
+                    break;
+                default:
+                    doc += "<e v='" + std::string(random() % 20, 'x') + pick() + "'/>";
+            }
+        }
+        doc += "</r>";
+        const std::string bytes =
+            "<?xml version=\"1.0\" encoding=\"gb2312\"?>" + Convert("UTF-8", "GB2312", doc);
+        XmlDocPtr ours;
+        ASSERT_HR(ParseBytes(bytes, ours, true), S_OK) << doc;
+        XmlDocPtr theirs(xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                                       nullptr, XML_PARSE_NOENT | XML_PARSE_NONET));
+        ASSERT_NE(theirs, nullptr);
+        EXPECT_EQ(Xml(Root(ours)), Xml(xmlDocGetRootElement(theirs.get()))) << round;
+    }
+    // What GB2312 does not have is refused wherever it stands, a character
+    // cut off at the very end included (libxml2 drops that one silently).
+    const std::string decl = "<?xml version=\"1.0\" encoding=\"GB2312\"?>";
+    for (const char* body : {"<a>\xd6\xd0\xff\xd0</a>", "<a b='\x80\xa1'/>",
+                             "<a><!--\xa1\x41--></a>", "<a/>\n\xd6", "<a>x\xd6</a>"}) {
+        EXPECT_TRUE(Refused(decl + body)) << body;
+    }
+    EXPECT_NE(Load(decl + "<a>\xd6\xd0</a>"), nullptr);
 }
 
 // ---- whitespace ------------------------------------------------------------------

@@ -18,6 +18,7 @@
 #include "platform/xmldom/engine.h"
 #include "platform/xmldom/engine_declaration.h"
 #include "platform/xmldom/error_guard.h"
+#include "platform/xmldom/transcode.h"
 
 namespace xmlutil::xmldom {
 namespace {
@@ -449,7 +450,8 @@ bool InsertDeclaration(xmlDoc* doc, const std::string& data) {
 // memory that stays the caller's, or from a file read in large blocks as the
 // parse goes (a file is never held whole: a 60 MB file cost 60 MB more at
 // peak, and two more copies of its bytes). Every byte is checked for NUL
-// characters before the parser sees it.
+// characters before the parser sees it. Input in an encoding whose ASCII
+// stands apart (GB2312) is handed on decoded to UTF-8, block by block.
 class InputFeed {
   public:
     explicit InputFeed(const ParseRequest& request) : request_(request) {}
@@ -464,10 +466,10 @@ class InputFeed {
             }
             block_ = reinterpret_cast<const unsigned char*>(request_.data);
             blockSize_ = request_.size;
-            return true;
+            return ServeBlock();
         }
         buffer_.resize(kBlockSize);
-        return FillBlock() && blockSize_ != 0;
+        return FillBlock() && blockSize_ != 0 && ServeBlock();
     }
 
     // What Start took: the start of the input, enough to read its
@@ -487,23 +489,42 @@ class InputFeed {
         return refused_;
     }
 
-    // A NUL character, a read failure or an oversized file stopped the feed
-    // part way: the input must be refused whatever the parser made of it.
+    // From here on the input, in `encodingName` (one KeepsAsciiApart
+    // accepts), is decoded to UTF-8 before the parser sees it: iconv then
+    // converts only the runs that are not ASCII, where libxml2 would have
+    // passed every byte through it. False when what Start took does not
+    // decode. Without a converter for the name, libxml2 is left to decode
+    // (and to refuse) the input.
+    bool DecodeFrom(const std::string& encodingName) {
+        decoder_.emplace(encodingName.c_str());
+        if (!decoder_->Ready()) {
+            decoder_.reset();
+            return true;
+        }
+        return ServeBlock();
+    }
+
+    // True when the parser is handed UTF-8 decoded here.
+    bool Decodes() const { return decoder_.has_value(); }
+
+    // A NUL character, a read failure, an oversized file or a byte sequence
+    // its encoding does not have stopped the feed part way: the input must
+    // be refused whatever the parser made of it.
     bool Refused() const { return refused_; }
 
     // libxml2's read callback.
     static int Read(void* context, char* out, int length) {
         auto* feed = static_cast<InputFeed*>(context);
         if (feed->refused_) return -1;
-        if (feed->offset_ == feed->blockSize_ && feed->request_.file != nullptr) {
-            if (!feed->FillBlock() || feed->nulCheck_->Scan(feed->block_, feed->blockSize_)) {
+        while (feed->offset_ == feed->viewSize_ && !feed->ended_) {
+            if (!feed->NextBlock()) {
                 feed->refused_ = true;
                 return -1;
             }
         }
         const size_t count =
-            std::min(feed->blockSize_ - feed->offset_, static_cast<size_t>(std::max(length, 0)));
-        std::memcpy(out, feed->block_ + feed->offset_, count);
+            std::min(feed->viewSize_ - feed->offset_, static_cast<size_t>(std::max(length, 0)));
+        std::memcpy(out, feed->view_ + feed->offset_, count);
         feed->offset_ += count;
         return static_cast<int>(count);
     }
@@ -512,6 +533,38 @@ class InputFeed {
     // One read per block rather than per few kilobytes libxml2 asks for;
     // small enough to stay in cache while it is checked and copied on.
     static constexpr size_t kBlockSize = 256 * 1024;
+
+    // Takes the block after the one the parser has had (memory comes in one
+    // block). False when it cannot be read, holds a NUL character or does
+    // not decode.
+    bool NextBlock() {
+        if (request_.file == nullptr) {
+            blockSize_ = 0;
+        } else if (!FillBlock() || nulCheck_->Scan(block_, blockSize_)) {
+            return false;
+        }
+        ended_ = blockSize_ == 0;
+        return ServeBlock();
+    }
+
+    // Makes the block just taken what the parser is handed: as it is, or
+    // decoded. At the end of the input, a decoded input must not stop inside
+    // a character.
+    bool ServeBlock() {
+        offset_ = 0;
+        if (!decoder_) {
+            view_ = block_;
+            viewSize_ = blockSize_;
+            return true;
+        }
+        decoded_.clear();
+        const bool ok = blockSize_ == 0 ? decoder_->Complete()
+                                        : decoder_->Decode(reinterpret_cast<const char*>(block_),
+                                                           blockSize_, decoded_);
+        view_ = reinterpret_cast<const unsigned char*>(decoded_.data());
+        viewSize_ = decoded_.size();
+        return ok;
+    }
 
     // Reads the next block, as full as the file allows.
     bool FillBlock() {
@@ -530,17 +583,21 @@ class InputFeed {
         if (total_ > static_cast<size_t>(INT_MAX)) return false;
         block_ = reinterpret_cast<const unsigned char*>(buffer_.data());
         blockSize_ = filled;
-        offset_ = 0;
         return true;
     }
 
     const ParseRequest& request_;
     std::vector<char> buffer_;
-    const unsigned char* block_ = nullptr;
+    const unsigned char* block_ = nullptr;  // the input's bytes as read
     size_t blockSize_ = 0;
-    size_t offset_ = 0;  // into the block: what the parser has had of it
-    size_t total_ = 0;   // bytes read from the file so far
+    const unsigned char* view_ = nullptr;  // what the parser is handed of them
+    size_t viewSize_ = 0;
+    size_t offset_ = 0;   // into the view: what the parser has had of it
+    size_t total_ = 0;    // bytes read from the file so far
+    bool ended_ = false;  // the input has no more blocks
     std::optional<NulScanner> nulCheck_;
+    std::optional<AsciiApartDecoder> decoder_;
+    std::string decoded_;
     bool refused_ = false;
 };
 
@@ -567,11 +624,11 @@ XmlDocPtr RunParser(const ParseRequest& request, InputFeed& feed, ParseObservati
     // node instead of an allocation of their own; the tree code frees and
     // replaces such texts knowing where they live (see tree::SetLeafContent).
     int options = XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_COMPACT;
-    // UTF-8 made from Unicode text: the declaration's encoding no longer
-    // applies. UTF-8 is what libxml2 assumes when nothing is named; naming it
-    // would make libxml2 switch encoders, which crashes in 2.9.14 when an
-    // allocation fails there.
-    if (request.fromUnicodeText) options |= XML_PARSE_IGNORE_ENC;
+    // UTF-8 made from Unicode text, or decoded by the feed: the declaration's
+    // encoding no longer applies. UTF-8 is what libxml2 assumes when nothing
+    // is named; naming it would make libxml2 switch encoders, which crashes
+    // in 2.9.14 when an allocation fails there.
+    if (request.fromUnicodeText || feed.Decodes()) options |= XML_PARSE_IGNORE_ENC;
     XmlDocPtr doc;
     if (request.fromUnicodeText) {
         doc.reset(xmlCtxtReadMemory(ctxt.get(), request.data, static_cast<int>(request.size),
@@ -606,6 +663,12 @@ HRESULT ParseDocument(const ParseRequest& request, XmlDocPtr& out) {
     if (declaration && !request.fromUnicodeText &&
         MarkContradictsDeclaration(layout, *declaration)) {
         return S_FALSE;
+    }
+    if (declaration && !request.fromUnicodeText && layout.unitSize == 1) {
+        const auto decl = ParseDeclarationData(*declaration);
+        if (decl && KeepsAsciiApart(decl->encoding) && !feed.DecodeFrom(decl->encoding)) {
+            return S_FALSE;
+        }
     }
 
     ErrorSilencer silence;

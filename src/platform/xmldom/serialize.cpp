@@ -10,12 +10,14 @@
 #include <deque>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "platform/xmldom/engine.h"
 #include "platform/xmldom/engine_declaration.h"
 #include "platform/xmldom/error_guard.h"
+#include "platform/xmldom/transcode.h"
 
 namespace xmlutil::xmldom {
 namespace {
@@ -133,9 +135,12 @@ bool IsDeclarationNode(const xmlNode* node) {
 class EncodabilityCheck {
   public:
     EncodabilityCheck(xmlCharEncodingHandler* handler, const std::string& encodingName)
-        : handler_(handler), holdsEverything_(IsUnicodeEncoding(encodingName)) {
+        : handler_(handler),
+          holdsEverything_(IsUnicodeEncoding(encodingName)),
+          asciiApart_(KeepsAsciiApart(encodingName)) {
         if (!holdsEverything_ && handler_->output == nullptr) {
-            cd_ = iconv_open(handler_->name, kUtf8);
+            converter_.emplace(handler_->name, kUtf8);
+            if (converter_->Valid()) cd_ = converter_->get();
         }
     }
 
@@ -151,9 +156,6 @@ class EncodabilityCheck {
         if (holdsEverything_) return true;
         if (handler_->output != nullptr) return !EqualsIgnoringCase(handler_->name, "HTML");
         return handler_->iconv_out != nullptr && cd_ != kNoIconv && KeepsAsciiAsIs();
-    }
-    ~EncodabilityCheck() {
-        if (cd_ != kNoIconv) iconv_close(cd_);
     }
     EncodabilityCheck(const EncodabilityCheck&) = delete;
     EncodabilityCheck& operator=(const EncodabilityCheck&) = delete;
@@ -205,11 +207,9 @@ class EncodabilityCheck {
     bool KeepsAsciiAsIs() const {
         std::string ascii = "\t\n\r";
         for (char c = 0x20; c < 0x7F; ++c) ascii.push_back(c);
-        iconv_t decoder = iconv_open(kUtf8, handler_->name);
-        if (decoder == kNoIconv) return false;
-        const bool same = Converts(cd_, ascii) == ascii && Converts(decoder, ascii) == ascii;
-        iconv_close(decoder);
-        return same;
+        const IconvHandle decoder(kUtf8, handler_->name);
+        if (!decoder.Valid()) return false;
+        return Converts(cd_, ascii) == ascii && Converts(decoder.get(), ascii) == ascii;
     }
 
     // `text` converted through `cd` from its initial state; "" on failure.
@@ -244,7 +244,7 @@ class EncodabilityCheck {
     class MarkupEncoder final : public file::ByteSink {
       public:
         MarkupEncoder(const EncodabilityCheck& check, file::ByteSink& next)
-            : cd_(check.cd_), next_(next) {
+            : cd_(check.cd_), asciiApart_(check.asciiApart_), next_(next) {
             iconv(cd_, nullptr, nullptr, nullptr, nullptr);
         }
 
@@ -274,7 +274,32 @@ class EncodabilityCheck {
         }
 
       private:
+        // In an encoding whose ASCII stands apart, ASCII is written as it
+        // is and only the other runs are converted.
         HRESULT Encode(const char* bytes, size_t size) {
+            if (!asciiApart_) return Convert(bytes, size);
+            size_t at = 0;
+            while (at < size) {
+                const size_t ascii = AsciiRunLength(bytes + at, size - at);
+                if (ascii > 0) {
+                    if (const HRESULT hr = next_.Write(bytes + at, ascii); FAILED(hr)) {
+                        return Fail(hr);
+                    }
+                    at += ascii;
+                }
+                if (at == size) break;
+                const size_t other = NonAsciiRunLength(bytes + at, size - at);
+                if (const HRESULT hr = Convert(bytes + at, other); FAILED(hr)) return hr;
+                at += other;
+                // Only the end of the piece may cut a character.
+                if (!split_.empty() && at != size) {
+                    return Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION));
+                }
+            }
+            return S_OK;
+        }
+
+        HRESULT Convert(const char* bytes, size_t size) {
             char* in = const_cast<char*>(bytes);
             size_t inLeft = size;
             while (inLeft > 0) {
@@ -328,6 +353,7 @@ class EncodabilityCheck {
         }
 
         iconv_t cd_;
+        bool asciiApart_;
         file::ByteSink& next_;
         std::string split_;
         HRESULT failure_ = S_OK;
@@ -371,7 +397,9 @@ class EncodabilityCheck {
 
     xmlCharEncodingHandler* handler_;
     bool holdsEverything_;
-    iconv_t cd_ = kNoIconv;
+    bool asciiApart_;
+    std::optional<IconvHandle> converter_;
+    iconv_t cd_ = kNoIconv;  // converter_'s, when it opened
 };
 
 // The text of a qualified name as written: prefix, colon, local name.

@@ -1,0 +1,83 @@
+// SPDX-License-Identifier: MIT
+#include "platform/xmldom/transcode.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+#include "platform/xmldom/engine_declaration.h"
+
+namespace xmlutil::xmldom {
+
+bool KeepsAsciiApart(std::string_view encodingName) {
+    for (const char* name : {"GB2312", "EUC-CN", "EUCCN", "CSGB2312"}) {
+        if (EqualsIgnoringCase(encodingName, name)) return true;
+    }
+    return false;
+}
+
+size_t AsciiRunLength(const char* bytes, size_t size) {
+    constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+    size_t at = 0;
+    for (; at + sizeof(uint64_t) <= size; at += sizeof(uint64_t)) {
+        uint64_t word;
+        std::memcpy(&word, bytes + at, sizeof word);
+        if ((word & kHighBits) != 0) break;
+    }
+    while (at < size && static_cast<unsigned char>(bytes[at]) < 0x80) ++at;
+    return at;
+}
+
+size_t NonAsciiRunLength(const char* bytes, size_t size) {
+    size_t at = 0;
+    while (at < size && static_cast<unsigned char>(bytes[at]) >= 0x80) ++at;
+    return at;
+}
+
+bool AsciiApartDecoder::Decode(const char* bytes, size_t size, std::string& out) {
+    size_t at = 0;
+    if (!carried_.empty()) {
+        // The character cut off at the end of the last piece goes on with
+        // this piece's leading run.
+        const size_t rest = NonAsciiRunLength(bytes, size);
+        std::string run;
+        run.swap(carried_);
+        run.append(bytes, rest);
+        if (!DecodeRun(run.data(), run.size(), rest == size, out)) return false;
+        at = rest;
+    }
+    while (at < size) {
+        const size_t ascii = AsciiRunLength(bytes + at, size - at);
+        out.append(bytes + at, ascii);
+        at += ascii;
+        if (at == size) break;
+        const size_t other = NonAsciiRunLength(bytes + at, size - at);
+        if (!DecodeRun(bytes + at, other, at + other == size, out)) return false;
+        at += other;
+    }
+    return true;
+}
+
+bool AsciiApartDecoder::DecodeRun(const char* run, size_t size, bool atEnd, std::string& out) {
+    char* in = const_cast<char*>(run);
+    size_t inLeft = size;
+    while (inLeft > 0) {
+        // Two bytes of GB2312 make three of UTF-8; iconv says when it needs more.
+        const size_t start = out.size();
+        out.resize(start + inLeft * 2 + 8);
+        char* outPtr = out.data() + start;
+        size_t outLeft = out.size() - start;
+        const size_t rc = iconv(cd_.get(), &in, &inLeft, &outPtr, &outLeft);
+        const int err = errno;
+        out.resize(out.size() - outLeft);
+        if (rc != static_cast<size_t>(-1) || err == E2BIG) continue;
+        if (err == EINVAL && atEnd) {
+            carried_.assign(in, inLeft);
+            return true;
+        }
+        return false;
+    }
+    return true;
+}
+
+}  // namespace xmlutil::xmldom

@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: MIT
+// Conversion between UTF-8 and the byte encodings whose ASCII stands apart:
+// GB2312 above all, the encoding of the menus this library is made for. In
+// such an encoding every byte of a multi-byte character is 0x80 or more and
+// no shift state is kept, so a byte below 0x80 is always the ASCII character
+// it looks like. Markup is nearly all ASCII; only the runs of other bytes
+// need iconv, which does all the converting (a 5 MB menu file has 4% of its
+// bytes in such runs, and iconv costs about 25 instructions a byte).
+#pragma once
+
+#include <iconv.h>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace xmlutil::xmldom {
+
+// True for the names iconv gives to GB2312 (EUC-CN), compared as encoding
+// names are, ignoring case. Not "GB_2312-80": that is the raw character set,
+// whose bytes are all ASCII.
+bool KeepsAsciiApart(std::string_view encodingName);
+
+// The length of the run of ASCII bytes (below 0x80) `bytes` starts with.
+size_t AsciiRunLength(const char* bytes, size_t size);
+// The length of the run of other bytes (0x80 and above) `bytes` starts with.
+size_t NonAsciiRunLength(const char* bytes, size_t size);
+
+// One iconv conversion descriptor, closed when it goes.
+class IconvHandle {
+  public:
+    IconvHandle(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    ~IconvHandle() {
+        if (Valid()) iconv_close(cd_);
+    }
+    IconvHandle(const IconvHandle&) = delete;
+    IconvHandle& operator=(const IconvHandle&) = delete;
+
+    bool Valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return cd_; }
+
+  private:
+    iconv_t cd_;
+};
+
+// Decodes input in an encoding for which KeepsAsciiApart holds into UTF-8,
+// piece by piece as it is read. ASCII is copied; every other run goes
+// through iconv, which refuses a byte sequence the encoding does not have.
+class AsciiApartDecoder {
+  public:
+    explicit AsciiApartDecoder(const char* encodingName) : cd_("UTF-8", encodingName) {}
+
+    // False when iconv has no converter for the encoding.
+    bool Ready() const { return cd_.Valid(); }
+
+    // Appends the UTF-8 of `bytes` to `out`. A character cut off at the end
+    // waits for the next piece. False on a byte sequence the encoding does
+    // not have; `out` then holds part of the piece. Throws std::bad_alloc.
+    bool Decode(const char* bytes, size_t size, std::string& out);
+
+    // False when the input ended inside a character.
+    bool Complete() const { return carried_.empty(); }
+
+  private:
+    // Converts one run of non-ASCII bytes; `atEnd` when it reaches the end
+    // of the piece (and may stop inside a character).
+    bool DecodeRun(const char* run, size_t size, bool atEnd, std::string& out);
+
+    IconvHandle cd_;
+    std::string carried_;  // the start of a character cut off at a piece's end
+};
+
+}  // namespace xmlutil::xmldom
