@@ -445,11 +445,13 @@ TEST(FaultInjection, GetXmlOfDocumentAndSubtree) {
 // Load replaces the document: the state is the document and the file.
 TEST(FaultInjection, LoadFromFile) {
     TempDir dir;
+    // A path too long to be laid out without an allocation.
+    const std::string name = std::string(70, 'n') + ".xml";
     WriteFileBytes(
-        dir.File("in.xml"),
+        dir.File(name),
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE a [<!ENTITY e \"ent\">]>\n"
         "<a xmlns:p=\"urn:p\">\n  <p:b c=\"1\">&e; \xE4\xB8\xAD</p:b>\n  <!-- c -->\n</a>\n");
-    const std::wstring path = dir.WideFile("in.xml");
+    const std::wstring path = dir.WideFile(name);
     auto make = [&path] {
         return std::make_unique<OnSource>(
             nullptr, [path](CXMLUtil& doc, CComPtr<IXMLDOMNode>) { return doc.Load(path); });
@@ -551,7 +553,8 @@ TEST(FaultInjection, NodeConstructor) {
 // Save under allocation faults: the existing file is replaced whole or not at all.
 TEST(FaultInjection, SaveKeepsTheExistingFileOnFailure) {
     TempDir dir;
-    const std::string file = dir.File("out.xml");
+    const std::string name = std::string(70, 'o') + ".xml";  // copied to the heap
+    const std::string file = dir.File(name);
     const std::string old = "<old>previous</old>\n";
     class Save : public OnSource {
       public:
@@ -573,7 +576,25 @@ TEST(FaultInjection, SaveKeepsTheExistingFileOnFailure) {
     auto make = [&] { return std::make_unique<Save>(file, old); };
     EXPECT_GT(RunSeries(make, Fault::kXmlAllocation).failuresReported, 0);
     EXPECT_GT(RunSeries(make, Fault::kStringAllocation).failuresReported, 0);
-    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out.xml"}) << "temporary file left behind";
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{name}) << "temporary file left behind";
+}
+
+// The path is the first string either call copies: Load throws what a
+// variant copy throws, Save what a string copy throws.
+TEST(FaultInjection, PathCopiesThrowWhatTheirCopiesThrow) {
+    TempDir dir;
+    const std::wstring path = dir.WideFile(std::string(70, 'p') + ".xml");
+    CXMLUtil doc;
+    ASSERT_HR(doc.LoadXML(kSource), S_OK);
+    ASSERT_HR(doc.Save(path), S_OK);
+    ASSERT_HR(doc.LoadXML(L"<unclosed"), S_FALSE);  // keeps the document
+    xmlutil::com::FailStringAllocationAfter(0);
+    EXPECT_THROW(doc.Save(path), _com_error);
+    xmlutil::com::ClearStringAllocationFailure();
+    xmlutil::com::FailStringAllocationAfter(0);
+    EXPECT_THROW(doc.Load(path), CAtlException);
+    xmlutil::com::ClearStringAllocationFailure();
+    EXPECT_EQ(CXMLUtilTestAccess::RecordedResult(doc), S_FALSE) << "m_hr changed";
 }
 
 // A device that is full: every write fails with ENOSPC.

@@ -5,7 +5,7 @@
 #include "xmlutil/XMLUtil.h"
 
 using xmlutil::dom::Bstr;
-using xmlutil::dom::Variant;
+using xmlutil::dom::BstrArg;
 
 namespace {
 
@@ -25,18 +25,21 @@ long CXMLUtil::LoadXML(const wchar_t* xml) {
     return m_hr = LoadOutcome(hr, loaded);
 }
 
+// The path is copied before anything else, so running out of memory there
+// throws whatever the document holds: CAtlException for Load (a variant
+// copy), _com_error for Save (a string copy).
 long CXMLUtil::Load(std::wstring path) {
-    const Variant source = Variant::String(path);
+    const BstrArg source(path, BstrArg::Failure::kAtlException);
     if (!m_pDoc) return m_hr = E_POINTER;
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    const HRESULT hr = m_pDoc->load(source.get(), &loaded);
+    const HRESULT hr = m_pDoc->load(source.variant(), &loaded);
     return m_hr = LoadOutcome(hr, loaded);
 }
 
 long CXMLUtil::Save(std::wstring path) {
-    const Variant destination = Variant::String(path);
+    const BstrArg destination(path);
     if (!m_pDoc) return m_hr = E_POINTER;
-    return m_hr = m_pDoc->save(destination.get());
+    return m_hr = m_pDoc->save(destination.variant());
 }
 
 long CXMLUtil::GetXML(std::wstring& xml, CComPtr<IXMLDOMNode> node) {
