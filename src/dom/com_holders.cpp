@@ -75,15 +75,6 @@ VARIANT BstrArg::variant() const noexcept {
     return v;
 }
 
-Variant Variant::String(const std::wstring& text) {
-    Variant result;
-    BSTR copy = CopyUpToNul(text.c_str());
-    if (copy == nullptr) throw CAtlException(E_OUTOFMEMORY);
-    result.v_.vt = VT_BSTR;
-    result.v_.bstrVal = copy;
-    return result;
-}
-
 Variant Variant::Int32(LONG value) noexcept {
     Variant result;
     result.v_.vt = VT_I4;

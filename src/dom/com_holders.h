@@ -47,9 +47,6 @@ class Variant {
     Variant& operator=(const Variant&) = delete;
     Variant(Variant&& other) noexcept : v_(other.v_) { VariantInit(&other.v_); }
 
-    // A VT_BSTR copy of `text` up to its first NUL; throws
-    // CAtlException(E_OUTOFMEMORY) as ATL's variant copy does.
-    static Variant String(const std::wstring& text);
     // A VT_I4 holding `value`.
     static Variant Int32(LONG value) noexcept;
 
@@ -69,8 +66,8 @@ class Variant {
 // way SysAllocString lays it out (the byte count, the characters, a NUL), so
 // the common call allocates nothing; a longer one is allocated, and running
 // out of memory throws what the owner it stands in for throws:
-// _com_error(E_OUTOFMEMORY) as Bstr, CAtlException(E_OUTOFMEMORY) as
-// Variant::String.
+// _com_error(E_OUTOFMEMORY) as Bstr, CAtlException(E_OUTOFMEMORY) as ATL's
+// variant copy.
 class BstrArg {
   public:
     enum class Failure { kComError, kAtlException };
