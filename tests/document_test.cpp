@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "dom/com_holders.h"
 #include "platform/file/file_io.h"
 #include "support/private_access.h"
 #include "support/scripted_dom.h"
@@ -165,6 +166,38 @@ TEST(Lifetime, NodeConstructorMakesAnIndependentCopy) {
     ASSERT_HR(copy.LoadXML(L"<replaced/>"), S_OK);
     EXPECT_HR(original.GetSingleNode(L"/r/item/sub", item), S_OK);
     EXPECT_EQ(RootName(original), L"r");
+}
+
+// White space an ancestor's xml:space kept, or the caller added, is part of
+// the element: the copy holds every text node the element holds.
+TEST(Lifetime, NodeConstructorKeepsWhiteSpaceTheSourceKept) {
+    CXMLUtil original;
+    ASSERT_HR(original.LoadXML(L"<r xml:space=\"preserve\"><a> <b/> </a><c><d/></c></r>"), S_OK);
+    CComPtr<IXMLDOMNode> a;
+    ASSERT_HR(original.GetSingleNode(L"/r/a", a), S_OK);
+    CComPtr<IXMLDOMNode> c;
+    ASSERT_HR(original.GetSingleNode(L"/r/c", c), S_OK);
+    CComPtr<IXMLDOMText> space;
+    ASSERT_HR(original.GetDomDocument()->createTextNode(xmlutil::dom::Bstr(L"\n  ").get(), &space),
+              S_OK);
+    CComPtr<IXMLDOMNode> appended;
+    ASSERT_HR(c->appendChild(space, &appended), S_OK);
+
+    for (const CComPtr<IXMLDOMNode>& node : {a, c}) {
+        CXMLUtil copy(node);
+        EXPECT_EQ(copy.IsError(), 0);
+        std::wstring copied;
+        std::wstring source;
+        CComPtr<IXMLDOMNode> root;
+        ASSERT_HR(copy.GetRootNode(root), S_OK);
+        EXPECT_HR(copy.GetXML(copied, root), S_OK);
+        EXPECT_HR(original.GetXML(source, node), S_OK);
+        EXPECT_EQ(copied, source);
+        // The new document's own setting is left as it was made.
+        VARIANT_BOOL preserve = VARIANT_TRUE;
+        EXPECT_HR(copy.GetDomDocument()->get_preserveWhiteSpace(&preserve), S_OK);
+        EXPECT_EQ(preserve, VARIANT_FALSE);
+    }
 }
 
 TEST(Lifetime, NodeConstructorRefusalsKeepAUsableObject) {

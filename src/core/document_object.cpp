@@ -26,7 +26,12 @@ CXMLUtil::CXMLUtil(CComPtr<IXMLDOMNode> node) : m_hr(S_OK) {
     }
     Bstr xml;
     if ((m_hr = node->get_xml(xml.out())) != S_OK) return;
+    // The markup holds exactly the node's text nodes (nothing is indented),
+    // white space an ancestor's xml:space kept or the caller added included:
+    // all are kept. The new document's setting is put back afterwards.
+    m_pDoc->put_preserveWhiteSpace(VARIANT_TRUE);
     LoadXML(xml.get());
+    m_pDoc->put_preserveWhiteSpace(VARIANT_FALSE);
 }
 
 CXMLUtil& CXMLUtil::operator=(const CXMLUtil& other) {
