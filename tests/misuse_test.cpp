@@ -56,9 +56,9 @@ struct Outputs {
 struct Call {
     const char* member;
     std::function<long(CXMLUtil&, const Handle&, Outputs&)> run;
-    // Whether a failing call may empty the node output / node list: the
-    // navigation members reset them before asking, as documented.
-    bool resetsNodeOutputs = false;
+    // What a refused call does to the node output and the node list: the
+    // navigation members empty theirs, as they do when the DOM step fails.
+    enum NodeOutputs { kKept, kHandleEmptied, kListEmptied } nodeOutputs = kKept;
 };
 
 long RecordedAfter(CXMLUtil& doc, const Handle& result, Outputs& o) {
@@ -77,20 +77,20 @@ std::vector<Call> NodeHandleMembers() {
          [](CXMLUtil& d, const Handle& n, Outputs&) { return d.SetNodeValue(n, L"new"); }},
         {"GetFirstChildNode",
          [](CXMLUtil& d, const Handle& n, Outputs& o) { return d.GetFirstChildNode(n, o.out); },
-         true},
+         Call::kHandleEmptied},
         {"GetNextSiblingNode",
          [](CXMLUtil& d, const Handle& n, Outputs& o) { return d.GetNextSiblingNode(n, o.out); },
-         true},
+         Call::kHandleEmptied},
         {"GetChildNodes",
          [](CXMLUtil& d, const Handle& n, Outputs& o) { return d.GetChildNodes(n, o.nodes); },
-         true},
+         Call::kListEmptied},
         {"GetChildNodeCount",
          [](CXMLUtil& d, const Handle& n, Outputs& o) { return d.GetChildNodeCount(n, o.count); }},
         {"GetChildNode",
          [](CXMLUtil& d, const Handle& n, Outputs& o) {
              return RecordedAfter(d, d.GetChildNode(n, L"Item"), o);
          },
-         true},
+         Call::kHandleEmptied},
         {"GetChildNodeValue", [](CXMLUtil& d, const Handle& n,
                                  Outputs& o) { return d.GetChildNodeValue(n, L"Item", o.text); }},
         {"SetChildNodeVaule", [](CXMLUtil& d, const Handle& n,
@@ -140,10 +140,8 @@ TEST(Misuse, EmptyNodeHandleIsRefusedByEveryMember) {
         EXPECT_HR(hr, E_POINTER);
         EXPECT_HR(Recorded(doc), hr);
         EXPECT_TRUE(o.StringsUntouched());
-        if (!call.resetsNodeOutputs) {
-            EXPECT_EQ(o.out, marker);
-            EXPECT_EQ(o.nodes.size(), 1u);
-        }
+        EXPECT_EQ(o.out, call.nodeOutputs == Call::kHandleEmptied ? Handle() : marker);
+        EXPECT_EQ(o.nodes.size(), call.nodeOutputs == Call::kListEmptied ? 0u : 1u);
         EXPECT_EQ(XmlOf(doc), before);
     }
 }
@@ -194,11 +192,20 @@ TEST(Misuse, ObjectWithoutDocumentRefusesEveryMember) {
     EXPECT_HR(empty.Save(L"/tmp/never-written-by-xmlutil.xml"), E_POINTER);
     EXPECT_HR(empty.GetXML(text), E_POINTER);
     EXPECT_HR(empty.AppendProcessingInstruction(), E_POINTER);
+    // GetDOMElement and GetSingleNode empty their output first; the other
+    // queries leave theirs as passed.
     CComPtr<IXMLDOMElement> root;
+    ASSERT_HR(holder.GetDOMElement(root), S_OK);
     EXPECT_HR(empty.GetDOMElement(root), E_POINTER);
+    EXPECT_FALSE(root);
+    out = element;
+    nodes = {element};
     EXPECT_HR(empty.GetRootNode(out), E_POINTER);
-    EXPECT_HR(empty.GetSingleNode(L"/*", out), E_POINTER);
+    EXPECT_EQ(out, element);
     EXPECT_HR(empty.GetNodes(L"/*", nodes), E_POINTER);
+    EXPECT_EQ(nodes.size(), 1u);
+    EXPECT_HR(empty.GetSingleNode(L"/*", out), E_POINTER);
+    EXPECT_FALSE(out);
     EXPECT_HR(empty.GetNodesCount(L"/*", count), E_POINTER);
     EXPECT_HR(empty.GetNodeValue(L"/*", text), E_POINTER);
     EXPECT_HR(empty.SetNodeValue(L"/*", L"x"), E_POINTER);

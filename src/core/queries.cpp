@@ -26,9 +26,11 @@ CComPtr<IXMLDOMDocument> CXMLUtil::GetDomDocument() {
     return m_pDoc;
 }
 
+// GetDOMElement and GetSingleNode empty their output before anything can
+// fail, an object without a document included.
 long CXMLUtil::GetDOMElement(CComPtr<IXMLDOMElement>& element) {
-    if (!m_pDoc) return m_hr = E_POINTER;
     element.Release();
+    if (!m_pDoc) return m_hr = E_POINTER;
     return m_hr = m_pDoc->get_documentElement(&element);
 }
 
@@ -45,9 +47,9 @@ long CXMLUtil::GetRootNode(CComPtr<IXMLDOMNode>& node) {
 long CXMLUtil::GetSingleNode(std::wstring xpath, CComPtr<IXMLDOMNode>& node,
                              CComPtr<IXMLDOMNode> context) {
     const BstrArg expression(xpath);
+    node.Release();
     IXMLDOMNode* target = QueryTarget(context, m_pDoc);
     if (target == nullptr) return m_hr = E_POINTER;
-    node.Release();
     m_hr = target->selectSingleNode(expression.get(), &node);
     // Only a match leaves a node in the output.
     if (m_hr != S_OK) node.Release();

@@ -8,9 +8,11 @@
 #include "dom/node_lists.h"
 #include "xmlutil/XMLUtil.h"
 
+// The output is emptied first, also when an empty node handle is refused, as
+// it is when the DOM step fails.
 long CXMLUtil::GetFirstChildNode(CComPtr<IXMLDOMNode> node, CComPtr<IXMLDOMNode>& child) {
-    if (!node) return m_hr = E_POINTER;
     child.Release();
+    if (!node) return m_hr = E_POINTER;
     return m_hr = node->get_firstChild(&child);
 }
 
@@ -21,15 +23,15 @@ long CXMLUtil::GetFirstChildNode(std::wstring xpath, CComPtr<IXMLDOMNode>& child
 }
 
 long CXMLUtil::GetNextSiblingNode(CComPtr<IXMLDOMNode> node, CComPtr<IXMLDOMNode>& sibling) {
-    if (!node) return m_hr = E_POINTER;
     sibling.Release();
+    if (!node) return m_hr = E_POINTER;
     return m_hr = node->get_nextSibling(&sibling);
 }
 
 long CXMLUtil::GetChildNodes(CComPtr<IXMLDOMNode> node,
                              std::vector<CComPtr<IXMLDOMNode>>& children) {
-    if (!node) return m_hr = E_POINTER;
     children.clear();
+    if (!node) return m_hr = E_POINTER;
     CComPtr<IXMLDOMNodeList> list;
     if ((m_hr = node->get_childNodes(&list)) != S_OK) return m_hr;
     // An item that cannot be read is skipped; its result is not recorded.
