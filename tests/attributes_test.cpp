@@ -139,6 +139,80 @@ TEST_F(AttributesTest, PrefixedNamesNeedANamespaceInScope) {
     EXPECT_HR(reloaded.LoadXML(Xml().c_str()), S_OK);
 }
 
+// Every element and attribute with its namespace, in document order.
+Strings Namespaces(CXMLUtil& doc) {
+    std::vector<CComPtr<IXMLDOMNode>> nodes;
+    EXPECT_HR(doc.GetNodes(L"//* | //@*", nodes), S_OK);
+    Strings out;
+    for (const CComPtr<IXMLDOMNode>& node : nodes) {
+        BSTR name = nullptr;
+        BSTR uri = nullptr;
+        EXPECT_HR(node->get_nodeName(&name), S_OK);
+        EXPECT_HR(node->get_namespaceURI(&uri), S_OK);
+        out.push_back(std::wstring(name ? name : L"") + L" in " + (uri ? uri : L""));
+        SysFreeString(name);
+        SysFreeString(uri);
+    }
+    return out;
+}
+
+// A namespace declaration written as an attribute may not move the element
+// or anything under it into another namespace once the markup is read back:
+// such a write is refused and changes nothing; any other is kept.
+TEST_F(AttributesTest, DeclarationsThatWouldMoveNodesToAnotherNamespaceAreRefused) {
+    struct Write {
+        const wchar_t* xml;
+        const wchar_t* path;
+        const wchar_t* name;
+        const wchar_t* value;
+        bool accepted;
+    };
+    const wchar_t* kPrefixed =
+        L"<r xmlns:p='urn:p'><e p:x='1'><p:c/></e><f/><g xmlns:p='urn:g'/></r>";
+    const wchar_t* kDefault = L"<r xmlns='urn:d'><k a='1'/></r>";
+    const Write writes[] = {
+        {kPrefixed, L"/r/e", L"xmlns:p", L"urn:other", false},    // its attribute and child use p
+        {kPrefixed, L"/r/e/*", L"xmlns:p", L"urn:other", false},  // the element itself
+        {kPrefixed, L"/r/e", L"xmlns:p", L"urn:p", true},         // the same binding again
+        {kPrefixed, L"/r/f", L"xmlns:p", L"urn:new", true},       // nothing under f uses p
+        {kPrefixed, L"/r/f", L"xmlns", L"urn:D", false},          // f is in no namespace
+        {kPrefixed, L"/r/f", L"xmlns", L"", true},
+        {kPrefixed, L"/r", L"xmlns:q", L"urn:q", true},
+        {kDefault, L"/*/*", L"xmlns", L"", false},  // k is in urn:d from its parent
+        {kDefault, L"/*/*", L"xmlns", L"urn:e", false},
+        {kDefault, L"/*/*", L"xmlns", L"urn:d", true},
+        {kDefault, L"/*/*", L"xmlns:a", L"urn:a", true},  // unprefixed attributes stay put
+    };
+    for (const Write& w : writes) {
+        SCOPED_TRACE(testing::Message()
+                     << w.xml << " " << w.path << " " << w.name << "=" << w.value);
+        CXMLUtil doc;
+        ASSERT_HR(doc.LoadXML(w.xml), S_OK);
+        CComPtr<IXMLDOMNode> target;
+        ASSERT_HR(doc.GetSingleNode(w.path, target), S_OK);
+        const std::wstring before = [&] {
+            std::wstring xml;
+            EXPECT_HR(doc.GetXML(xml), S_OK);
+            return xml;
+        }();
+        const Strings inMemory = Namespaces(doc);
+        const long hr = doc.SetNodeAttr(target, w.name, w.value);
+        EXPECT_HR(Recorded(doc), hr);
+        std::wstring after;
+        ASSERT_HR(doc.GetXML(after), S_OK);
+        if (w.accepted) {
+            EXPECT_HR(hr, S_OK);
+        } else {
+            EXPECT_TRUE(FAILED(hr));
+            EXPECT_EQ(after, before);
+        }
+        EXPECT_EQ(Namespaces(doc), inMemory);
+        CXMLUtil reloaded;
+        ASSERT_HR(reloaded.LoadXML(after.c_str()), S_OK);
+        EXPECT_EQ(Namespaces(reloaded), inMemory) << after;
+    }
+}
+
 TEST_F(AttributesTest, ValueOrNameXmlCannotHoldIsRefusedAndNothingChanges) {
     ASSERT_NO_FATAL_FAILURE(Load(L"<r><e k='old'/></r>"));
     const CComPtr<IXMLDOMNode> e = Node(L"/r/e");

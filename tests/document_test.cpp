@@ -231,7 +231,7 @@ TEST(Lifetime, CreateEmptyXmlReplacesAHeldDocument) {
 
 // Every member that needs the object's own document refuses with E_POINTER on
 // an object without one, and leaves its outputs exactly as passed.
-TEST(Lifetime, ObjectWithoutDocumentRefusesAndTouchesNothing) {
+TEST(Lifetime, ObjectWithoutDocumentRefusesAndWritesNoFile) {
     CXMLUtil empty{CComPtr<IXMLDOMDocument>()};
     EXPECT_EQ(empty.IsError(), 0);
     EXPECT_FALSE(empty.GetDomDocument());
@@ -255,16 +255,19 @@ TEST(Lifetime, ObjectWithoutDocumentRefusesAndTouchesNothing) {
     EXPECT_HR(empty.Save(dir.WideFile("none.xml")), E_POINTER);
     EXPECT_HR(empty.GetXML(text), E_POINTER);
     EXPECT_HR(empty.AppendProcessingInstruction(), E_POINTER);
-    EXPECT_HR(empty.GetDOMElement(element), E_POINTER);
     EXPECT_HR(empty.GetRootNode(node), E_POINTER);
+    EXPECT_EQ(node, held.p);
+    // GetDOMElement and GetSingleNode empty their output before anything
+    // can fail.
+    EXPECT_HR(empty.GetDOMElement(element), E_POINTER);
+    EXPECT_FALSE(element);
     EXPECT_HR(empty.GetSingleNode(L"/keep", node), E_POINTER);
+    EXPECT_FALSE(node);
     EXPECT_HR(empty.GetNodes(L"/keep", nodes), E_POINTER);
     EXPECT_HR(empty.GetNodesCount(L"/keep", count), E_POINTER);
     EXPECT_EQ(empty.IsError(), 1);
 
     EXPECT_EQ(text, L"as passed");
-    EXPECT_EQ(node, held.p);
-    EXPECT_EQ(element, heldElement.p);
     ASSERT_EQ(nodes.size(), 1u);
     EXPECT_EQ(nodes[0], held.p);
     EXPECT_EQ(count, 42);

@@ -118,12 +118,6 @@ TEST_F(PathFormsTest, EmptyHandleIsRefusedWithoutTouchingAnything) {
         {"GetNodeValue with name",
          [](CXMLUtil& u, Outputs& o) { return u.GetNodeValue(Handle(), o.name, o.text); }},
         {"SetNodeValue", [](CXMLUtil& u, Outputs&) { return u.SetNodeValue(Handle(), L"new"); }},
-        {"GetFirstChildNode",
-         [](CXMLUtil& u, Outputs& o) { return u.GetFirstChildNode(Handle(), o.handle); }},
-        {"GetNextSiblingNode",
-         [](CXMLUtil& u, Outputs& o) { return u.GetNextSiblingNode(Handle(), o.handle); }},
-        {"GetChildNodes",
-         [](CXMLUtil& u, Outputs& o) { return u.GetChildNodes(Handle(), o.nodes); }},
         {"GetChildNodeCount",
          [](CXMLUtil& u, Outputs& o) { return u.GetChildNodeCount(Handle(), o.count); }},
         {"GetChildNode",
@@ -149,6 +143,24 @@ TEST_F(PathFormsTest, EmptyHandleIsRefusedWithoutTouchingAnything) {
          }},
     };
     ExpectNothingChanges(forms, E_POINTER);
+}
+
+// The navigation members empty their output before they look at the handle,
+// as they do when the DOM step fails; nothing else changes.
+TEST_F(PathFormsTest, EmptyHandleEmptiesTheNavigationOutputs) {
+    using Handle = CComPtr<IXMLDOMNode>;
+    Outputs out = preset_;
+    EXPECT_HR(util.GetFirstChildNode(Handle(), out.handle), E_POINTER);
+    EXPECT_FALSE(out.handle);
+    out.handle = preset_.handle;
+    EXPECT_HR(util.GetNextSiblingNode(Handle(), out.handle), E_POINTER);
+    EXPECT_FALSE(out.handle);
+    EXPECT_HR(util.GetChildNodes(Handle(), out.nodes), E_POINTER);
+    EXPECT_TRUE(out.nodes.empty());
+    EXPECT_HR(CXMLUtilTestAccess::RecordedResult(util), E_POINTER);
+    std::wstring xml;
+    ASSERT_HR(util.GetXML(xml), S_OK);
+    EXPECT_EQ(xml, xmlBefore_);
 }
 
 }  // namespace

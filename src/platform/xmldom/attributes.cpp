@@ -181,6 +181,34 @@ HRESULT WrapDeclaration(xmlDoc* doc, const xmlChar* prefix, const xmlChar* uri, 
     return S_OK;
 }
 
+namespace {
+
+// True when declaring `prefix` as `uri` on `element` would move the element
+// or a node below it into another namespace: the node takes its binding of
+// the prefix from outside the element (or, for the default namespace, is in
+// none), and markup written with the new declaration would read back in
+// `uri` instead.
+bool ShadowsBindingInUse(xmlNode* element, const std::string& prefix, const std::string& uri) {
+    xmlNode* parent = element->parent;
+    const xmlNs* outer = parent != nullptr && parent->type == XML_ELEMENT_NODE
+                             ? tree::FindInScope(parent, PrefixArg(prefix))
+                             : nullptr;
+    const bool outerRebound = outer != nullptr && !xmlStrEqual(outer->href, ToXml(uri.c_str()));
+    const bool unqualifiedRebound = prefix.empty() && !uri.empty();
+    return tree::FindInSubtree(element, [&](xmlNode* node) {
+               if (node->type == XML_ELEMENT_NODE) {
+                   return (outerRebound && node->ns == outer) ||
+                          (unqualifiedRebound && node->ns == nullptr);
+               }
+               // Attributes without a prefix are in no namespace whatever
+               // the default one is.
+               return node->type == XML_ATTRIBUTE_NODE && outerRebound && !prefix.empty() &&
+                      node->ns == outer;
+           }) != nullptr;
+}
+
+}  // namespace
+
 HRESULT SetDeclaration(xmlNode* element, const std::string& prefix, const std::string& uri) {
     // xmlns:p="" is not allowed in XML 1.0; "xml" and "xmlns" are reserved.
     if (!prefix.empty() && (uri.empty() || xmlValidateNCName(ToXml(prefix.c_str()), 0) != 0 ||
@@ -204,6 +232,7 @@ HRESULT SetDeclaration(xmlNode* element, const std::string& prefix, const std::s
         existing->href = href;
         return S_OK;
     }
+    if (ShadowsBindingInUse(element, prefix, uri)) return E_FAIL;
     xmlNs* made = tree::NewNamespace(element, ToXml(uri.c_str()), PrefixArg(prefix));
     // A detached element named with this prefix binds to it at once.
     if (!prefix.empty() && element->ns == nullptr && PrefixOf(FromXml(element->name)) == prefix) {
