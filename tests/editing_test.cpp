@@ -3,7 +3,9 @@
 // messages they write to standard output.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <string>
 
@@ -16,6 +18,7 @@
 namespace {
 
 using xmlutil::test::CapturedOutput;
+using xmlutil::test::TempDir;
 
 std::wstring XmlOf(CXMLUtil& util, CComPtr<IXMLDOMNode> node = CComPtr<IXMLDOMNode>()) {
     std::wstring xml;
@@ -84,6 +87,38 @@ TEST(AppendChildNodeByName, MessagesAreUtf8BytesAndLeaveStdoutNarrow) {
               "create Node:\xC3\xA9\xE4\xB8\xAD \xF0\x9F\x98\x80 failed!\n"
               "append Node:\xC3\xA9\xE4\xB8\xAD \xF0\x9F\x98\x80 failed!\n|caller|");
     EXPECT_LE(std::fwide(stdout, 0), 0);
+}
+
+// Output a caller has not started yet stays unoriented, and a caller that
+// writes wide text still sees the messages: run in a child whose standard
+// output is a fresh file.
+std::string PrintedByChild(TempDir& dir, const char* name, bool callerWritesWideFirst) {
+    const std::string file = dir.File(name);
+    EXPECT_EXIT(
+        {
+            if (std::freopen(file.c_str(), "w", stdout) == nullptr) std::_Exit(3);
+            std::setlocale(LC_CTYPE, "C.UTF-8");
+            if (callerWritesWideFirst) std::wprintf(L"[\u4e2d]");
+            CXMLUtil util;
+            util.LoadXML(L"<r/>");
+            CComPtr<IXMLDOMNode> root;
+            util.GetRootNode(root);
+            util.AppendChildNode(root, L"\u00e9 x", L"");
+            const bool unoriented = std::fwide(stdout, 0) == 0;
+            std::wprintf(L"|caller \u4e2d|");
+            std::fflush(stdout);
+            std::_Exit(callerWritesWideFirst || unoriented ? 0 : 4);
+        },
+        testing::ExitedWithCode(0), "");
+    return xmlutil::test::ReadFileBytes(file);
+}
+
+TEST(AppendChildNodeByName, MessagesKeepToTheOrientationTheCallerGaveStdout) {
+    TempDir dir;
+    const std::string messages = "create Node:\xC3\xA9 x failed!\nappend Node:\xC3\xA9 x failed!\n";
+    EXPECT_EQ(PrintedByChild(dir, "unoriented.txt", false), messages + "|caller \xE4\xB8\xAD|");
+    EXPECT_EQ(PrintedByChild(dir, "wide.txt", true),
+              "[\xE4\xB8\xAD]" + messages + "|caller \xE4\xB8\xAD|");
 }
 
 TEST(AppendChildNodeByName, SecondTopLevelElementPrintsOnlyTheAppendMessage) {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Tree editing: creating elements, appending new or copied nodes, removing a
 // node, a given child or all children of a node.
-#include <cstdio>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -20,8 +20,10 @@ namespace {
 // search their logs for it.
 constexpr int kCloneFailureLine = 449;
 
-void PrintNameMessage(const char* format, const std::wstring& name) {
-    std::printf(format, xmlutil::dom::Utf8UpToNul(name).c_str());
+// "create Node:%s failed!\n" or "append Node:%s failed!\n" for `verb`,
+// with the name up to its first NUL.
+void PrintNameMessage(const wchar_t* verb, const std::wstring& name) {
+    xmlutil::dom::PrintToStdout(std::wstring(verb) + L" Node:" + name.c_str() + L" failed!\n");
 }
 
 // Asks the document for a new element without namespace, by node type; the
@@ -52,7 +54,7 @@ CComPtr<IXMLDOMNode> CXMLUtil::CreateNode(std::wstring name, std::wstring value)
     CComPtr<IXMLDOMNode> element;
     m_hr = CreateElement(m_pDoc, tagName, element);
     if (m_hr != S_OK) {
-        PrintNameMessage("create Node:%s failed!\n", name);
+        PrintNameMessage(L"create", name);
         return CComPtr<IXMLDOMNode>();
     }
     // The element is handed back even when its text cannot be set; m_hr then
@@ -70,7 +72,7 @@ CComPtr<IXMLDOMNode> CXMLUtil::AppendChildNode(CComPtr<IXMLDOMNode> parent, std:
     const BstrArg text(value);
     CComPtr<IXMLDOMNode> element;
     m_hr = CreateElement(m_pDoc, tagName, element);
-    if (m_hr != S_OK) PrintNameMessage("create Node:%s failed!\n", name);
+    if (m_hr != S_OK) PrintNameMessage(L"create", name);
 
     // The append is asked for even without an element: the service refuses a
     // null child, so a failed creation reports both messages.
@@ -78,7 +80,7 @@ CComPtr<IXMLDOMNode> CXMLUtil::AppendChildNode(CComPtr<IXMLDOMNode> parent, std:
     CComPtr<IXMLDOMNode> appended;
     m_hr = target == nullptr ? E_POINTER : target->appendChild(element, &appended);
     if (m_hr != S_OK) {
-        PrintNameMessage("append Node:%s failed!\n", name);
+        PrintNameMessage(L"append", name);
         return CComPtr<IXMLDOMNode>();
     }
     // A text the service cannot store (one XML cannot hold) is recorded, and
@@ -95,7 +97,8 @@ CComPtr<IXMLDOMNode> CXMLUtil::AppendChildNode(CComPtr<IXMLDOMNode> parent,
     CComPtr<IXMLDOMNode> copy;
     m_hr = node->cloneNode(deep, &copy);
     if (m_hr != S_OK) {
-        std::printf("%s:%d", "CXMLUtil::AppendChildNode", kCloneFailureLine);
+        xmlutil::dom::PrintToStdout(L"CXMLUtil::AppendChildNode:" +
+                                    std::to_wstring(kCloneFailureLine));
         return CComPtr<IXMLDOMNode>();
     }
     IXMLDOMNode* target = AppendTarget(parent, m_pDoc);
