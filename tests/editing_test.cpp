@@ -277,6 +277,96 @@ TEST_F(AppendCopy, DeepCopiesStackUpAndTheOriginalStays) {
     EXPECT_EQ(XmlOf(util, src), copy);
 }
 
+// Names, values and namespaces of the attributes of `node`, as "name=value".
+std::vector<std::wstring> AttributesOf(CXMLUtil& util, const CComPtr<IXMLDOMNode>& node) {
+    std::vector<std::wstring> names;
+    std::vector<std::wstring> values;
+    EXPECT_HR(util.GetNodeAttrs(node, names, values), S_OK);
+    std::vector<std::wstring> pairs;
+    for (size_t i = 0; i < names.size() && i < values.size(); ++i) {
+        pairs.push_back(names[i] + L"=" + values[i]);
+    }
+    return pairs;
+}
+
+std::wstring NamespaceOf(const CComPtr<IXMLDOMNode>& node) {
+    BSTR uri = nullptr;
+    EXPECT_HR(node->get_namespaceURI(&uri), S_OK);
+    std::wstring out = uri != nullptr ? uri : L"";
+    SysFreeString(uri);
+    return out;
+}
+
+// A copy (or a removed node put back) declares only what the original
+// declared where the namespaces it uses are in scope where it lands; where
+// they are not, it declares them, and the markup reads back the same.
+TEST(AppendCopyNamespaces, CopiesDeclareOnlyWhatTheirPlaceLacks) {
+    CXMLUtil util;
+    ASSERT_HR(util.LoadXML(L"<r xmlns='urn:d' xmlns:p='urn:p'><k a='1' p:b='2'><p:c/></k>"
+                           L"<o xmlns:p='urn:other'/><e xmlns:p='urn:p'/></r>"),
+              S_OK);
+    CComPtr<IXMLDOMNode> root = Root(util);
+    CComPtr<IXMLDOMNode> k;
+    ASSERT_HR(util.GetSingleNode(L"/*/*[1]", k), S_OK);
+    const std::vector<std::wstring> original = AttributesOf(util, k);
+    ASSERT_EQ(original, (std::vector<std::wstring>{L"a=1", L"b=2"}));
+
+    CComPtr<IXMLDOMNode> copy = util.AppendChildNode(root, k, VARIANT_TRUE);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(AttributesOf(util, copy), original);
+    EXPECT_NE(XmlOf(util).find(L"<e xmlns:p=\"urn:p\"/><k a=\"1\" p:b=\"2\"><p:c/></k></r>"),
+              std::wstring::npos)
+        << XmlOf(util);
+    EXPECT_EQ(NamespaceOf(copy), L"urn:d");
+
+    // Under a different binding of p, the copy must declare its own.
+    CComPtr<IXMLDOMNode> o;
+    ASSERT_HR(util.GetSingleNode(L"/*/*[2]", o), S_OK);
+    CComPtr<IXMLDOMNode> underOther = util.AppendChildNode(o, k, VARIANT_TRUE);
+    ASSERT_NE(underOther, nullptr);
+    EXPECT_NE(XmlOf(util).find(L"<o xmlns:p=\"urn:other\"><k xmlns:p=\"urn:p\" a=\"1\" "
+                               L"p:b=\"2\"><p:c/></k></o>"),
+              std::wstring::npos)
+        << XmlOf(util);
+
+    // A declaration the original made itself stays on its copy.
+    CComPtr<IXMLDOMNode> e;
+    ASSERT_HR(util.GetSingleNode(L"/*/*[3]", e), S_OK);
+    CComPtr<IXMLDOMNode> eCopy = util.AppendChildNode(root, e, VARIANT_TRUE);
+    EXPECT_NE(XmlOf(util).find(L"</k><e xmlns:p=\"urn:p\"/></r>"), std::wstring::npos)
+        << XmlOf(util);
+
+    // Into a document that declares nothing: declared on the copy.
+    CXMLUtil other;
+    ASSERT_HR(other.LoadXML(L"<x/>"), S_OK);
+    CComPtr<IXMLDOMNode> abroad = other.AppendChildNode(Root(other), k, VARIANT_TRUE);
+    ASSERT_NE(abroad, nullptr);
+    EXPECT_EQ(XmlOf(other),
+              L"<x><k xmlns=\"urn:d\" xmlns:p=\"urn:p\" a=\"1\" p:b=\"2\"><p:c/></k></x>\n");
+
+    // Removed and put back: as it was.
+    ASSERT_HR(util.RemoveNode(k), S_OK);
+    CComPtr<IXMLDOMNode> back;
+    ASSERT_HR(root->appendChild(k, &back), S_OK);
+    EXPECT_EQ(AttributesOf(util, k), original);
+
+    // Whatever was dropped, the saved markup reads back in the same namespaces.
+    for (CXMLUtil* doc : {&util, &other}) {
+        std::wstring xml;
+        ASSERT_HR(doc->GetXML(xml), S_OK);
+        CXMLUtil reloaded;
+        ASSERT_HR(reloaded.LoadXML(xml.c_str()), S_OK);
+        std::vector<CComPtr<IXMLDOMNode>> before;
+        std::vector<CComPtr<IXMLDOMNode>> after;
+        ASSERT_HR(doc->GetNodes(L"//* | //@*", before), S_OK);
+        ASSERT_HR(reloaded.GetNodes(L"//* | //@*", after), S_OK);
+        ASSERT_EQ(before.size(), after.size()) << xml;
+        for (size_t i = 0; i < before.size(); ++i) {
+            EXPECT_EQ(NamespaceOf(before[i]), NamespaceOf(after[i])) << xml << " #" << i;
+        }
+    }
+}
+
 TEST_F(AppendCopy, ShallowCopyKeepsAttributesButNoChildren) {
     CComPtr<IXMLDOMNode> copy = util.AppendChildNode(dst, src, VARIANT_FALSE);
     ASSERT_NE(copy, nullptr);

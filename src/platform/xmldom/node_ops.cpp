@@ -212,6 +212,7 @@ HRESULT InsertChild(DomNode& self, IXMLDOMNode* newChild, xmlNode* before,
         }
         if (binding.undeclareDefault) tree::NewNamespace(child, ToXml(""), nullptr);
         tree::LinkChild(parent, child, before);
+        tree::DropInheritedDeclarationsInScope(child);
         // IDs count only inside the document's tree: a subtree built apart
         // is registered when it joins it (one walk, not one per level).
         if (tree::TopOf(parent)->type == XML_DOCUMENT_NODE) tree::RegisterIds(child);

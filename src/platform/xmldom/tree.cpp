@@ -72,6 +72,11 @@ bool DeclaredOn(const xmlNode* element, const xmlChar* prefix) {
     return false;
 }
 
+// Marks, in xmlNs::_private, a declaration made only so that a detached
+// subtree keeps the namespaces it took from its former ancestors.
+char inheritedDeclarationMark;
+void* const kInheritedDeclaration = &inheritedDeclarationMark;
+
 // Makes a detached element subtree self-contained: every namespace it uses
 // from its former ancestors is declared on its root, with the same prefix
 // (a fresh one only if the root already binds that prefix elsewhere), so no
@@ -102,11 +107,15 @@ void DeclareInheritedNamespaces(xmlNode* root) {
                 break;
             }
         }
-        if (made == nullptr && !prefixTaken) made = NewNamespace(root, ns->href, ns->prefix);
+        if (made == nullptr && !prefixTaken) {
+            made = NewNamespace(root, ns->href, ns->prefix);
+            made->_private = kInheritedDeclaration;
+        }
         for (int counter = 1; made == nullptr && prefixTaken; ++counter) {
             const std::string fresh = "ns" + std::to_string(counter);
             if (DeclaredOn(root, ToXml(fresh.c_str()))) continue;
             made = NewNamespace(root, ns->href, ToXml(fresh.c_str()));
+            made->_private = kInheritedDeclaration;
         }
         if (made == nullptr) throw std::bad_alloc();
         redeclared.emplace(ns, made);
@@ -436,7 +445,9 @@ class TreeCopier {
         xmlNode* made = Made(xmlNewDocNode(dst_, nullptr, node->name, nullptr));
         try {
             for (xmlNs* ns = node->nsDef; ns != nullptr; ns = ns->next) {
-                copied_[ns] = NewNamespace(made, ns->href, ns->prefix);
+                xmlNs* copy = NewNamespace(made, ns->href, ns->prefix);
+                if (ns->_private == kInheritedDeclaration) copy->_private = kInheritedDeclaration;
+                copied_[ns] = copy;
             }
             made->ns = Mapped(node->ns, made);
             for (xmlAttr* attr = node->properties; attr != nullptr; attr = attr->next) {
@@ -577,6 +588,30 @@ xmlNs* FindInScope(xmlNode* start, const xmlChar* prefix) {
         }
     }
     return nullptr;
+}
+
+void DropInheritedDeclarationsInScope(xmlNode* child) {
+    if (child->type != XML_ELEMENT_NODE || child->parent == nullptr) return;
+    xmlNs** link = &child->nsDef;
+    while (*link != nullptr) {
+        xmlNs* declaration = *link;
+        xmlNs* outer = declaration->_private == kInheritedDeclaration
+                           ? FindInScope(child->parent, declaration->prefix)
+                           : nullptr;
+        if (outer == nullptr || !xmlStrEqual(outer->href, declaration->href)) {
+            link = &declaration->next;
+            continue;
+        }
+        ForEachInSubtree(child, [declaration, outer](xmlNode* node) {
+            if ((node->type == XML_ELEMENT_NODE || node->type == XML_ATTRIBUTE_NODE) &&
+                node->ns == declaration) {
+                node->ns = outer;
+            }
+        });
+        *link = declaration->next;
+        declaration->next = nullptr;
+        xmlFreeNs(declaration);
+    }
 }
 
 bool NamespaceInUse(xmlNode* element, const xmlNs* ns) {

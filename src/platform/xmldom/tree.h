@@ -108,6 +108,11 @@ HRESULT MoveToDocument(xmlNode* root, xmlDoc* dst, xmlNode** moved);
 // The namespace bound to `prefix` (null: the default one) in scope at
 // `start`: declarations on `start` and its ancestors; "xml" always.
 xmlNs* FindInScope(xmlNode* start, const xmlChar* prefix);
+// Drops the declarations `child`, just linked under its parent, holds only
+// because it was detached (see MakeSelfContained) where the parent's scope
+// binds the same prefix to the same namespace: a copy or a re-inserted node
+// shows the declarations it had in its place, not extra ones.
+void DropInheritedDeclarationsInScope(xmlNode* child);
 // True when `ns` is used by `element` or a node below it.
 bool NamespaceInUse(xmlNode* element, const xmlNs* ns);
 
