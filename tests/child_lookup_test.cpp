@@ -57,15 +57,31 @@ TEST_F(ChildLookupTest, NamesMatchWholeCaseSensitiveAndWithoutPrefix) {
         const wchar_t* why;
         std::wstring name;
     };
-    for (const Miss& miss :
-         {Miss{L"prefixed name", L"p:q"}, Miss{L"other case", L"A"}, Miss{L"grandchild", L"d"},
-          Miss{L"prefix of a name", L"b2"}, Miss{L"text node", L"text"},
-          Miss{L"embedded NUL", {L"a\0x", 3}}, Miss{L"empty name, not a text child", L""}}) {
+    for (const Miss& miss : {Miss{L"prefixed name", L"p:q"}, Miss{L"other case", L"A"},
+                             Miss{L"grandchild", L"d"}, Miss{L"prefix of a name", L"b2"},
+                             Miss{L"text node", L"text"}, Miss{L"embedded NUL", {L"a\0x", 3}}}) {
         SCOPED_TRACE(miss.why);
         EXPECT_FALSE(util.GetChildNode(parent, miss.name));
         EXPECT_HR(Recorded(util), S_FALSE);
         EXPECT_EQ(util.IsError(), 1);
     }
+}
+
+// Text, comment and CDATA children have the empty base name: the empty name
+// finds the first of them, like any other name.
+TEST_F(ChildLookupTest, EmptyNameFindsTheFirstNamelessChild) {
+    const CComPtr<IXMLDOMNode> text = util.GetChildNode(parent, L"");
+    ASSERT_TRUE(text);
+    EXPECT_TRUE(text.IsEqualObject(Node(L"/r/s/text()")));
+    EXPECT_EQ(util.IsError(), 0);
+    std::wstring value;
+    EXPECT_HR(util.GetChildNodeValue(parent, L"", value), S_OK);
+    EXPECT_EQ(value, L"lead");
+    EXPECT_HR(util.SetChildNodeVaule(parent, L"", L"new lead"), S_OK);
+    EXPECT_EQ(Texts(L"/r/s/text()"), std::vector<std::wstring>{L"new lead"});
+    EXPECT_FALSE(util.GetChildNode(Node(L"/r/s/c"), L"")) << "c holds only an element";
+    EXPECT_HR(util.GetChildNodeValue(Node(L"/r/s/c"), L"", value), S_FALSE);
+    EXPECT_EQ(value, L"lead");
 }
 
 TEST_F(ChildLookupTest, MissingChildKeepsTheValueAndCreatesNothing) {
@@ -76,7 +92,7 @@ TEST_F(ChildLookupTest, MissingChildKeepsTheValueAndCreatesNothing) {
     EXPECT_HR(util.GetChildNodeValue(parent, L"zz", value), S_FALSE);
     EXPECT_EQ(value, L"kept");
     EXPECT_HR(util.SetChildNodeVaule(parent, L"zz", L"new"), S_FALSE);
-    EXPECT_HR(util.SetChildNodeVaule(parent, L"", L"new"), S_FALSE);
+    EXPECT_HR(util.SetChildNodeVaule(parent, L"A", L"new"), S_FALSE);
     EXPECT_EQ(Texts(L"/r/s/text()"), std::vector<std::wstring>{L"lead"});
 
     long after = 0;

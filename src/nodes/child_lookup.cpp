@@ -31,13 +31,13 @@ CComPtr<IXMLDOMNode> CXMLUtil::GetChildNode(CComPtr<IXMLDOMNode> node, std::wstr
     Bstr baseName;
     for (long index = 0; index < length; ++index) {
         // A child whose item or name cannot be read is passed over; those
-        // results are not recorded. Names compare whole and case-sensitively.
-        // Text, comment and CDATA children have an empty base name: they are
-        // nameless, so an empty name finds nothing rather than the first text.
+        // results are not recorded. Names compare whole and case-sensitively;
+        // text, comment and CDATA children have the empty base name, which
+        // the empty name matches like any other.
         CComPtr<IXMLDOMNode> child;
         if (list->get_item(index, &child) != S_OK || !child) continue;
         if (child->get_baseName(baseName.out()) != S_OK) continue;
-        if (!name.empty() && View(baseName) == name) return child;
+        if (View(baseName) == name) return child;
     }
     m_hr = S_FALSE;
     return {};
