@@ -147,13 +147,30 @@ class Usage(ToolCase):
     def test_output_that_cannot_be_written_is_a_failure(self):
         if not os.path.exists("/dev/full"):
             self.skipTest("no /dev/full")
-        with open("/dev/full", "wb") as full:
-            completed = subprocess.run([TOOL, "values", os.path.join(DATA, "menu.xml"), "//Name"],
-                                       stdout=full, stderr=subprocess.PIPE, timeout=60)
-        self.assertEqual(completed.returncode, 2)
-        self.assertRegex(completed.stderr.decode(), ERROR_LINE)
-        self.assertIn("cannot write the output: 0x80070070 HRESULT_FROM_WIN32(ERROR_DISK_FULL)",
-                      completed.stderr.decode())
+        # Query results, help texts and the version alike: nothing reached the
+        # reader, so the run failed.
+        cases = [
+            (["values", os.path.join(DATA, "menu.xml"), "//Name"], "values"),
+            (["id"], "id"),
+            (["--help"], "--help"),
+            (["-h"], "-h"),
+            (["help"], "help"),
+            (["help", "set"], "help"),
+            (["get", "--help"], "get"),
+            (["set", "file.xml", "-h"], "set"),
+            (["--version"], "--version"),
+        ]
+        for argv, who in cases:
+            with self.subTest(argv=argv):
+                with open("/dev/full", "wb") as full:
+                    completed = subprocess.run([TOOL] + argv, stdout=full,
+                                               stderr=subprocess.PIPE, timeout=60)
+                err = completed.stderr.decode()
+                self.assertEqual(completed.returncode, 2, err)
+                self.assertRegex(err, ERROR_LINE)
+                self.assertTrue(err.startswith("xmlutil %s: " % who), err)
+                self.assertIn("cannot write the output: "
+                              "0x80070070 HRESULT_FROM_WIN32(ERROR_DISK_FULL)", err)
 
     def test_version(self):
         result = xmlutil("--version")
@@ -306,6 +323,21 @@ class Edits(ToolCase):
                         "element\tName\nelement\tCommand\nelement\tTooltip\nelement\tSeparator\n")
         self.assertDone(xmlutil("get", menu, item + "/Tooltip"), "显示帮助\n")
         self.assertDone(xmlutil("get", menu, item + "/Separator"), "\n")
+
+    def test_append_whose_text_xml_cannot_hold_is_not_saved(self):
+        # The library appends the element, then fails to set its text: the
+        # element without its text must not reach the file.
+        menu = self.sample()
+        original = self.read_bytes(menu)
+        out = os.path.join(self.dir, "out.xml")
+        for text in ("a\x01b", "\ufffe", "tab\tok but not \x0b"):
+            for extra in ([], ["-o", out]):
+                with self.subTest(text=text, extra=extra):
+                    result = xmlutil("append", menu, "/Root/Config", "Note", text, *extra)
+                    self.assertFailed(result, "append", menu, "AppendChildNode",
+                                      "0x80070057 E_INVALIDARG")
+                    self.assertEqual(self.read_bytes(menu), original)
+                    self.assertEqual(os.listdir(self.dir), ["menu.xml"])
 
     def test_remove_and_clear(self):
         menu = self.sample()
@@ -506,6 +538,39 @@ class Identity(ToolCase):
         self.assertEqual(self.read_bytes(menu), original)
         self.assertFailed(xmlutil("new", os.path.join(self.dir, "no", "new.xml")), "new",
                           "cannot save")
+
+    def test_new_leaves_only_the_file_with_a_plain_create_mode(self):
+        # The document is written under a private name first: none may stay
+        # behind, and the file gets the mode a plain create would give it.
+        for mask, mode in ((0o022, 0o644), (0o077, 0o600)):
+            with self.subTest(umask=oct(mask)):
+                folder = tempfile.mkdtemp(dir=self.dir)
+                path = os.path.join(folder, "new.xml")
+                previous = os.umask(mask)
+                try:
+                    self.assertDone(xmlutil("new", path), "")
+                finally:
+                    os.umask(previous)
+                self.assertEqual(os.listdir(folder), ["new.xml"])
+                self.assertEqual(os.stat(path).st_mode & 0o777, mode)
+                self.assertDone(xmlutil("count", path, "/Root/@ID"), "1\n")
+
+    def test_new_refusals_leave_the_folder_as_it_was(self):
+        menu = self.sample()
+        original = self.read_bytes(menu)
+        os.symlink("nowhere.xml", os.path.join(self.dir, "dangling.xml"))
+        os.symlink("menu.xml", os.path.join(self.dir, "link.xml"))
+        os.mkdir(os.path.join(self.dir, "folder"))
+        before = sorted(os.listdir(self.dir))
+        for name in ("menu.xml", "dangling.xml", "link.xml", "folder"):
+            with self.subTest(name=name):
+                path = os.path.join(self.dir, name)
+                self.assertFailed(xmlutil("new", path), "new", path, "already exists",
+                                  "HRESULT_FROM_WIN32(ERROR_FILE_EXISTS)")
+                self.assertEqual(sorted(os.listdir(self.dir)), before)
+        self.assertEqual(self.read_bytes(menu), original)
+        self.assertEqual(os.readlink(os.path.join(self.dir, "dangling.xml")), "nowhere.xml")
+        self.assertEqual(os.listdir(os.path.join(self.dir, "folder")), [])
 
     def test_stamp_sets_one_id(self):
         menu = self.sample()

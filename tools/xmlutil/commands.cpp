@@ -9,6 +9,7 @@
 #include <system_error>
 #include <utility>
 
+#include "create_file.h"
 #include "results.h"
 #include "text.h"
 
@@ -323,6 +324,11 @@ void RunAppend(const Invocation& invocation, Output&) {
     const std::wstring text = run.HasOperand(3) ? run.Wide(file, run.Operand(3)) : std::wstring();
     const NodePtr added = doc.AppendChildNode(parent, run.Wide(file, run.Operand(2)), text);
     if (!added) run.Fail(file, "AppendChildNode failed", doc.LastResult());
+    // The element comes back even when its text could not be stored (text XML
+    // cannot hold); the recorded result tells, and such an edit is not saved.
+    if (doc.IsError()) {
+        run.Fail(file, "AppendChildNode could not store the text", doc.LastResult());
+    }
     SaveDocument(run, doc);
 }
 
@@ -373,20 +379,33 @@ void RunMergeMenu(const Invocation& invocation, Output&) {
     SaveDocument(run, doc);
 }
 
+[[noreturn]] void FailExisting(const Run& run, const std::string& file) {
+    run.Fail(file, "already exists, not replaced", HRESULT_FROM_WIN32(ERROR_FILE_EXISTS));
+}
+
 // A new identified document. An existing file is kept: `new` only creates.
+// The document is saved under a private name beside FILE and then given the
+// name FILE by a step that refuses to replace, so a file that appears after
+// the first check is kept as well.
 void RunNew(const Invocation& invocation, Output&) {
     const Run run(invocation);
     const std::string& file = run.Operand(0);
     std::error_code error;
     if (std::filesystem::exists(std::filesystem::symlink_status(file, error))) {
-        run.Fail(file, "already exists, not replaced", HRESULT_FROM_WIN32(ERROR_FILE_EXISTS));
+        FailExisting(run, file);
     }
     Document& doc = KeptDocument();
     if (doc.IsError()) run.Fail(file, "cannot create a document", doc.LastResult());
     const NodePtr root = doc.CreateXMLWithID();
     // The root may come back without its ID: IsError() tells.
     if (!root || doc.IsError()) run.Fail(file, "CreateXMLWithID failed", doc.LastResult());
-    SaveDocument(run, doc);
+    StagingFolder staging;
+    run.Require(file, "cannot save", staging.Create(file));
+    const std::string& staged = staging.FilePath();
+    run.Require(file, "cannot save", doc.Save(run.Wide(file, staged)));
+    const HRESULT published = PublishWithoutReplacing(staged, file);
+    if (published == HRESULT_FROM_WIN32(ERROR_FILE_EXISTS)) FailExisting(run, file);
+    run.Require(file, "cannot save", published);
 }
 
 void RunStamp(const Invocation& invocation, Output&) {

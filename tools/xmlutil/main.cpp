@@ -36,7 +36,8 @@ constexpr const char* kOverviewTail =
     "file as it was.\n"
     "\n"
     "Exit status: 0 done; 1 XPATH selects no node; 2 a file cannot be loaded or\n"
-    "saved, or an operation fails (one line on standard error); 64 usage error.\n";
+    "saved, an operation fails, or the output cannot be written (one line on\n"
+    "standard error); 64 usage error.\n";
 
 std::string SubcommandUsage(const Subcommand& subcommand) {
     std::string usage = std::string("xmlutil ") + subcommand.name;
@@ -155,11 +156,27 @@ void Print(FILE* stream, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stream);
 }
 
+// Standard output is buffered, so output that cannot be written (a full disk,
+// a closed pipe) shows only when it is flushed; a run whose output was lost
+// has failed, whatever it printed.
+void FlushOutput(const std::string& who) {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return;
+    const long error = errno == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
+    throw Exit{kExitFailure,
+               who + ": cannot write the output: " + DescribeResult(HRESULT_FROM_WIN32(error))};
+}
+
+// Prints text that is all a run has to say (help, the version).
+int PrintDone(const std::string& who, const std::string& text) {
+    Print(stdout, text);
+    FlushOutput(who);
+    return kExitDone;
+}
+
 int RunSubcommand(const Subcommand& subcommand, const std::vector<std::string>& args) {
     for (size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
         if (IsHelpFlag(args[i])) {
-            Print(stdout, SubcommandHelp(subcommand));
-            return kExitDone;
+            return PrintDone(std::string("xmlutil ") + subcommand.name, SubcommandHelp(subcommand));
         }
     }
     const Invocation invocation = ParseArguments(subcommand, args);
@@ -174,12 +191,7 @@ int RunSubcommand(const Subcommand& subcommand, const std::vector<std::string>& 
         message = exit.message;
     }
     Print(stdout, out.Text());
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        const long error = errno == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
-        throw Exit{kExitFailure,
-                   "xmlutil " + invocation.subcommand +
-                       ": cannot write the output: " + DescribeResult(HRESULT_FROM_WIN32(error))};
-    }
+    FlushOutput("xmlutil " + invocation.subcommand);
     if (!message.empty()) Print(stderr, message + "\n");
     return status;
 }
@@ -188,20 +200,18 @@ int Main(const std::vector<std::string>& args) {
     const std::string hint = "Try 'xmlutil --help'.";
     if (args.empty()) UsageError("xmlutil: missing subcommand", hint);
     const std::string& first = args[0];
+    const std::string who = "xmlutil " + first;
     if (IsHelpFlag(first) || first == "help") {
         if (args.size() > 1) {
             if (const Subcommand* subcommand = FindSubcommand(args[1])) {
-                Print(stdout, SubcommandHelp(*subcommand));
-                return kExitDone;
+                return PrintDone(who, SubcommandHelp(*subcommand));
             }
             UsageError("xmlutil: no subcommand '" + args[1] + "'", hint);
         }
-        Print(stdout, Overview());
-        return kExitDone;
+        return PrintDone(who, Overview());
     }
     if (first == "--version") {
-        Print(stdout, std::string("xmlutil ") + XMLUTIL_TOOL_VERSION + "\n");
-        return kExitDone;
+        return PrintDone(who, std::string("xmlutil ") + XMLUTIL_TOOL_VERSION + "\n");
     }
     if (const Subcommand* subcommand = FindSubcommand(first)) {
         return RunSubcommand(*subcommand, args);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "results.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
@@ -73,6 +74,30 @@ std::string DescribeResult(HRESULT hr) {
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(static_cast<std::uint32_t>(hr)));
     return std::string(hex) + " " + ResultName(hr);
+}
+
+HRESULT ResultFromWriteErrno(int err) {
+    switch (err) {
+        case ENOENT:  // on the write path a missing name is a missing folder
+        case ENOTDIR:
+            return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return E_ACCESSDENIED;
+        case EEXIST:
+            return HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
+        case ENOSPC:
+        case EDQUOT:
+            return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+        case ENAMETOOLONG:
+        case ELOOP:
+            return HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
+        case ENOMEM:
+            return E_OUTOFMEMORY;
+        default:
+            return HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
+    }
 }
 
 }  // namespace xmlutil::tool

@@ -15,4 +15,9 @@ std::string ResultName(HRESULT hr);
 // The code as eight hex digits with its name: "0x80070057 E_INVALIDARG".
 std::string DescribeResult(HRESULT hr);
 
+// The code the library reports for the same condition when a write fails
+// with `err` (a missing folder, no permission, a full disk, ...);
+// HRESULT_FROM_WIN32(ERROR_WRITE_FAULT) for anything else.
+HRESULT ResultFromWriteErrno(int err);
+
 }  // namespace xmlutil::tool

@@ -1,0 +1,110 @@
+// SPDX-License-Identifier: MIT
+#include "create_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "results.h"
+
+namespace xmlutil::tool {
+namespace {
+
+int RealRenameNoReplace(const char* from, const char* to) {
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+}
+int RealLink(const char* from, const char* to) {
+    return ::link(from, to);
+}
+
+PublishCalls& InstalledCalls() {
+    static PublishCalls calls{RealRenameNoReplace, RealLink};
+    return calls;
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string BaseNameOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Owns a descriptor.
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// Makes the new name durable. The file is in place already, so a folder that
+// cannot be synced is not reported as a failure.
+void SyncFolder(const std::string& folder) {
+    const FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) ::fsync(dir.get());
+}
+
+}  // namespace
+
+StagingFolder::~StagingFolder() {
+    if (folder_.empty()) return;
+    // The file is gone when it was published; the library's save leaves no
+    // temporary file of its own behind, so the folder is empty after this.
+    ::unlink(file_.c_str());
+    ::rmdir(folder_.c_str());
+}
+
+HRESULT StagingFolder::Create(const std::string& target) {
+    if (!folder_.empty()) return E_UNEXPECTED;
+    std::string base = BaseNameOf(target).substr(0, 200);  // the name stays within NAME_MAX
+    if (base.empty()) base = "new";
+    std::string pattern = FolderOf(target) + "/." + base + ".XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (::mkdtemp(buffer.data()) == nullptr) return ResultFromWriteErrno(errno);
+    folder_ = buffer.data();
+    file_ = folder_ + "/" + base;
+    return S_OK;
+}
+
+HRESULT PublishWithoutReplacing(const std::string& staged, const std::string& target) {
+    const PublishCalls& calls = CurrentPublishCalls();
+    if (calls.renameNoReplace(staged.c_str(), target.c_str()) != 0) {
+        // EINVAL: the file system cannot rename without replacing (ENOSYS: nor
+        // can the kernel). A hard link never replaces an existing name either;
+        // the staged name is dropped once the link is made.
+        if (errno != EINVAL && errno != ENOSYS) return ResultFromWriteErrno(errno);
+        if (calls.link(staged.c_str(), target.c_str()) != 0) return ResultFromWriteErrno(errno);
+        ::unlink(staged.c_str());
+    }
+    SyncFolder(FolderOf(target));
+    return S_OK;
+}
+
+const PublishCalls& CurrentPublishCalls() {
+    return InstalledCalls();
+}
+
+PublishCalls SetPublishCallsForTesting(const PublishCalls& calls) {
+    const PublishCalls previous = InstalledCalls();
+    InstalledCalls() = calls;
+    return previous;
+}
+
+}  // namespace xmlutil::tool
