@@ -8,11 +8,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "support/test_util.h"
 
@@ -53,10 +55,21 @@ struct Faults {
     int fsyncErrno = 0;
     int closeErrno = 0;
     int renameErrno = 0;
-    int createErrno = 0;  // errno for opens that create a new file (O_EXCL)
-    int inPlaceOpens = 0;
+    int createErrno = 0;     // errno for opens that create a new file (O_EXCL)
+    int readWriteErrno = 0;  // errno for opens for reading and writing
+    int inPlaceOpens = 0;    // opens of an existing file for writing
     int opens = 0;
     size_t written = 0;  // bytes the writes accepted
+    // The rewrite in place. The one failing pwrite comes after `pwriteBudget`
+    // bytes (-1: none); the writes after it go through, as the room reserved
+    // beforehand lets them.
+    long pwriteBudget = -1;
+    int pwriteErrno = ENOSPC;
+    int pwrites = 0;  // pwrite calls that reached the file
+    int fallocateErrno = 0;
+    int ftruncateErrno = 0;  // fails the next ftruncate, once
+    // How far the file was reserved before its first byte was overwritten.
+    long long reservedBeforeWriting = 0;
 };
 Faults faults;
 
@@ -66,18 +79,28 @@ int FakeOpen(const char* path, int flags, unsigned mode) {
         errno = faults.createErrno;
         return -1;
     }
-    if ((flags & O_TRUNC) != 0) ++faults.inPlaceOpens;
+    if ((flags & O_ACCMODE) == O_RDWR && faults.readWriteErrno != 0) {
+        errno = faults.readWriteErrno;
+        return -1;
+    }
+    if ((flags & O_CREAT) == 0 && (flags & O_ACCMODE) != O_RDONLY) ++faults.inPlaceOpens;
     return faults.real.open(path, flags, mode);
 }
 
-long FakeWrite(int fd, const void* data, size_t size) {
-    if (faults.trickle) {
-        if (faults.trickleCalls++ % 2 == 0) {
-            errno = EINTR;
-            return -1;
-        }
-        size = 1;
+// With `trickle` on, every other call is interrupted and the others take one
+// byte. True when this call is to fail with EINTR.
+bool Trickle(size_t& size) {
+    if (!faults.trickle) return false;
+    if (faults.trickleCalls++ % 2 == 0) {
+        errno = EINTR;
+        return true;
     }
+    size = 1;
+    return false;
+}
+
+long FakeWrite(int fd, const void* data, size_t size) {
+    if (Trickle(size)) return -1;
     if (faults.writeBudget >= 0) {
         if (faults.writeBudget == 0) {
             errno = ENOSPC;
@@ -116,12 +139,47 @@ int FakeRename(const char* from, const char* to) {
     return faults.real.rename(from, to);
 }
 
+long FakePwrite(int fd, const void* data, size_t size, long long offset) {
+    if (Trickle(size)) return -1;
+    if (faults.pwriteBudget == 0) {
+        faults.pwriteBudget = -1;
+        errno = faults.pwriteErrno;
+        return -1;
+    }
+    if (faults.pwriteBudget > 0) {
+        size = std::min(size, static_cast<size_t>(faults.pwriteBudget));
+        faults.pwriteBudget -= static_cast<long>(size);
+    }
+    ++faults.pwrites;
+    return faults.real.pwrite(fd, data, size, offset);
+}
+
+int FakeFallocate(int fd, int mode, long long offset, long long length) {
+    if (faults.fallocateErrno != 0) {
+        errno = faults.fallocateErrno;
+        return -1;
+    }
+    if (faults.pwrites == 0) {
+        faults.reservedBeforeWriting = std::max(faults.reservedBeforeWriting, offset + length);
+    }
+    return faults.real.fallocate(fd, mode, offset, length);
+}
+
+int FakeFtruncate(int fd, long long length) {
+    if (faults.ftruncateErrno != 0) {
+        errno = std::exchange(faults.ftruncateErrno, 0);
+        return -1;
+    }
+    return faults.real.ftruncate(fd, length);
+}
+
 class FileWriteTest : public ::testing::Test {
   protected:
     void SetUp() override {
         faults = Faults{};
         faults.real = SetFileSystemCallsForTesting({FakeOpen, FakeWrite, FakeFsync, FakeClose,
-                                                    FakeRename, CurrentFileSystemCalls().unlink});
+                                                    FakeRename, CurrentFileSystemCalls().unlink,
+                                                    FakePwrite, FakeFallocate, FakeFtruncate});
     }
     void TearDown() override { SetFileSystemCallsForTesting(faults.real); }
 
@@ -251,6 +309,21 @@ TEST(FileWriteRealPermissions, ReadOnlyFolderWithWritableFile) {
     ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
     EXPECT_HR(Write(path, kNew), S_OK);
     EXPECT_EQ(ReadFileBytes(path), kNew);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"doc.xml"});
+}
+
+// Rewriting in place keeps a copy of the old content; a file that cannot be
+// read cannot be copied, so it is not rewritten at all.
+TEST(FileWriteRealPermissions, ReadOnlyFolderWithWriteOnlyFileIsLeftAlone) {
+    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+    TempDir dir;
+    const std::string path = dir.File("doc.xml");
+    WriteFileBytes(path, kOld);
+    ASSERT_EQ(::chmod(path.c_str(), 0200), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+    EXPECT_HR(Write(path, kNew), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    EXPECT_EQ(ReadFileBytes(path), kOld);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"doc.xml"});
 }
 
@@ -469,6 +542,154 @@ TEST_F(FileWriteTest, InPlaceWritesMakeTheContentBeforeOpening) {
     EXPECT_HR(
         WriteFileAtomically("/dev/full", [](ByteSink& sink) { return sink.Write("<a/>", 4); }),
         HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+}
+
+// ---- rewriting in place keeps the old content until the new content is safe ------
+
+// The folder refuses a temporary file (EPERM, as an immutable folder does),
+// so every save rewrites the existing file in place.
+class InPlaceRewrite : public FileWriteTest {
+  protected:
+    void SetUp() override {
+        FileWriteTest::SetUp();
+        ResetFaults();
+    }
+    void ResetFaults() {
+        faults = Faults{faults.real};
+        faults.createErrno = EPERM;
+    }
+    // Rewritten in place, not replaced, and nothing left beside it.
+    void ExpectSameFile(const std::string& path, ino_t inode) {
+        EXPECT_EQ(StatOf(path).st_ino, inode);
+        EXPECT_EQ(StatOf(path).st_mode & 07777, 0640u);
+        EXPECT_EQ(dir.Entries(), listing);
+    }
+};
+
+TEST_F(InPlaceRewrite, LongerShorterLargeAndEmptyContent) {
+    const std::string path = ExistingFile();
+    const ino_t inode = StatOf(path).st_ino;
+    const std::string shortWithNul = std::string("<s>\0</s>", 8);
+    struct Step {
+        const std::string content;
+        bool trickle;  // one byte per write, every other write interrupted
+    };
+    const Step steps[] = {{kNew, false},          {"<s/>", false}, {LargeContent(), false},
+                          {shortWithNul, true},   {kNew, true},    {"", false},
+                          {LargeContent(), false}};
+    std::string previous = kOld;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(std::to_string(previous.size()) + " -> " +
+                     std::to_string(step.content.size()) + " bytes");
+        ResetFaults();
+        faults.trickle = step.trickle;
+        EXPECT_HR(Write(path, step.content), S_OK);
+        EXPECT_EQ(ReadFileBytes(path), step.content);
+        ExpectSameFile(path, inode);
+        EXPECT_EQ(faults.inPlaceOpens, 1);
+        // Room for the new content and for putting the old one back was
+        // taken before anything was overwritten.
+        EXPECT_GE(faults.reservedBeforeWriting,
+                  static_cast<long long>(std::max(previous.size(), step.content.size())));
+        previous = step.content;
+    }
+}
+
+// A full disk or quota shows when the room is reserved: the save fails
+// before a byte of the file is overwritten.
+TEST_F(InPlaceRewrite, RefusedReservationLeavesTheFileUntouched) {
+    const std::string path = ExistingFile();
+    const ino_t inode = StatOf(path).st_ino;
+    const struct {
+        int err;
+        HRESULT expected;
+    } refusals[] = {{ENOSPC, HRESULT_FROM_WIN32(ERROR_DISK_FULL)},
+                    {EDQUOT, HRESULT_FROM_WIN32(ERROR_DISK_FULL)},
+                    {EFBIG, HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)},
+                    {EIO, HRESULT_FROM_WIN32(ERROR_WRITE_FAULT)}};
+    for (const auto& refusal : refusals) {
+        SCOPED_TRACE(std::strerror(refusal.err));
+        ResetFaults();
+        faults.fallocateErrno = refusal.err;
+        EXPECT_HR(Write(path, LargeContent()), refusal.expected);
+        EXPECT_EQ(faults.pwrites, 0) << "the file was written before the room was reserved";
+        ExpectUntouched(path);
+        ExpectSameFile(path, inode);
+    }
+}
+
+// A write, truncation or sync failing after the rewrite began: the old
+// content is written back, byte for byte, and the first failure reported.
+TEST_F(InPlaceRewrite, FailureAfterWritingBeganPutsTheOldContentBack) {
+    const std::string path = ExistingFile();
+    const ino_t inode = StatOf(path).st_ino;
+    const std::string shorter = "<s/>";
+    const struct Failure {
+        const char* what;
+        const std::string& content;
+        long pwriteBudget;
+        int pwriteErrno;
+        int ftruncateErrno;
+        int fsyncErrno;
+        HRESULT expected;
+    } failures[] = {
+        {"disk full half way", kNew, static_cast<long>(kNew.size() / 2), ENOSPC, 0, 0,
+         HRESULT_FROM_WIN32(ERROR_DISK_FULL)},
+        {"quota met past the old end", kNew, static_cast<long>(kOld.size() + 5), EDQUOT, 0, 0,
+         HRESULT_FROM_WIN32(ERROR_DISK_FULL)},
+        {"I/O error on the first byte", kNew, 0, EIO, 0, 0, HRESULT_FROM_WIN32(ERROR_WRITE_FAULT)},
+        {"I/O error in a large content", LargeContent(), 3 * 65536 + 7, EIO, 0, 0,
+         HRESULT_FROM_WIN32(ERROR_WRITE_FAULT)},
+        {"shorter content not cut", shorter, -1, 0, EIO, 0, HRESULT_FROM_WIN32(ERROR_WRITE_FAULT)},
+        {"sync fails", kNew, -1, 0, 0, EIO, HRESULT_FROM_WIN32(ERROR_WRITE_FAULT)},
+    };
+    for (const Failure& failure : failures) {
+        SCOPED_TRACE(failure.what);
+        ResetFaults();
+        faults.pwriteBudget = failure.pwriteBudget;
+        faults.pwriteErrno = failure.pwriteErrno;
+        faults.ftruncateErrno = failure.ftruncateErrno;
+        faults.fsyncErrno = failure.fsyncErrno;
+        EXPECT_HR(Write(path, failure.content), failure.expected);
+        ExpectUntouched(path);
+        ExpectSameFile(path, inode);
+    }
+}
+
+// An old content of several read buffers is kept whole too.
+TEST_F(InPlaceRewrite, LargeOldContentIsPutBackWhole) {
+    const std::string path = ExistingFile();
+    WriteFileBytes(path, LargeContent());
+    faults.pwriteBudget = 10;
+    EXPECT_HR(Write(path, kNew), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    EXPECT_EQ(ReadFileBytes(path), LargeContent());
+}
+
+// Where the file system cannot reserve room, the rewrite goes ahead and the
+// copy of the old content alone undoes a failure.
+TEST_F(InPlaceRewrite, WithoutReservationTheCopyPutsTheOldContentBack) {
+    const std::string path = ExistingFile();
+    const ino_t inode = StatOf(path).st_ino;
+    faults.fallocateErrno = EOPNOTSUPP;
+    faults.pwriteBudget = static_cast<long>(kOld.size() + 3);
+    EXPECT_HR(Write(path, kNew), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    ExpectUntouched(path);
+    ExpectSameFile(path, inode);
+
+    ResetFaults();
+    faults.fallocateErrno = EOPNOTSUPP;
+    EXPECT_HR(Write(path, kNew), S_OK);
+    EXPECT_EQ(ReadFileBytes(path), kNew);
+    ExpectSameFile(path, inode);
+}
+
+// Without reading the file its content could not be put back: a file that
+// opens for writing only is refused, never opened to be truncated.
+TEST_F(InPlaceRewrite, FileThatCannotBeReadIsRefused) {
+    const std::string path = ExistingFile();
+    faults.readWriteErrno = EACCES;
+    EXPECT_HR(Write(path, kNew), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+    ExpectUntouched(path);
 }
 
 // ---- reading -------------------------------------------------------------------

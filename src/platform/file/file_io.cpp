@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: MIT
 // Whole-file reads and atomic whole-file replacement. Every call the writer
 // makes that can fail because of the disk (open, write, fsync, close, rename,
-// unlink) goes through CurrentFileSystemCalls(), so tests can make them fail.
+// unlink, and for a rewrite in place pwrite, fallocate, ftruncate) goes
+// through CurrentFileSystemCalls(), so tests can make them fail.
 #include "platform/file/file_io.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -41,9 +43,19 @@ int RealRename(const char* from, const char* to) {
 int RealUnlink(const char* path) {
     return ::unlink(path);
 }
+long RealPwrite(int fd, const void* data, size_t size, long long offset) {
+    return ::pwrite(fd, data, size, static_cast<off_t>(offset));
+}
+int RealFallocate(int fd, int mode, long long offset, long long length) {
+    return ::fallocate(fd, mode, static_cast<off_t>(offset), static_cast<off_t>(length));
+}
+int RealFtruncate(int fd, long long length) {
+    return ::ftruncate(fd, static_cast<off_t>(length));
+}
 
-constexpr FileSystemCalls kRealCalls{RealOpen,  RealWrite,  RealFsync,
-                                     RealClose, RealRename, RealUnlink};
+constexpr FileSystemCalls kRealCalls{RealOpen,   RealWrite,     RealFsync,
+                                     RealClose,  RealRename,    RealUnlink,
+                                     RealPwrite, RealFallocate, RealFtruncate};
 
 // Replaced only by tests, before the calls they fault are made.
 FileSystemCalls& InstalledCalls() {
@@ -159,12 +171,18 @@ int WriteAll(int fd, const char* bytes, size_t size) {
     return 0;
 }
 
-// Syncs and closes `fd`. 0 or errno.
-int SyncClose(SeamFd& fd) {
-    if (CurrentFileSystemCalls().fsync(fd.get()) != 0) {
+// Syncs `fd`. 0 or errno.
+int Sync(int fd) {
+    if (CurrentFileSystemCalls().fsync(fd) != 0) {
         // Devices and pipes cannot be synced; that loses nothing.
         if (errno != EINVAL && errno != EROFS) return errno;
     }
+    return 0;
+}
+
+// Syncs and closes `fd`. 0 or errno.
+int SyncClose(SeamFd& fd) {
+    if (const int err = Sync(fd.get()); err != 0) return err;
     if (fd.Close() != 0 && errno != EINTR) return errno;
     return 0;
 }
@@ -300,23 +318,140 @@ int CopyOwnershipAndMode(int fd, const struct stat& existing) {
     return 0;
 }
 
-// The old way, for a device or pipe, or a file in a folder where no
-// temporary file can be made: truncate and rewrite. The content is made
-// before the file is opened, so only a failing write can leave the file
-// partly written.
-HRESULT RewriteInPlace(const std::string& target, int flags, const ContentProducer& produce) {
+// A device or pipe is written to as it is: there is nothing to replace and
+// nothing to restore. The content is made before the device is opened, so a
+// producer that fails writes nothing. O_NONBLOCK: a pipe without a reader is
+// refused instead of waited on; writes then block as usual.
+HRESULT WriteIntoDevice(const std::string& target, const ContentProducer& produce) {
     std::string bytes;
     const HRESULT produced = ProduceInMemory(produce, bytes);
     if (FAILED(produced)) return produced;
-    SeamFd fd(CurrentFileSystemCalls().open(target.c_str(), flags | O_CLOEXEC, 0666));
+    SeamFd fd(CurrentFileSystemCalls().open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC, 0));
     if (!fd.valid()) return WriteError(errno);
-    if ((flags & O_NONBLOCK) != 0) {
-        const int fdFlags = ::fcntl(fd.get(), F_GETFL);
-        if (fdFlags >= 0) ::fcntl(fd.get(), F_SETFL, fdFlags & ~O_NONBLOCK);
-    }
+    const int fdFlags = ::fcntl(fd.get(), F_GETFL);
+    if (fdFlags >= 0) ::fcntl(fd.get(), F_SETFL, fdFlags & ~O_NONBLOCK);
     int err = WriteAll(fd.get(), bytes.data(), bytes.size());
     if (err == 0) err = SyncClose(fd);
     return err == 0 ? S_OK : WriteError(err);
+}
+
+// ---- rewriting a regular file in place -------------------------------------------
+
+// Reads the file from its start to its end. 0 or errno. (Reads bypass the
+// seam, as loading does.)
+int ReadAllFrom(int fd, std::string& bytes) {
+    std::string data;
+    char chunk[65536];
+    for (;;) {
+        const ssize_t got = ::pread(fd, chunk, sizeof chunk, static_cast<off_t>(data.size()));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (got == 0) break;
+        data.append(chunk, static_cast<size_t>(got));
+    }
+    bytes.swap(data);
+    return 0;
+}
+
+// Writes every byte of `bytes` from the start of the file, resuming after
+// signals and short writes. 0 or errno.
+int WriteAllFromStart(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const long wrote = CurrentFileSystemCalls().pwrite(
+            fd, bytes.data() + done, bytes.size() - done, static_cast<long long>(done));
+        if (wrote < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (wrote == 0) return ENOSPC;  // no progress: the device takes no more
+        done += static_cast<size_t>(wrote);
+    }
+    return 0;
+}
+
+int TruncateTo(int fd, size_t size) {
+    while (CurrentFileSystemCalls().ftruncate(fd, static_cast<long long>(size)) != 0) {
+        if (errno != EINTR) return errno;
+    }
+    return 0;
+}
+
+// Allocates the file's blocks up to `length` without changing its size, so
+// that writing there cannot run out of room. 0 or errno (EOPNOTSUPP where
+// the file system cannot reserve).
+int ReserveSpace(int fd, size_t length) {
+    if (length == 0) return 0;
+    while (CurrentFileSystemCalls().fallocate(fd, FALLOC_FL_KEEP_SIZE, 0,
+                                              static_cast<long long>(length)) != 0) {
+        if (errno != EINTR) return errno;
+    }
+    return 0;
+}
+
+bool ReservationUnsupported(int err) {
+    return err == EOPNOTSUPP || err == ENOSYS;
+}
+
+// Makes `bytes` the file's whole content: written from the start, cut to its
+// length, synced. 0 or the errno of the first step that failed.
+int ReplaceContent(int fd, const std::string& bytes) {
+    int err = WriteAllFromStart(fd, bytes);
+    if (err == 0) err = TruncateTo(fd, bytes.size());
+    if (err == 0) err = Sync(fd);
+    return err;
+}
+
+// For a regular file in a folder where no temporary file can be made. The
+// old content is never given up before the new content is known to fit:
+//  - the content is made in memory before the file is opened, so a producer
+//    that fails touches nothing;
+//  - the old content is read into memory (a file that cannot be read is
+//    refused: without a copy a failed write could not be undone);
+//  - the blocks for the longer of the old and the new content are reserved
+//    (FALLOC_FL_KEEP_SIZE: the file looks unchanged until written). A full
+//    disk or quota shows here, and the save fails with the file untouched.
+//    The reservation also covers holes in the old file, so writing the old
+//    content back later needs no new room either;
+//  - the new content is written over the old, the file cut to its length
+//    and synced. If any of that fails, the old content is written back the
+//    same way and the first failure is reported.
+// Where the file system cannot reserve space (EOPNOTSUPP), the rewrite goes
+// ahead without it and relies on the copy alone: the old content is written
+// back into the blocks it already occupied (holes in it aside), so a disk
+// that fills while the new content is being written does not stop the
+// restore. (Extending the file first to claim the room would change it
+// before the new content is known to fit, and a crash would leave it so.)
+// On a copy-on-write file system overwriting needs new room too, which no
+// reservation promises; there the restore is the only protection, and it can
+// fail as the write did.
+// Unlike the rename, none of this survives a crash part way: a rewrite in
+// place can only undo failures it is told about.
+HRESULT RewriteInPlace(const std::string& target, const ContentProducer& produce) {
+    std::string bytes;
+    const HRESULT produced = ProduceInMemory(produce, bytes);
+    if (FAILED(produced)) return produced;
+    SeamFd fd(CurrentFileSystemCalls().open(target.c_str(), O_RDWR | O_CLOEXEC, 0));
+    if (!fd.valid()) return WriteError(errno);
+    std::string old;
+    if (const int err = ReadAllFrom(fd.get(), old); err != 0) {
+        return HresultFromErrno(err, ERROR_READ_FAULT);
+    }
+    const int reserved = ReserveSpace(fd.get(), std::max(old.size(), bytes.size()));
+    if (reserved != 0 && !ReservationUnsupported(reserved)) return WriteError(reserved);
+    if (const int err = ReplaceContent(fd.get(), bytes); err != 0) {
+        // Best effort: if the old content cannot be written back either, the
+        // file holds what this left, and the first failure is still the one
+        // that explains it.
+        ReplaceContent(fd.get(), old);
+        return WriteError(err);
+    }
+    // The new content is synced: a close that fails now loses nothing, and
+    // reporting a failure would be wrong with the new content in place.
+    fd.Close();
+    return S_OK;
 }
 
 // Makes the rename durable. The new content is already in place, so a folder
@@ -351,7 +486,7 @@ HRESULT ReplaceThroughTemporary(const std::string& target,
     if (!fd.valid()) {
         const int err = errno;
         const bool folderRefused = err == EACCES || err == EPERM;
-        if (folderRefused && existing) return RewriteInPlace(target, O_WRONLY | O_TRUNC, produce);
+        if (folderRefused && existing) return RewriteInPlace(target, produce);
         return WriteError(err);
     }
     // Removes the temporary file on every way out but the rename, an
@@ -468,8 +603,7 @@ HRESULT WriteFileAtomically(const std::string& path, const ContentProducer& prod
     }
     if (existing && !S_ISREG(st.st_mode)) {
         // A device or pipe is written to, never replaced by a regular file.
-        // O_NONBLOCK: a pipe without a reader is refused instead of waited on.
-        return RewriteInPlace(target, O_WRONLY | O_NONBLOCK, produce);
+        return WriteIntoDevice(target, produce);
     }
     return ReplaceThroughTemporary(target, existing, produce);
 }

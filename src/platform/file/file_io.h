@@ -48,7 +48,12 @@ HRESULT ReadWholeFile(const std::string& path, std::string& bytes);
 // existing file is left exactly as it was and no temporary file remains, and
 // a negative code is returned. Where no temporary file can be made beside the
 // target (a read-only folder holding a writable file) the file is rewritten
-// in place.
+// in place, keeping its inode, mode and owner: the space the new content
+// needs is reserved before a byte is changed (a full disk or quota then fails
+// with the file untouched), and a write, truncation or sync that fails part
+// way is undone by writing the old content back. The file must be readable
+// for that (its content is kept in memory meanwhile); one that is not is
+// refused with ERROR_ACCESS_DENIED.
 HRESULT WriteFileAtomically(const std::string& path, const char* bytes, size_t size);
 
 // Makes a file's content, writing it to the sink piece by piece: S_OK, or a
@@ -62,11 +67,12 @@ using ContentProducer = std::function<HRESULT(ByteSink& sink)>;
 // file behind; a write failure is reported with its own code even when
 // `produce` returns another. Where the file is written in place (a device or
 // pipe, or the read-only folder), the content is made in memory first, so a
-// producer that fails never truncates the file.
+// producer that fails never touches the file.
 HRESULT WriteFileAtomically(const std::string& path, const ContentProducer& produce);
 
 // The system calls the writer makes, replaceable by tests to inject faults
-// (a full disk, a failing fsync or rename).
+// (a full disk, a failing fsync or rename, a refused reservation). The last
+// three serve the rewrite in place; offsets and lengths are in bytes.
 struct FileSystemCalls {
     int (*open)(const char* path, int flags, unsigned mode);
     long (*write)(int fd, const void* data, size_t size);
@@ -74,6 +80,9 @@ struct FileSystemCalls {
     int (*close)(int fd);
     int (*rename)(const char* from, const char* to);
     int (*unlink)(const char* path);
+    long (*pwrite)(int fd, const void* data, size_t size, long long offset);
+    int (*fallocate)(int fd, int mode, long long offset, long long length);
+    int (*ftruncate)(int fd, long long length);
 };
 // The calls in use (the real ones unless a test replaced them).
 const FileSystemCalls& CurrentFileSystemCalls();
