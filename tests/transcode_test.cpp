@@ -88,6 +88,36 @@ TEST(AsciiApartDecoder, AnyCutDecodesAsTheWholeInput) {
     }
 }
 
+// The feed decodes while libxml2 reads, where nothing may be thrown: with the
+// room SpaceFor names, decoding never reallocates, whatever the piece holds
+// (all ASCII, all two-byte characters, a character carried over).
+TEST(AsciiApartDecoder, DecodesWithinTheRoomItNames) {
+    std::mt19937 random(3);
+    const size_t piece = 4096;
+    std::string out;
+    out.reserve(AsciiApartDecoder::SpaceFor(piece));
+    const char* const room = out.data();
+    AsciiApartDecoder decoder("GB2312");
+    ASSERT_TRUE(decoder.Ready());
+    const std::string kinds[] = {std::string(piece, 'a'), MixedGb2312(random, piece),
+                                 std::string("\xD6\xD0", 2)};
+    for (int round = 0; round < 50; ++round) {
+        std::string text;
+        while (text.size() < 3 * piece) text += kinds[random() % 3];
+        std::string hanzi;
+        while (hanzi.size() < piece) hanzi += "\xD6\xD0";
+        text += hanzi.substr(0, piece - 1);  // a whole piece of two-byte characters, cut
+        for (size_t at = 0; at < text.size(); at += piece) {
+            out.clear();
+            ASSERT_TRUE(decoder.Decode(text.data() + at, std::min(piece, text.size() - at), out));
+            ASSERT_EQ(out.data(), room) << "reallocated in round " << round;
+        }
+        out.clear();
+        ASSERT_TRUE(decoder.Decode("\xD0", 1, out));  // completes the cut character
+        ASSERT_TRUE(decoder.Complete());
+    }
+}
+
 TEST(AsciiApartDecoder, RefusesWhatGb2312DoesNotHave) {
     for (const std::string bad : {"a\xA1"
                                   "Ab",

@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <new>
 #include <optional>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -495,12 +497,17 @@ class InputFeed {
     // passed every byte through it. False when what Start took does not
     // decode. Without a converter for the name, libxml2 is left to decode
     // (and to refuse) the input.
+    // The room a block decodes into is taken here, once: decoding while
+    // libxml2 reads allocates nothing (nothing may be thrown through it).
+    // Throws std::bad_alloc.
     bool DecodeFrom(const std::string& encodingName) {
         decoder_.emplace(encodingName.c_str());
         if (!decoder_->Ready()) {
             decoder_.reset();
             return true;
         }
+        decoded_.reserve(
+            AsciiApartDecoder::SpaceFor(request_.file != nullptr ? kBlockSize : blockSize_));
         return ServeBlock();
     }
 
@@ -512,15 +519,25 @@ class InputFeed {
     // be refused whatever the parser made of it.
     bool Refused() const { return refused_; }
 
-    // libxml2's read callback.
+    // Decoding ran out of memory (the input is refused too).
+    bool OutOfMemory() const { return outOfMemory_; }
+
+    // libxml2's read callback. Nothing may be thrown through libxml2: should
+    // decoding need memory after all, the input is refused as out of memory.
     static int Read(void* context, char* out, int length) {
         auto* feed = static_cast<InputFeed*>(context);
         if (feed->refused_) return -1;
-        while (feed->offset_ == feed->viewSize_ && !feed->ended_) {
-            if (!feed->NextBlock()) {
-                feed->refused_ = true;
-                return -1;
+        try {
+            while (feed->offset_ == feed->viewSize_ && !feed->ended_) {
+                if (!feed->NextBlock()) {
+                    feed->refused_ = true;
+                    return -1;
+                }
             }
+        } catch (const std::bad_alloc&) {
+            feed->refused_ = true;
+            feed->outOfMemory_ = true;
+            return -1;
         }
         const size_t count =
             std::min(feed->viewSize_ - feed->offset_, static_cast<size_t>(std::max(length, 0)));
@@ -599,6 +616,7 @@ class InputFeed {
     std::optional<AsciiApartDecoder> decoder_;
     std::string decoded_;
     bool refused_ = false;
+    bool outOfMemory_ = false;
 };
 
 XmlDocPtr RunParser(const ParseRequest& request, InputFeed& feed, ParseObservations& observations) {
@@ -675,7 +693,7 @@ HRESULT ParseDocument(const ParseRequest& request, XmlDocPtr& out) {
     ParseObservations observations;
     observations.expansionLimit = std::max(kMinExpansionLimit, feed.SizeHint() * kExpansionFactor);
     XmlDocPtr doc = RunParser(request, feed, observations);
-    if (feed.Refused()) return S_FALSE;
+    if (feed.Refused()) return feed.OutOfMemory() ? E_OUTOFMEMORY : S_FALSE;
     if (observations.outOfMemory || silence.OutOfMemory()) return E_OUTOFMEMORY;
     if (doc == nullptr) return S_FALSE;
     if (observations.treePassNeeded && !NormaliseTree(doc.get(), !request.preserveWhiteSpace)) {

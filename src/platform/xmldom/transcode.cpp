@@ -34,17 +34,40 @@ size_t NonAsciiRunLength(const char* bytes, size_t size) {
     return at;
 }
 
+std::optional<size_t> AsciiApartDecoder::CompleteCarried(const char* bytes, size_t size,
+                                                         std::string& out) {
+    // The encodings taken keep no shift state: the same start can be tried
+    // with one more byte each time until it makes a character.
+    char character[2 * kMaxCharLength];
+    const size_t carried = carried_.size();
+    carried_.copy(character, carried);
+    for (size_t taken = 1; taken <= size && carried + taken <= kMaxCharLength; ++taken) {
+        character[carried + taken - 1] = bytes[taken - 1];
+        char* in = character;
+        size_t inLeft = carried + taken;
+        char utf8[2 * kMaxCharLength];
+        char* outPtr = utf8;
+        size_t outLeft = sizeof utf8;
+        if (iconv(cd_.get(), &in, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1)) {
+            out.append(utf8, static_cast<size_t>(outPtr - utf8));
+            carried_.clear();
+            return taken;
+        }
+        if (errno != EINVAL) return std::nullopt;
+    }
+    if (carried + size < kMaxCharLength) {  // the piece ended before the character
+        carried_.append(bytes, size);
+        return size;
+    }
+    return std::nullopt;
+}
+
 bool AsciiApartDecoder::Decode(const char* bytes, size_t size, std::string& out) {
     size_t at = 0;
     if (!carried_.empty()) {
-        // The character cut off at the end of the last piece goes on with
-        // this piece's leading run.
-        const size_t rest = NonAsciiRunLength(bytes, size);
-        std::string run;
-        run.swap(carried_);
-        run.append(bytes, rest);
-        if (!DecodeRun(run.data(), run.size(), rest == size, out)) return false;
-        at = rest;
+        const std::optional<size_t> taken = CompleteCarried(bytes, size, out);
+        if (!taken) return false;
+        at = *taken;
     }
     while (at < size) {
         const size_t ascii = AsciiRunLength(bytes + at, size - at);

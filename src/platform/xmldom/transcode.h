@@ -11,6 +11,7 @@
 #include <iconv.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -55,16 +56,30 @@ class AsciiApartDecoder {
 
     // Appends the UTF-8 of `bytes` to `out`. A character cut off at the end
     // waits for the next piece. False on a byte sequence the encoding does
-    // not have; `out` then holds part of the piece. Throws std::bad_alloc.
+    // not have; `out` then holds part of the piece. Throws std::bad_alloc,
+    // but allocates nothing when `out` has room for SpaceFor(size) more
+    // bytes.
     bool Decode(const char* bytes, size_t size, std::string& out);
+
+    // The room in `out` Decode may use for a piece of `size` bytes: a
+    // two-byte character makes three bytes of UTF-8, and a run is given
+    // twice its length while iconv converts it.
+    static constexpr size_t SpaceFor(size_t size) { return 2 * size + 64; }
 
     // False when the input ended inside a character.
     bool Complete() const { return carried_.empty(); }
 
   private:
+    // Completes the character carried over from the last piece with the
+    // first bytes of this one; how many it took, or nothing when the bytes
+    // are not a character of the encoding.
+    std::optional<size_t> CompleteCarried(const char* bytes, size_t size, std::string& out);
     // Converts one run of non-ASCII bytes; `atEnd` when it reaches the end
     // of the piece (and may stop inside a character).
     bool DecodeRun(const char* run, size_t size, bool atEnd, std::string& out);
+
+    // The longest character of the encodings taken (GB2312: two bytes).
+    static constexpr size_t kMaxCharLength = 4;
 
     IconvHandle cd_;
     std::string carried_;  // the start of a character cut off at a piece's end
