@@ -94,7 +94,9 @@ bool AsciiApartDecoder::DecodeRun(const char* run, size_t size, bool atEnd, std:
         const int err = errno;
         out.resize(out.size() - outLeft);
         if (rc != static_cast<size_t>(-1) || err == E2BIG) continue;
-        if (err == EINVAL && atEnd) {
+        // Only the end of the piece may cut a character, and what is left of
+        // it is shorter than any character.
+        if (err == EINVAL && atEnd && inLeft < kMaxCharLength) {
             carried_.assign(in, inLeft);
             return true;
         }
