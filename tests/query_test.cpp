@@ -161,6 +161,57 @@ TEST(QueryMany, TenThousandMatchesInOrder) {
     EXPECT_EQ(count, 5000);
 }
 
+// Trees built far deeper than any file loads are searched to the bottom,
+// whichever way they were built: libxml2 streams simple `//` paths and its
+// stream stops 10,000 levels down.
+TEST(QueryMany, DeepTreesAreSearchedToTheBottom) {
+    constexpr long kDepth = 10050;
+    auto count = [](CXMLUtil& util, const wchar_t* path) {
+        long n = -1;
+        EXPECT_HR(util.GetNodesCount(path, n), S_OK) << path;
+        return n;
+    };
+    // Top down: each element appended under the last.
+    CXMLUtil topDown;
+    CComPtr<IXMLDOMNode> cur = topDown.AppendChildNode(CComPtr<IXMLDOMNode>(), L"r", L"");
+    ASSERT_TRUE(cur);
+    for (long i = 0; i < kDepth; ++i) cur = topDown.AppendChildNode(cur, L"e", L"");
+    ASSERT_TRUE(cur);
+    ASSERT_HR(topDown.SetNodeAttr(cur, L"id", L"bottom"), S_OK);
+    EXPECT_EQ(count(topDown, L"//e"), kDepth);
+    EXPECT_EQ(count(topDown, L"/r//e"), kDepth);
+    EXPECT_EQ(count(topDown, L"//*"), kDepth + 1);
+    std::vector<CComPtr<IXMLDOMNode>> nodes;
+    ASSERT_HR(topDown.GetNodes(L"//e", nodes), S_OK);
+    ASSERT_EQ(nodes.size(), static_cast<size_t>(kDepth));
+    EXPECT_TRUE(nodes.back().IsEqualObject(cur));
+    CComPtr<IXMLDOMNode> found;
+    ASSERT_HR(topDown.GetSingleNode(L"//e[@id='bottom']", found), S_OK);  // from the index
+    EXPECT_TRUE(found.IsEqualObject(cur));
+
+    // Bottom up: a detached chain grown at its top, then put in place.
+    CXMLUtil bottomUp;
+    CComPtr<IXMLDOMNode> root = bottomUp.AppendChildNode(CComPtr<IXMLDOMNode>(), L"r", L"");
+    CComPtr<IXMLDOMNode> top = bottomUp.CreateNode(L"e", L"");
+    for (long i = 1; i < kDepth; ++i) {
+        CComPtr<IXMLDOMNode> above = bottomUp.CreateNode(L"e", L"");
+        CComPtr<IXMLDOMNode> appended;
+        ASSERT_HR(above->appendChild(top, &appended), S_OK);
+        top = above;
+    }
+    CComPtr<IXMLDOMNode> placed;
+    ASSERT_HR(root->appendChild(top, &placed), S_OK);
+    EXPECT_EQ(count(bottomUp, L"//e"), kDepth);
+
+    // Copied into a document that was never deep.
+    CXMLUtil copy;
+    ASSERT_HR(copy.LoadXML(L"<x/>"), S_OK);
+    CComPtr<IXMLDOMNode> x;
+    ASSERT_HR(copy.GetRootNode(x), S_OK);
+    ASSERT_TRUE(copy.AppendChildNode(x, top, VARIANT_TRUE));
+    EXPECT_EQ(count(copy, L"//e"), kDepth);
+}
+
 // Results the real service rarely gives: what is recorded, what is skipped,
 // and which outputs stay as passed.
 class ScriptedQueryTest : public QueryTest {

@@ -118,7 +118,8 @@ HRESULT DocumentObject::Select(xmlDoc* doc, xmlNode* context, const std::string&
         evaluator_.DocumentChanged();
         evaluatorDoc_ = doc;
     }
-    return evaluator_.Select(doc, context, expression, firstOnly, receive);
+    return evaluator_.Select(doc, context, expression, firstOnly, receive,
+                             StateOf(doc).mayBeTooDeepToStream);
 }
 
 HRESULT DocumentObject::QueryInterface(REFIID riid, void** out) {
@@ -418,6 +419,7 @@ HRESULT DocumentObject::CloneDocument(bool deep, IXMLDOMNode** out) {
             tree::LinkChild(reinterpret_cast<xmlNode*>(target), cloned, nullptr);
             tree::RegisterIds(cloned);
         }
+        StateOf(target).mayBeTooDeepToStream = StateOf(doc_).mayBeTooDeepToStream;
     }
     return copy.QueryInterface(out);
 }

@@ -37,6 +37,10 @@ struct DocState {
     // tree: until then, a wrapper made for a node in the tree knows its node
     // is still there when it goes (see WrapperCore::attached_).
     bool wrappedNodeDetached = false;
+    // Set for good once an insertion may have made a tree of this document
+    // deeper than libxml2's streamed evaluation of `//` paths descends (see
+    // XPathEvaluator::Select). A parsed document is never that deep.
+    bool mayBeTooDeepToStream = false;
 };
 
 inline DocState& StateOf(const xmlDoc* doc) {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/file/byte_sink.h"
@@ -105,6 +106,25 @@ using HitReceiver = std::function<HRESULT(size_t index, size_t count, const XPat
 // Evaluates XPath 1.0 expressions against one document, reusing its context
 // and compiled expressions, and whatever else it derives from the document
 // until DocumentChanged() says the tree changed. Used by one thread at a time.
+// Depth from which a tree is queried without libxml2's streaming (which
+// descends 10,000 levels); a parsed document stays far above it.
+inline constexpr size_t kStreamingDepthGuard = 9000;
+
+// True when libxml2 may evaluate `expression` by streaming and descend
+// without a bound of its own: it streams paths with no predicate, function
+// call or attribute step, and `//` is what descends.
+inline bool MayBeStreamed(std::string_view expression) {
+    return expression.find("//") != std::string_view::npos &&
+           expression.find_first_of("[(@") == std::string_view::npos;
+}
+
+// The expression in parentheses: it selects the same nodes, and libxml2
+// never streams it. Only for an expression that compiles as it is (the
+// parentheses could join the halves of a malformed one).
+inline std::string Unstreamed(const std::string& expression) {
+    return "(" + expression + ")";
+}
+
 class XPathEvaluator {
   public:
     XPathEvaluator();
@@ -116,12 +136,16 @@ class XPathEvaluator {
     // `doc`, or `doc` itself), in document order, possibly none; with
     // `firstOnly`, at most the first in document order. E_FAIL for a malformed
     // expression or one that does not yield a node-set. E_OUTOFMEMORY.
+    // `deepTree` when a tree of `doc` may reach kStreamingDepthGuard levels:
+    // libxml2 evaluates simple paths with `//` by streaming, and its stream
+    // stops 10,000 levels down, silently leaving out what lies deeper; such
+    // paths are then evaluated without streaming (slower, complete).
     HRESULT Select(xmlDoc* doc, xmlNode* context, const std::string& expression, bool firstOnly,
-                   std::vector<XPathHit>& hits);
+                   std::vector<XPathHit>& hits, bool deepTree = false);
     // The same, handing the hits to `receive` as they are read from libxml2's
     // result (no list of them is kept).
     HRESULT Select(xmlDoc* doc, xmlNode* context, const std::string& expression, bool firstOnly,
-                   const HitReceiver& receive);
+                   const HitReceiver& receive, bool deepTree = false);
 
     // Must be called after any change to the tree, names, values or text of
     // the document (or when it is replaced): drops everything derived from it.

@@ -169,6 +169,16 @@ HRESULT BindingAt(xmlNode* parent, xmlNode* child, NameBinding& binding) {
     return S_OK;
 }
 
+// Marks the document once a tree of it may be deep enough that libxml2's
+// streamed paths would leave nodes out. Walks only while the mark is unset:
+// up from `child` (a few steps in an ordinary tree) and through its subtree.
+void NoteDepth(const xmlNode* child) {
+    DocState& state = StateOf(child->doc);
+    if (!state.mayBeTooDeepToStream && tree::ReachesDepth(child, kStreamingDepthGuard)) {
+        state.mayBeTooDeepToStream = true;
+    }
+}
+
 HRESULT InsertChild(DomNode& self, IXMLDOMNode* newChild, xmlNode* before,
                     IXMLDOMNode** outNewChild) {
     if (outNewChild != nullptr) *outNewChild = nullptr;
@@ -213,6 +223,7 @@ HRESULT InsertChild(DomNode& self, IXMLDOMNode* newChild, xmlNode* before,
         if (binding.undeclareDefault) tree::NewNamespace(child, ToXml(""), nullptr);
         tree::LinkChild(parent, child, before);
         tree::DropInheritedDeclarationsInScope(child);
+        NoteDepth(child);
         // IDs count only inside the document's tree: a subtree built apart
         // is registered when it joins it (one walk, not one per level).
         if (tree::TopOf(parent)->type == XML_DOCUMENT_NODE) tree::RegisterIds(child);

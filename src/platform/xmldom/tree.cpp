@@ -590,6 +590,31 @@ xmlNs* FindInScope(xmlNode* start, const xmlChar* prefix) {
     return nullptr;
 }
 
+bool ReachesDepth(const xmlNode* node, size_t levels) {
+    size_t depth = 0;  // of `node` below the top of its tree
+    for (const xmlNode* up = node->parent; up != nullptr && depth < levels; up = up->parent) {
+        ++depth;
+    }
+    if (depth >= levels) return true;
+    // Through the subtree, iteratively, counting how far below `node` it is.
+    size_t below = 0;
+    const xmlNode* cur = node;
+    while (true) {
+        if (depth + below >= levels) return true;
+        if (HasOwnChildren(cur) && cur->children != nullptr) {
+            cur = cur->children;
+            ++below;
+            continue;
+        }
+        while (cur != node && cur->next == nullptr) {
+            cur = cur->parent;
+            --below;
+        }
+        if (cur == node) return false;
+        cur = cur->next;
+    }
+}
+
 void DropInheritedDeclarationsInScope(xmlNode* child) {
     if (child->type != XML_ELEMENT_NODE || child->parent == nullptr) return;
     xmlNs** link = &child->nsDef;

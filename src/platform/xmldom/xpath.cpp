@@ -133,26 +133,27 @@ XPathEvaluator::XPathEvaluator() : state_(std::make_unique<State>()) {}
 XPathEvaluator::~XPathEvaluator() = default;
 
 HRESULT XPathEvaluator::Select(xmlDoc* doc, xmlNode* context, const std::string& expression,
-                               bool firstOnly, std::vector<XPathHit>& hits) {
+                               bool firstOnly, std::vector<XPathHit>& hits, bool deepTree) {
     std::vector<XPathHit> found;
-    const HRESULT hr =
-        Select(doc, context, expression, firstOnly,
-               [&found](size_t index, size_t count, const XPathHit& hit) -> HRESULT {
-                   if (index == 0) {
-                       found.clear();
-                       found.reserve(count);
-                   }
-                   found.push_back(XPathHit{
-                       hit.node, hit.ns ? std::make_unique<NamespaceHit>(*hit.ns) : nullptr});
-                   return S_OK;
-               });
+    const HRESULT hr = Select(
+        doc, context, expression, firstOnly,
+        [&found](size_t index, size_t count, const XPathHit& hit) -> HRESULT {
+            if (index == 0) {
+                found.clear();
+                found.reserve(count);
+            }
+            found.push_back(
+                XPathHit{hit.node, hit.ns ? std::make_unique<NamespaceHit>(*hit.ns) : nullptr});
+            return S_OK;
+        },
+        deepTree);
     if (FAILED(hr)) return hr;
     hits = std::move(found);
     return S_OK;
 }
 
 HRESULT XPathEvaluator::Select(xmlDoc* doc, xmlNode* context, const std::string& expression,
-                               bool firstOnly, const HitReceiver& receive) {
+                               bool firstOnly, const HitReceiver& receive, bool deepTree) {
     if (doc == nullptr) return E_INVALIDARG;
     ErrorSilencer silence;
     xmlXPathContext* ctx = state_->ContextFor(doc);
@@ -160,9 +161,14 @@ HRESULT XPathEvaluator::Select(xmlDoc* doc, xmlNode* context, const std::string&
     const ContextReportsTo reports(ctx, silence);
     xmlXPathCompExpr* comp = state_->Compiled(ctx, expression);
     if (comp == nullptr) return silence.OutOfMemory() ? E_OUTOFMEMORY : E_FAIL;
+    const bool unstreamed = deepTree && MayBeStreamed(expression);
+    if (unstreamed) {
+        comp = state_->Compiled(ctx, Unstreamed(expression));
+        if (comp == nullptr) return silence.OutOfMemory() ? E_OUTOFMEMORY : E_FAIL;
+    }
     // Only a well-formed expression reaches the index, so errors stay libxml2's.
     std::vector<XPathHit> indexed;
-    if (state_->indexes.TryAnswer(ctx, doc, expression, firstOnly, indexed)) {
+    if (state_->indexes.TryAnswer(ctx, doc, expression, firstOnly, indexed, deepTree)) {
         for (size_t i = 0; i < indexed.size(); ++i) {
             const HRESULT hr = receive(i, indexed.size(), indexed[i]);
             if (FAILED(hr)) return hr;

@@ -114,7 +114,7 @@ std::optional<AttributeLookup> ParseAttributeLookup(std::string_view expression)
 
 bool AttributeIndexes::TryAnswer(xmlXPathContext* context, xmlDoc* doc,
                                  const std::string& expression, bool firstOnly,
-                                 std::vector<XPathHit>& hits) noexcept {
+                                 std::vector<XPathHit>& hits, bool deepTree) noexcept {
     if (expression.empty() || expression.front() != '/' || expression.back() != ']') return false;
     try {
         const std::optional<AttributeLookup> lookup = ParseAttributeLookup(expression);
@@ -123,7 +123,7 @@ bool AttributeIndexes::TryAnswer(xmlXPathContext* context, xmlDoc* doc,
         auto found = indexes_.find(key);
         if (found == indexes_.end()) {
             if (indexes_.size() >= kMaxIndexes) indexes_.clear();
-            Build(context, doc, *lookup, key);
+            Build(context, doc, *lookup, key, deepTree);
             found = indexes_.find(key);
         }
         const Index& index = found->second;
@@ -148,10 +148,14 @@ bool AttributeIndexes::TryAnswer(xmlXPathContext* context, xmlDoc* doc,
 
 AttributeIndexes::Index& AttributeIndexes::Build(xmlXPathContext* context, xmlDoc* doc,
                                                  const AttributeLookup& lookup,
-                                                 const std::string& key) {
+                                                 const std::string& key, bool deepTree) {
     Index& index = indexes_[key];
     index = Index();
-    XmlXPathCompExprPtr compiled(xmlXPathCtxtCompile(context, ToXml(lookup.elements.c_str())));
+    // The whole expression, with its predicate, is never streamed: neither
+    // may the path the index is built from be.
+    const std::string elements =
+        deepTree && MayBeStreamed(lookup.elements) ? Unstreamed(lookup.elements) : lookup.elements;
+    XmlXPathCompExprPtr compiled(xmlXPathCtxtCompile(context, ToXml(elements.c_str())));
     if (compiled == nullptr) return index;
     context->node = reinterpret_cast<xmlNode*>(doc);
     context->contextSize = -1;

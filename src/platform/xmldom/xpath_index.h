@@ -49,8 +49,9 @@ class AttributeIndexes {
     // matching element (or the first, with `firstOnly`) in document order.
     // False: evaluate it the usual way (`hits` untouched). `context` is the
     // document's XPath context, used to build an index; its node is left null.
+    // `deepTree` as for XPathEvaluator::Select.
     bool TryAnswer(xmlXPathContext* context, xmlDoc* doc, const std::string& expression,
-                   bool firstOnly, std::vector<XPathHit>& hits) noexcept;
+                   bool firstOnly, std::vector<XPathHit>& hits, bool deepTree = false) noexcept;
 
     // Forgets every index: the document changed.
     void Clear() noexcept;
@@ -73,7 +74,7 @@ class AttributeIndexes {
     // value of its attribute; an index that cannot mirror libxml2's answer
     // exactly is kept unusable.
     Index& Build(xmlXPathContext* context, xmlDoc* doc, const AttributeLookup& lookup,
-                 const std::string& key);
+                 const std::string& key, bool deepTree);
     static Index& Unusable(Index& index);
 
     std::unordered_map<std::string, Index> indexes_;  // by "P/@x"
