@@ -837,6 +837,37 @@ TEST(EngineSave, CharactersTheEncodingCannotHoldOutsideTextAreRefused) {
             << body;
         EXPECT_EQ(bytes, "untouched");
     }
+    // The document type is written as it stands: names, identifiers, comments
+    // and processing instructions there cannot hold a reference either.
+    for (const std::string& dtd :
+         {"<!DOCTYPE a" + grin + ">", "<!DOCTYPE a [<!ENTITY e" + grin + " 'v'>]>",
+          "<!DOCTYPE a [<!ELEMENT a (b" + grin + ")*>]>",
+          "<!DOCTYPE a [<!ATTLIST a x (p|q" + grin + ") 'p'>]>",
+          "<!DOCTYPE a [<!ATTLIST a y" + grin + " CDATA #IMPLIED>]>",
+          "<!DOCTYPE a [<!--" + grin + "-->]>", "<!DOCTYPE a [<?p " + grin + "?>]>",
+          "<!DOCTYPE a [<!NOTATION n" + grin + " SYSTEM 'u'>]>",
+          "<!DOCTYPE a SYSTEM 'u" + grin + "'>"}) {
+        XmlDocPtr doc = LoadText(decl + dtd + "<a/>");
+        ASSERT_NE(doc, nullptr) << dtd;
+        std::string bytes = "untouched";
+        EXPECT_HR(SerializeForSave(doc.get(), false, bytes),
+                  HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION))
+            << dtd;
+        EXPECT_EQ(bytes, "untouched");
+    }
+    // An entity value or an attribute default may: the reference means the
+    // character there.
+    XmlDocPtr values = LoadText(decl + "<!DOCTYPE a [<!ENTITY e 'v" + grin +
+                                "'><!ATTLIST a d CDATA 'w" + grin + "'>]><a>&e;</a>");
+    ASSERT_NE(values, nullptr);
+    const std::string saved = Save(values);
+    EXPECT_NE(saved.find("&#128512;"), std::string::npos) << saved;
+    XmlDocPtr back = Load(saved);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(Text(Root(back)), "v" + grin);
+    XmlCharPtr fallback(xmlGetProp(Root(back), ToXml("d")));
+    EXPECT_EQ(fallback ? FromXml(fallback.get()) : "", "w" + grin);
+
     // ISO-8859-1 goes through a converter of libxml2's own.
     XmlDocPtr latin =
         LoadText("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a><!--\xc3\xa9--></a>");

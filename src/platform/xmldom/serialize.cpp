@@ -4,7 +4,9 @@
 // and checks that make what is saved load back equal.
 #include <iconv.h>
 #include <libxml/encoding.h>
+#include <libxml/hash.h>
 #include <libxml/parserInternals.h>
+#include <libxml/valid.h>
 
 #include <cerrno>
 #include <deque>
@@ -12,6 +14,7 @@
 #include <new>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/xmldom/engine.h"
@@ -523,6 +526,83 @@ HRESULT CheckNode(const xmlNode* node, const EncodabilityCheck& enc) {
     }
 }
 
+// The names in an element declaration's content model.
+bool CanEncodeContentModel(const xmlElementContent* model, const EncodabilityCheck& enc) {
+    std::vector<const xmlElementContent*> pending{model};
+    while (!pending.empty()) {
+        const xmlElementContent* cur = pending.back();
+        pending.pop_back();
+        if (cur == nullptr) continue;
+        if (!enc.CanEncode(cur->name) || !enc.CanEncode(cur->prefix)) return false;
+        pending.push_back(cur->c1);
+        pending.push_back(cur->c2);
+    }
+    return true;
+}
+
+bool CanEncodeDeclaration(const xmlNode* decl, const EncodabilityCheck& enc) {
+    switch (decl->type) {
+        case XML_ENTITY_DECL: {
+            // The value may hold a character reference: it means the same.
+            const auto* entity = reinterpret_cast<const xmlEntity*>(decl);
+            return enc.CanEncode(entity->name) && enc.CanEncode(entity->ExternalID) &&
+                   enc.CanEncode(entity->SystemID);
+        }
+        case XML_ELEMENT_DECL: {
+            const auto* element = reinterpret_cast<const xmlElement*>(decl);
+            return enc.CanEncode(element->name) && enc.CanEncode(element->prefix) &&
+                   CanEncodeContentModel(element->content, enc);
+        }
+        case XML_ATTRIBUTE_DECL: {
+            // So may the default value.
+            const auto* attribute = reinterpret_cast<const xmlAttribute*>(decl);
+            if (!enc.CanEncode(attribute->elem) || !enc.CanEncode(attribute->name) ||
+                !enc.CanEncode(attribute->prefix)) {
+                return false;
+            }
+            for (const xmlEnumeration* e = attribute->tree; e != nullptr; e = e->next) {
+                if (!enc.CanEncode(e->name)) return false;
+            }
+            return true;
+        }
+        default:
+            return CheckNode(decl, enc) == S_OK;
+    }
+}
+
+void CheckNotation(void* payload, void* data, const xmlChar* /*name*/) {
+    const auto* notation = static_cast<const xmlNotation*>(payload);
+    auto* check = static_cast<std::pair<const EncodabilityCheck*, bool>*>(data);
+    const EncodabilityCheck& enc = *check->first;
+    if (!enc.CanEncode(notation->name) || !enc.CanEncode(notation->PublicID) ||
+        !enc.CanEncode(notation->SystemID)) {
+        check->second = false;
+    }
+}
+
+// The document type is written as it stands: a character reference in a
+// name, an identifier, a comment or a processing instruction there would not
+// mean the character, and in a name it is not even allowed. Only entity
+// values and attribute defaults may hold one.
+HRESULT CheckDoctype(const xmlNode* node, const EncodabilityCheck& enc) {
+    if (enc.HoldsEverything()) return S_OK;
+    const HRESULT untranslatable = HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+    const auto* dtd = reinterpret_cast<const xmlDtd*>(node);
+    if (!enc.CanEncode(dtd->name) || !enc.CanEncode(dtd->ExternalID) ||
+        !enc.CanEncode(dtd->SystemID)) {
+        return untranslatable;
+    }
+    for (const xmlNode* decl = dtd->children; decl != nullptr; decl = decl->next) {
+        if (!CanEncodeDeclaration(decl, enc)) return untranslatable;
+    }
+    if (dtd->notations != nullptr) {
+        std::pair<const EncodabilityCheck*, bool> check{&enc, true};
+        xmlHashScan(static_cast<xmlHashTable*>(dtd->notations), CheckNotation, &check);
+        if (!check.second) return untranslatable;
+    }
+    return S_OK;
+}
+
 // ---- indentation never inside xml:space="preserve" ---------------------------
 
 const xmlChar* XmlSpaceValue(const xmlNode* element) {
@@ -611,10 +691,8 @@ HRESULT CheckTreeForSave(xmlDoc* doc, const EncodabilityCheck& enc,
     while (cur != nullptr) {
         // The internal subset (XML_DTD_NODE) is written by libxml2's DTD
         // writer; its declarations are not content.
-        if (cur->type != XML_DTD_NODE) {
-            const HRESULT hr = CheckNode(cur, enc);
-            if (hr != S_OK) return hr;
-        }
+        const HRESULT hr = cur->type == XML_DTD_NODE ? CheckDoctype(cur, enc) : CheckNode(cur, enc);
+        if (hr != S_OK) return hr;
         if (cur->type == XML_ELEMENT_NODE) {
             if (depth + 1 > maxElementDepth) return E_FAIL;
             if (cur->nsDef != nullptr) escapes.EscapeDeclarationsOf(cur);
