@@ -555,6 +555,16 @@ class Identity(ToolCase):
                 self.assertEqual(os.stat(path).st_mode & 0o777, mode)
                 self.assertDone(xmlutil("count", path, "/Root/@ID"), "1\n")
 
+    def test_new_takes_any_name_a_plain_create_takes(self):
+        # Long names of many-byte characters, up to the file system's limit.
+        for name in ("\u6587" * 67 + ".xml", "\u6587" * 83 + ".xm", "n" * 251 + ".xml"):
+            with self.subTest(length=len(name.encode())):
+                folder = tempfile.mkdtemp(dir=self.dir)
+                path = os.path.join(folder, name)
+                self.assertDone(xmlutil("new", path), "")
+                self.assertEqual(os.listdir(folder), [name])
+                self.assertDone(xmlutil("count", path, "/Root/@ID"), "1\n")
+
     def test_new_refusals_leave_the_folder_as_it_was(self):
         menu = self.sample()
         original = self.read_bytes(menu)

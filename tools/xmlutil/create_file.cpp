@@ -33,11 +33,6 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-std::string BaseNameOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // Owns a descriptor.
 class FileDescriptor {
   public:
@@ -72,14 +67,14 @@ StagingFolder::~StagingFolder() {
 
 HRESULT StagingFolder::Create(const std::string& target) {
     if (!folder_.empty()) return E_UNEXPECTED;
-    std::string base = BaseNameOf(target).substr(0, 200);  // the name stays within NAME_MAX
-    if (base.empty()) base = "new";
-    std::string pattern = FolderOf(target) + "/." + base + ".XXXXXX";
+    // Short names of its own: one taken from the target could be cut inside
+    // a character, or make the path too long where the target's fits.
+    std::string pattern = FolderOf(target) + "/.xmlutil-new.XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (::mkdtemp(buffer.data()) == nullptr) return ResultFromWriteErrno(errno);
     folder_ = buffer.data();
-    file_ = folder_ + "/" + base;
+    file_ = folder_ + "/new.xml";
     return S_OK;
 }
 

@@ -23,7 +23,7 @@ class StagingFolder {
     StagingFolder(const StagingFolder&) = delete;
     StagingFolder& operator=(const StagingFolder&) = delete;
 
-    // Makes the folder in the folder of `target` (hidden, named after it): S_OK
+    // Makes the folder in the folder of `target` (hidden: .xmlutil-new.XXXXXX): S_OK
     // or a negative HRESULT_FROM_WIN32 code (folder missing, not writable).
     HRESULT Create(const std::string& target);
     // Where to write the file: a name inside the folder.
