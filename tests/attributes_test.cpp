@@ -170,6 +170,9 @@ TEST_F(AttributesTest, DeclarationsThatWouldMoveNodesToAnotherNamespaceAreRefuse
     const wchar_t* kPrefixed =
         L"<r xmlns:p='urn:p'><e p:x='1'><p:c/></e><f/><g xmlns:p='urn:g'/></r>";
     const wchar_t* kDefault = L"<r xmlns='urn:d'><k a='1'/></r>";
+    const wchar_t* kUndeclared = L"<r xmlns='urn:A'><e xmlns=''><c/></e></r>";
+    const wchar_t* kCovered = L"<p:e xmlns:p='urn:P'><c xmlns=''/></p:e>";
+    const wchar_t* kCoveredAtTop = L"<p:e xmlns:p='urn:P' xmlns=''><c/></p:e>";
     const Write writes[] = {
         {kPrefixed, L"/r/e", L"xmlns:p", L"urn:other", false},    // its attribute and child use p
         {kPrefixed, L"/r/e/*", L"xmlns:p", L"urn:other", false},  // the element itself
@@ -182,6 +185,12 @@ TEST_F(AttributesTest, DeclarationsThatWouldMoveNodesToAnotherNamespaceAreRefuse
         {kDefault, L"/*/*", L"xmlns", L"urn:e", false},
         {kDefault, L"/*/*", L"xmlns", L"urn:d", true},
         {kDefault, L"/*/*", L"xmlns:a", L"urn:a", true},  // unprefixed attributes stay put
+        // xmlns="" keeps e and c out of urn:A: changing it would move them.
+        {kUndeclared, L"/*/*", L"xmlns", L"urn:A", false},
+        {kUndeclared, L"/*/*", L"xmlns", L"urn:B", false},
+        // c's own xmlns="" covers it; only e's default changes.
+        {kCovered, L"/*", L"xmlns", L"urn:B", true},
+        {kCoveredAtTop, L"/*", L"xmlns", L"urn:B", false},
     };
     for (const Write& w : writes) {
         SCOPED_TRACE(testing::Message()
@@ -207,6 +216,41 @@ TEST_F(AttributesTest, DeclarationsThatWouldMoveNodesToAnotherNamespaceAreRefuse
             EXPECT_EQ(after, before);
         }
         EXPECT_EQ(Namespaces(doc), inMemory);
+        CXMLUtil reloaded;
+        ASSERT_HR(reloaded.LoadXML(after.c_str()), S_OK);
+        EXPECT_EQ(Namespaces(reloaded), inMemory) << after;
+    }
+}
+
+// Removing xmlns="" would let the default declared above take the elements
+// it kept out of any namespace: refused. Where none is declared above, or
+// nothing relies on it, it goes.
+TEST_F(AttributesTest, RemovingAnEmptyDefaultThatKeepsElementsOutIsRefused) {
+    struct Removal {
+        const wchar_t* xml;
+        bool removed;
+    };
+    for (const Removal& r :
+         {Removal{L"<r xmlns='urn:A'><e xmlns=''><c/></e></r>", false},
+          Removal{L"<r><e xmlns=''><c/></e></r>", true},
+          Removal{L"<r xmlns='urn:A'><e xmlns=''><c xmlns='urn:C'/></e></r>", false},
+          Removal{L"<r xmlns='urn:A'><p:e xmlns:p='urn:P' xmlns=''>"
+                  L"<p:c/></p:e></r>",
+                  true}}) {
+        SCOPED_TRACE(testing::Message() << r.xml);
+        CXMLUtil doc;
+        ASSERT_HR(doc.LoadXML(r.xml), S_OK);
+        CComPtr<IXMLDOMNode> e;
+        ASSERT_HR(doc.GetSingleNode(L"/*/*", e), S_OK);
+        CComPtr<IXMLDOMElement> element;
+        ASSERT_HR(e->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(&element)), S_OK);
+        const Strings inMemory = Namespaces(doc);
+        BSTR name = SysAllocString(L"xmlns");
+        const HRESULT hr = element->removeAttribute(name);
+        SysFreeString(name);
+        EXPECT_EQ(SUCCEEDED(hr), r.removed) << std::hex << hr;
+        std::wstring after;
+        ASSERT_HR(doc.GetXML(after), S_OK);
         CXMLUtil reloaded;
         ASSERT_HR(reloaded.LoadXML(after.c_str()), S_OK);
         EXPECT_EQ(Namespaces(reloaded), inMemory) << after;

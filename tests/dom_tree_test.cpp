@@ -658,8 +658,15 @@ TEST(DomNames, NamespacesOfCreatedElementsSurviveSerialisation) {
     ASSERT_EQ(doc->createNode(type, Arg(L"p:q"), Arg(L"urn:p"), &qualified), S_OK);
     EXPECT_EQ(Text([&](BSTR* out) { return qualified->get_namespaceURI(out); }), L"urn:p");
     Append(root, qualified);
+    // Unprefixed, in a namespace of its own: declares it as the default.
+    CComPtr<IXMLDOMNode> defaulted;
+    ASSERT_EQ(doc->createNode(type, Arg(L"u"), Arg(L"urn:u"), &defaulted), S_OK);
+    EXPECT_EQ(Text([&](BSTR* out) { return defaulted->get_namespaceURI(out); }), L"urn:u");
+    Append(root, defaulted);
     const std::wstring xml = Text([&](BSTR* out) { return root->get_xml(out); });
-    EXPECT_EQ(xml, L"<r xmlns=\"urn:d\"><in/><plain xmlns=\"\"/><p:q xmlns:p=\"urn:p\"/></r>");
+    EXPECT_EQ(xml,
+              L"<r xmlns=\"urn:d\"><in/><plain xmlns=\"\"/><p:q xmlns:p=\"urn:p\"/>"
+              L"<u xmlns=\"urn:u\"/></r>");
     CComPtr<IXMLDOMDocument> again = Parsed(xml.c_str());
     CComPtr<IXMLDOMNode> reread = Select(again, L"/*/*[local-name()='plain']");
     EXPECT_EQ(Text([&](BSTR* out) { return reread->get_namespaceURI(out); }), L"");

@@ -183,33 +183,88 @@ HRESULT WrapDeclaration(xmlDoc* doc, const xmlChar* prefix, const xmlChar* uri, 
 
 namespace {
 
+bool DeclaresDefault(const xmlNode* element) {
+    for (const xmlNs* ns = element->nsDef; ns != nullptr; ns = ns->next) {
+        if (ns->prefix == nullptr) return true;
+    }
+    return false;
+}
+
+bool IsEmptyDefault(const xmlNs* ns) {
+    return ns->prefix == nullptr && (ns->href == nullptr || ns->href[0] == '\0');
+}
+
+// True when `element`, or an element below it that no default declaration
+// of its own or of an element in between covers, is in no namespace: a
+// default namespace declared (or undeclared) on `element` alone decides
+// where such an element reads back.
+bool HasUncoveredUnqualifiedElement(const xmlNode* element) {
+    const xmlNode* cur = element;
+    while (true) {
+        const bool covered = cur != element && DeclaresDefault(cur);
+        if (!covered && cur->ns == nullptr) return true;
+        const xmlNode* child = covered ? nullptr : cur->children;
+        while (child != nullptr && child->type != XML_ELEMENT_NODE) child = child->next;
+        if (child != nullptr) {
+            cur = child;
+            continue;
+        }
+        // On to the next element in document order below `element`.
+        while (cur != element) {
+            const xmlNode* next = cur->next;
+            while (next != nullptr && next->type != XML_ELEMENT_NODE) next = next->next;
+            if (next != nullptr) {
+                cur = next;
+                break;
+            }
+            cur = cur->parent;
+        }
+        if (cur == element) return false;
+    }
+}
+
 // True when declaring `prefix` as `uri` on `element` would move the element
 // or a node below it into another namespace: the node takes its binding of
 // the prefix from outside the element (or, for the default namespace, is in
 // none), and markup written with the new declaration would read back in
 // `uri` instead.
 bool ShadowsBindingInUse(xmlNode* element, const std::string& prefix, const std::string& uri) {
+    if (prefix.empty() && !uri.empty() && HasUncoveredUnqualifiedElement(element)) return true;
     xmlNode* parent = element->parent;
     const xmlNs* outer = parent != nullptr && parent->type == XML_ELEMENT_NODE
                              ? tree::FindInScope(parent, PrefixArg(prefix))
                              : nullptr;
-    const bool outerRebound = outer != nullptr && !xmlStrEqual(outer->href, ToXml(uri.c_str()));
-    const bool unqualifiedRebound = prefix.empty() && !uri.empty();
+    if (outer == nullptr || xmlStrEqual(outer->href, ToXml(uri.c_str()))) return false;
     return tree::FindInSubtree(element, [&](xmlNode* node) {
-               if (node->type == XML_ELEMENT_NODE) {
-                   return (outerRebound && node->ns == outer) ||
-                          (unqualifiedRebound && node->ns == nullptr);
-               }
                // Attributes without a prefix are in no namespace whatever
                // the default one is.
-               return node->type == XML_ATTRIBUTE_NODE && outerRebound && !prefix.empty() &&
+               return (node->type == XML_ELEMENT_NODE ||
+                       (node->type == XML_ATTRIBUTE_NODE && !prefix.empty())) &&
                       node->ns == outer;
            }) != nullptr;
 }
 
-}  // namespace
+// True when changing `existing`, a declaration on `element`, to `uri` (or
+// removing it, `uri` null) would move nodes into another namespace. Nodes
+// bound to it would follow in memory too, but are refused all the same; the
+// elements an empty default declaration keeps out of any namespace would not.
+bool ChangeMovesNodes(xmlNode* element, const xmlNs* existing, const std::string* uri) {
+    if (tree::NamespaceInUse(element, existing)) return true;
+    if (!IsEmptyDefault(existing)) return false;
+    if (uri == nullptr) {  // removed: the default declared further up takes over
+        xmlNode* parent = element->parent;
+        const xmlNs* outer = parent != nullptr && parent->type == XML_ELEMENT_NODE
+                                 ? tree::FindInScope(parent, nullptr)
+                                 : nullptr;
+        if (outer == nullptr || IsEmptyDefault(outer)) return false;
+    } else if (uri->empty()) {
+        return false;
+    }
+    return HasUncoveredUnqualifiedElement(element);
+}
 
-HRESULT SetDeclaration(xmlNode* element, const std::string& prefix, const std::string& uri) {
+// What XML allows a declaration to say. E_INVALIDARG otherwise.
+HRESULT CheckDeclaration(const std::string& prefix, const std::string& uri) {
     // xmlns:p="" is not allowed in XML 1.0; "xml" and "xmlns" are reserved.
     if (!prefix.empty() && (uri.empty() || xmlValidateNCName(ToXml(prefix.c_str()), 0) != 0 ||
                             prefix == "xml" || prefix == "xmlns")) {
@@ -222,10 +277,26 @@ HRESULT SetDeclaration(xmlNode* element, const std::string& prefix, const std::s
         if (parsed == nullptr) return E_INVALIDARG;
         xmlFreeURI(parsed);
     }
+    return S_OK;
+}
+
+void Declare(xmlNode* element, const std::string& prefix, const std::string& uri) {
+    xmlNs* made = tree::NewNamespace(element, ToXml(uri.c_str()), PrefixArg(prefix));
+    // A detached element named with this prefix binds to it at once.
+    if (!prefix.empty() && element->ns == nullptr && PrefixOf(FromXml(element->name)) == prefix) {
+        SetName(element, LocalOf(FromXml(element->name)));
+        element->ns = made;
+    }
+}
+
+}  // namespace
+
+HRESULT SetDeclaration(xmlNode* element, const std::string& prefix, const std::string& uri) {
+    if (const HRESULT hr = CheckDeclaration(prefix, uri); FAILED(hr)) return hr;
     xmlNs* existing = FindDeclaration(element, prefix);
     if (existing != nullptr) {
         if (xmlStrEqual(existing->href, ToXml(uri.c_str()))) return S_OK;
-        if (tree::NamespaceInUse(element, existing)) return E_FAIL;
+        if (ChangeMovesNodes(element, existing, &uri)) return E_FAIL;
         xmlChar* href = xmlStrdup(ToXml(uri.c_str()));
         if (href == nullptr) throw std::bad_alloc();
         xmlFree(const_cast<xmlChar*>(existing->href));
@@ -233,19 +304,25 @@ HRESULT SetDeclaration(xmlNode* element, const std::string& prefix, const std::s
         return S_OK;
     }
     if (ShadowsBindingInUse(element, prefix, uri)) return E_FAIL;
-    xmlNs* made = tree::NewNamespace(element, ToXml(uri.c_str()), PrefixArg(prefix));
-    // A detached element named with this prefix binds to it at once.
-    if (!prefix.empty() && element->ns == nullptr && PrefixOf(FromXml(element->name)) == prefix) {
-        SetName(element, LocalOf(FromXml(element->name)));
-        element->ns = made;
-    }
+    Declare(element, prefix, uri);
     return S_OK;
+}
+
+HRESULT DeclareOwnNamespace(xmlNode* element, const std::string& prefix, const std::string& uri) {
+    if (const HRESULT hr = CheckDeclaration(prefix, uri); FAILED(hr)) return hr;
+    Declare(element, prefix, uri);
+    if (prefix.empty()) element->ns = FindDeclaration(element, "");
+    return S_OK;
+}
+
+bool RemovalMovesNodes(xmlNode* element, const xmlNs* existing) {
+    return ChangeMovesNodes(element, existing, nullptr);
 }
 
 HRESULT RemoveDeclaration(xmlNode* element, const std::string& prefix) {
     xmlNs* existing = FindDeclaration(element, prefix);
     if (existing == nullptr) return S_FALSE;
-    if (tree::NamespaceInUse(element, existing)) return E_FAIL;
+    if (RemovalMovesNodes(element, existing)) return E_FAIL;
     xmlNs** link = &element->nsDef;
     while (*link != existing) link = &(*link)->next;
     *link = existing->next;
@@ -348,7 +425,7 @@ HRESULT RemoveByName(DomNode& element, const std::string& qname, IXMLDOMNode** r
     if (IsDeclarationName(qname, &declared)) {
         xmlNs* existing = FindDeclaration(elem, declared);
         if (existing == nullptr) return S_FALSE;
-        if (tree::NamespaceInUse(elem, existing)) return E_FAIL;
+        if (RemovalMovesNodes(elem, existing)) return E_FAIL;
         if (removed != nullptr) {
             const HRESULT hr =
                 WrapDeclaration(elem->doc, existing->prefix, existing->href, removed);

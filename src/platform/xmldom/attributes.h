@@ -46,9 +46,17 @@ xmlNs* FindDeclaration(xmlNode* element, const std::string& prefix);
 HRESULT WrapDeclaration(xmlDoc* doc, const xmlChar* prefix, const xmlChar* uri, IXMLDOMNode** out);
 
 // Declares (or re-declares) a namespace on an element. E_INVALIDARG for a
-// declaration XML forbids; E_FAIL when re-binding a prefix that nodes use.
+// declaration XML forbids; E_FAIL when the element or nodes below it would
+// read back in another namespace than they are in.
 HRESULT SetDeclaration(xmlNode* element, const std::string& prefix, const std::string& uri);
-// S_FALSE when the element has no such declaration; E_FAIL while it is used.
+// Gives an element just made the namespace it is named in, declared on
+// itself. E_INVALIDARG for a declaration XML forbids.
+HRESULT DeclareOwnNamespace(xmlNode* element, const std::string& prefix, const std::string& uri);
+// True when removing `existing`, a declaration on `element`, would leave
+// nodes reading back in another namespace.
+bool RemovalMovesNodes(xmlNode* element, const xmlNs* existing);
+// S_FALSE when the element has no such declaration; E_FAIL while removing
+// it would move nodes (see RemovalMovesNodes).
 HRESULT RemoveDeclaration(xmlNode* element, const std::string& prefix);
 
 // Sets a value by qualified name, adding the attribute when absent.

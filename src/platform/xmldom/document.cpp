@@ -360,9 +360,8 @@ HRESULT DocumentObject::createNode(VARIANT type, BSTR name, BSTR namespaceURI, I
                     const std::string prefix = attrs::PrefixOf(qname);
                     if (prefix == "xml") return E_INVALIDARG;
                     xmlNode* created = AsDomNode(element)->XmlNode();
-                    hr = attrs::SetDeclaration(created, prefix, uri);
+                    hr = attrs::DeclareOwnNamespace(created, prefix, uri);
                     if (FAILED(hr)) return hr;
-                    if (prefix.empty()) created->ns = attrs::FindDeclaration(created, "");
                 }
                 *node = element.Detach();
                 return S_OK;
