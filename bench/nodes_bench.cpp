@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/xmldom/xml_ptr.h"
+#include "platform/xmldom/engine/xml_ptr.h"
 #include "xmlutil/XMLUtil.h"
 
 namespace {

@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/xmldom/xml_ptr.h"
+#include "platform/xmldom/engine/xml_ptr.h"
 #include "wide_number.h"
 #include "xmlutil/XMLUtil.h"
 

@@ -3,7 +3,7 @@
 
 #include <utility>
 
-#include "platform/xmldom/node_array.h"
+#include "platform/xmldom/fast_path_interfaces.h"
 
 namespace xmlutil::dom {
 

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "platform/xmldom/node_array.h"
+#include "platform/xmldom/fast_path_interfaces.h"
 #include "xmlutil/atl.h"
 #include "xmlutil/msxml.h"
 

@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "platform/xmldom/attributes.h"
 
-#include <libxml/uri.h>
-
 #include <memory>
 
 #include "platform/xmldom/document_object.h"
+#include "platform/xmldom/engine/xml_ptr.h"
 #include "platform/xmldom/tree.h"
 
 namespace xmlutil::xmldom::attrs {

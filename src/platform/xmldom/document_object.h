@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/xmldom/engine.h"
-#include "platform/xmldom/node_array.h"
+#include "platform/xmldom/engine/engine.h"
+#include "platform/xmldom/fast_path_interfaces.h"
 #include "platform/xmldom/node_methods.h"
 #include "platform/xmldom/wrapper_pool.h"
 #include "xmlutil/atl.h"

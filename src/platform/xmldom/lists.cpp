@@ -6,7 +6,7 @@
 
 #include "platform/xmldom/attributes.h"
 #include "platform/xmldom/document_object.h"
-#include "platform/xmldom/node_array.h"
+#include "platform/xmldom/fast_path_interfaces.h"
 #include "platform/xmldom/tree.h"
 #include "platform/xmldom/utf.h"
 

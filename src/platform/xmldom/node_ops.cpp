@@ -6,8 +6,8 @@
 
 #include "platform/xmldom/attributes.h"
 #include "platform/xmldom/document_object.h"
-#include "platform/xmldom/engine_declaration.h"
-#include "platform/xmldom/error_guard.h"
+#include "platform/xmldom/engine/declaration.h"
+#include "platform/xmldom/engine/error_guard.h"
 #include "platform/xmldom/lists.h"
 #include "platform/xmldom/tree.h"
 #include "platform/xmldom/utf.h"

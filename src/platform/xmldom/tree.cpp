@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "platform/xmldom/tree.h"
 
-#include <libxml/parserInternals.h>
-#include <libxml/valid.h>
-
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -11,7 +8,8 @@
 #include <vector>
 
 #include "platform/xmldom/document_object.h"
-#include "platform/xmldom/error_guard.h"
+#include "platform/xmldom/engine/error_guard.h"
+#include "platform/xmldom/engine/xml_ptr.h"
 
 namespace xmlutil::xmldom::tree {
 

@@ -1,10 +1,16 @@
 // SPDX-License-Identifier: MIT
-// One owner per kind of libxml2 object. (xmlFree is a function pointer
-// variable, so the deleters are small structs, not function addresses.)
+// The libxml2 data model as the DOM objects see it: the libxml2 headers their
+// tree bookkeeping needs (nodes, IDs, names, URIs), included here so that no
+// file outside the engine folder includes libxml2 itself, and one owner per
+// kind of libxml2 object. (xmlFree is a function pointer variable, so the
+// deleters are small structs, not function addresses.)
 #pragma once
 
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/tree.h>
+#include <libxml/uri.h>
+#include <libxml/valid.h>
 #include <libxml/xmlsave.h>
 #include <libxml/xpath.h>
 

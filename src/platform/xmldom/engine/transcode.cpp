@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "platform/xmldom/transcode.h"
+#include "platform/xmldom/engine/transcode.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 
-#include "platform/xmldom/engine_declaration.h"
+#include "platform/xmldom/engine/declaration.h"
 
 namespace xmlutil::xmldom {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "dom/com_holders.h"
-#include "platform/file/file_io.h"
+#include "platform/xmldom/engine/file_io.h"
 #include "support/private_access.h"
 #include "support/scripted_dom.h"
 #include "support/test_util.h"

@@ -20,7 +20,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/xmldom/engine.h"
+#include "platform/xmldom/engine/engine.h"
 
 namespace xmlutil::xmldom {
 

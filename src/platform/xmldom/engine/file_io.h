@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/file/byte_sink.h"
+#include "platform/xmldom/engine/byte_sink.h"
 #include "xmlutil/wintypes.h"
 
 namespace xmlutil::file {

@@ -6,9 +6,9 @@
 
 #include <unordered_map>
 
-#include "platform/xmldom/engine.h"
-#include "platform/xmldom/error_guard.h"
-#include "platform/xmldom/xpath_index.h"
+#include "platform/xmldom/engine/engine.h"
+#include "platform/xmldom/engine/error_guard.h"
+#include "platform/xmldom/engine/xpath_index.h"
 
 namespace xmlutil::xmldom {
 

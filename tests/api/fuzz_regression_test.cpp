@@ -13,10 +13,10 @@
 #include <vector>
 
 #define XMLUTIL_FUZZ_NO_ENTRY 1
-#include "../fuzz/fuzz_calls.cpp"
-#include "../fuzz/fuzz_load.cpp"
-#include "../fuzz/fuzz_xpath.cpp"
-#include "../fuzz/fuzz_xpath_index.cpp"
+#include "../../fuzz/fuzz_calls.cpp"
+#include "../../fuzz/fuzz_load.cpp"
+#include "../../fuzz/fuzz_xpath.cpp"
+#include "../../fuzz/fuzz_xpath_index.cpp"
 #include "support/test_util.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "platform/xmldom/error_guard.h"
+#include "platform/xmldom/engine/error_guard.h"
 
 #include <libxml/globals.h>
 

@@ -14,9 +14,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/file/byte_sink.h"
-#include "platform/file/file_io.h"
-#include "platform/xmldom/xml_ptr.h"
+#include "platform/xmldom/engine/byte_sink.h"
+#include "platform/xmldom/engine/file_io.h"
+#include "platform/xmldom/engine/xml_ptr.h"
 #include "xmlutil/wintypes.h"
 
 namespace xmlutil::xmldom {

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Hash indexes for attribute lookups by value; see xpath_index.h.
-#include "platform/xmldom/xpath_index.h"
+#include "platform/xmldom/engine/xpath_index.h"
 
 #include <libxml/xpathInternals.h>
 

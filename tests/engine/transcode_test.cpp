@@ -2,7 +2,7 @@
 // Decoding GB2312 with only its non-ASCII runs through iconv must give what
 // iconv gives for the whole input, however the input is cut into pieces,
 // and must refuse what iconv refuses.
-#include "platform/xmldom/transcode.h"
+#include "platform/xmldom/engine/transcode.h"
 
 #include <gtest/gtest.h>
 #include <iconv.h>

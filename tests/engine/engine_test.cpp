@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The XML engine under the DOM service: parsing defences and the shape of
 // the parsed tree, serialising and saving, XPath selection.
-#include "platform/xmldom/engine.h"
+#include "platform/xmldom/engine/engine.h"
 
 #include <gtest/gtest.h>
 #include <iconv.h>

@@ -2,7 +2,7 @@
 // Whole-file reads and atomic replacement: what ends up on disk, and that every
 // failing write leaves the previous file byte-for-byte as it was, with no
 // temporary file behind.
-#include "platform/file/file_io.h"
+#include "platform/xmldom/engine/file_io.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -4,7 +4,7 @@
 // change, and a differential run: random documents edited at random through
 // CXMLUtil, every lookup answered by the library compared with libxml2's own
 // evaluation of the same expression on the same tree.
-#include "platform/xmldom/xpath_index.h"
+#include "platform/xmldom/engine/xpath_index.h"
 
 #include <gtest/gtest.h>
 #include <libxml/xpathInternals.h>
@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "platform/xmldom/dom_node.h"
-#include "platform/xmldom/engine.h"
-#include "platform/xmldom/error_guard.h"
+#include "platform/xmldom/engine/engine.h"
+#include "platform/xmldom/engine/error_guard.h"
 #include "xmlutil/XMLUtil.h"
 
 namespace {

@@ -3,7 +3,7 @@
 // makes that can fail because of the disk (open, write, fsync, close, rename,
 // unlink, and for a rewrite in place pwrite, fallocate, ftruncate) goes
 // through CurrentFileSystemCalls(), so tests can make them fail.
-#include "platform/file/file_io.h"
+#include "platform/xmldom/engine/file_io.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "platform/xmldom/engine_declaration.h"
+#include "platform/xmldom/engine/declaration.h"
 
 #include <cstring>
 

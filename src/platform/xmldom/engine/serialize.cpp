@@ -17,10 +17,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/xmldom/engine.h"
-#include "platform/xmldom/engine_declaration.h"
-#include "platform/xmldom/error_guard.h"
-#include "platform/xmldom/transcode.h"
+#include "platform/xmldom/engine/engine.h"
+#include "platform/xmldom/engine/declaration.h"
+#include "platform/xmldom/engine/error_guard.h"
+#include "platform/xmldom/engine/transcode.h"
 
 namespace xmlutil::xmldom {
 namespace {

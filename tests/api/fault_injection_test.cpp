@@ -19,7 +19,7 @@
 #include <string>
 
 #include "platform/com/alloc_hooks.h"
-#include "platform/file/file_io.h"
+#include "platform/xmldom/engine/file_io.h"
 #include "support/private_access.h"
 #include "support/test_util.h"
 
