@@ -672,4 +672,61 @@ TEST(DomNames, NamespacesOfCreatedElementsSurviveSerialisation) {
     EXPECT_EQ(Text([&](BSTR* out) { return reread->get_namespaceURI(out); }), L"");
 }
 
+// Nodes that are not children of the parent (an attribute, whose libxml2
+// parent is its element; a namespace node; a declaration read from the
+// attribute map; the document; a node of another document) are refused as
+// the reference node, as the new child (but the node of another document,
+// which moves) and as the removed child, and nothing changes.
+TEST(DomTree, NodesThatAreNotChildrenAreRefusedAsEveryNodeArgument) {
+    CComPtr<IXMLDOMDocument> doc = Parsed(L"<Root xmlns:p='urn:p' ID='1'><a/></Root>");
+    CComPtr<IXMLDOMDocument> other = Parsed(L"<Other><b/></Other>");
+    CComPtr<IXMLDOMNode> root = Select(doc, L"/Root");
+    CComPtr<IXMLDOMNamedNodeMap> map;
+    ASSERT_EQ(root->get_attributes(&map), S_OK);
+    CComPtr<IXMLDOMNode> declaration;
+    ASSERT_EQ(map->getNamedItem(Arg(L"xmlns:p"), &declaration), S_OK);
+    struct Stranger {
+        CComPtr<IXMLDOMNode> node;
+        bool movesAsNewChild;
+    };
+    const Stranger strangers[] = {{Select(doc, L"/Root/@ID"), false},
+                                  {Select(doc, L"/Root/namespace::p"), false},
+                                  {declaration, false},
+                                  {AsNode(doc), false},
+                                  {Select(other, L"/Other/b"), true}};
+    const std::wstring xml = XmlOf(doc);
+    for (const Stranger& stranger : strangers) {
+        SCOPED_TRACE(NameOf(stranger.node));
+        VARIANT reference;
+        VariantInit(&reference);
+        reference.vt = VT_UNKNOWN;
+        reference.punkVal = stranger.node;
+        EXPECT_TRUE(FAILED(root->insertBefore(Element(doc, L"Item"), reference, nullptr)));
+        EXPECT_TRUE(FAILED(doc->insertBefore(Element(doc, L"Item"), reference, nullptr)));
+        EXPECT_TRUE(FAILED(root->removeChild(stranger.node, nullptr)));
+        EXPECT_TRUE(FAILED(doc->removeChild(stranger.node, nullptr)));
+        if (!stranger.movesAsNewChild) {
+            EXPECT_TRUE(FAILED(root->appendChild(stranger.node, nullptr)));
+            EXPECT_TRUE(FAILED(root->insertBefore(stranger.node, VARIANT(), nullptr)));
+        }
+        EXPECT_EQ(XmlOf(doc), xml);
+    }
+    EXPECT_EQ(XmlOf(other), L"<Other><b/></Other>\n");
+}
+
+// An element never goes in front of the document type: the file would not load.
+TEST(DomTree, ElementIsRefusedInFrontOfTheDocumentType) {
+    CComPtr<IXMLDOMDocument> doc = Parsed(L"<!DOCTYPE r><r/>");
+    CComPtr<IXMLDOMNode> root = Select(doc, L"/r");
+    ASSERT_EQ(doc->removeChild(root, nullptr), S_OK);
+    VARIANT reference;
+    VariantInit(&reference);
+    reference.vt = VT_UNKNOWN;
+    ASSERT_EQ(doc->get_firstChild(reinterpret_cast<IXMLDOMNode**>(&reference.punkVal)), S_OK);
+    EXPECT_HR(doc->insertBefore(root, reference, nullptr), E_FAIL);
+    EXPECT_EQ(doc->appendChild(root, nullptr), S_OK);
+    VariantClear(&reference);
+    EXPECT_EQ(XmlOf(Parsed(XmlOf(doc).c_str())), XmlOf(doc));
+}
+
 }  // namespace
