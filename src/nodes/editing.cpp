@@ -44,6 +44,15 @@ IXMLDOMNode* AppendTarget(const CComPtr<IXMLDOMNode>& parent, IXMLDOMDocument* d
     return doc;
 }
 
+// Appends `child` under `target`, as appendChild answers. A node object of
+// the caller's own that answers S_OK without handing back a node has not
+// appended anything usable: that is E_POINTER, as a missing target is.
+HRESULT Append(IXMLDOMNode* target, IXMLDOMNode* child, CComPtr<IXMLDOMNode>& appended) {
+    if (target == nullptr) return E_POINTER;
+    const HRESULT hr = target->appendChild(child, &appended);
+    return hr == S_OK && appended == nullptr ? E_POINTER : hr;
+}
+
 }  // namespace
 
 CComPtr<IXMLDOMNode> CXMLUtil::CreateNode(std::wstring name, std::wstring value) {
@@ -76,9 +85,8 @@ CComPtr<IXMLDOMNode> CXMLUtil::AppendChildNode(CComPtr<IXMLDOMNode> parent, std:
 
     // The append is asked for even without an element: the service refuses a
     // null child, so a failed creation reports both messages.
-    IXMLDOMNode* target = AppendTarget(parent, m_pDoc);
     CComPtr<IXMLDOMNode> appended;
-    m_hr = target == nullptr ? E_POINTER : target->appendChild(element, &appended);
+    m_hr = Append(AppendTarget(parent, m_pDoc), element, appended);
     if (m_hr != S_OK) {
         PrintNameMessage(L"append", name);
         return CComPtr<IXMLDOMNode>();
@@ -101,9 +109,8 @@ CComPtr<IXMLDOMNode> CXMLUtil::AppendChildNode(CComPtr<IXMLDOMNode> parent,
                                     std::to_wstring(kCloneFailureLine));
         return CComPtr<IXMLDOMNode>();
     }
-    IXMLDOMNode* target = AppendTarget(parent, m_pDoc);
     CComPtr<IXMLDOMNode> appended;
-    m_hr = target == nullptr ? E_POINTER : target->appendChild(copy, &appended);
+    m_hr = Append(AppendTarget(parent, m_pDoc), copy, appended);
     if (m_hr != S_OK) return CComPtr<IXMLDOMNode>();
     return appended;
 }
