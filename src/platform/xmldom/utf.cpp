@@ -63,7 +63,43 @@ bool IsAscii(const char* text, size_t size) {
     return true;
 }
 
+// NameStartChar of XML 1.0 fifth edition, without the colon.
+bool IsNameStartChar(char32_t c) {
+    if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+    return (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
+           (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) ||
+           (c >= 0x200C && c <= 0x200D) || (c >= 0x2070 && c <= 0x218F) ||
+           (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) ||
+           (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD) ||
+           (c >= 0x10000 && c <= 0xEFFFF);
+}
+
+// NameChar of XML 1.0 fifth edition, without the colon.
+bool IsNameChar(char32_t c) {
+    return IsNameStartChar(c) || c == '-' || c == '.' || (c >= '0' && c <= '9') || c == 0xB7 ||
+           (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
+}
+
 }  // namespace
+
+bool IsNcName(std::string_view utf8) noexcept {
+    if (utf8.empty()) return false;
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+    const auto* end = p + utf8.size();
+    for (bool first = true; p < end; first = false) {
+        const unsigned char* at = p;
+        const char32_t c = DecodeOne(p, end);
+        if (c == 0xFFFD && p - at != 3) return false;  // malformed, not a U+FFFD
+        if (!(first ? IsNameStartChar(c) : IsNameChar(c))) return false;
+    }
+    return true;
+}
+
+bool IsQName(std::string_view utf8) noexcept {
+    const size_t colon = utf8.find(':');
+    if (colon == std::string_view::npos) return IsNcName(utf8);
+    return IsNcName(utf8.substr(0, colon)) && IsNcName(utf8.substr(colon + 1));
+}
 
 bool IsXmlChar(char32_t c) noexcept {
     if (c < 0x20) return c == 0x9 || c == 0xA || c == 0xD;
