@@ -40,7 +40,7 @@ HRESULT CreateElement(IXMLDOMDocument* doc, const BstrArg& name, CComPtr<IXMLDOM
 // The node under which an append lands: `parent`, or the document itself
 // when the caller passed an empty handle.
 IXMLDOMNode* AppendTarget(const CComPtr<IXMLDOMNode>& parent, IXMLDOMDocument* doc) {
-    if (parent != nullptr) return parent;
+    if (parent) return parent.p;
     return doc;
 }
 
@@ -100,7 +100,7 @@ CComPtr<IXMLDOMNode> CXMLUtil::AppendChildNode(CComPtr<IXMLDOMNode> parent, std:
 CComPtr<IXMLDOMNode> CXMLUtil::AppendChildNode(CComPtr<IXMLDOMNode> parent,
                                                CComPtr<IXMLDOMNode> node, short deep) {
     // Nothing to copy: the earlier recorded result is deliberately kept.
-    if (node == nullptr) return CComPtr<IXMLDOMNode>();
+    if (!node) return CComPtr<IXMLDOMNode>();
 
     CComPtr<IXMLDOMNode> copy;
     m_hr = node->cloneNode(deep, &copy);
@@ -116,7 +116,7 @@ CComPtr<IXMLDOMNode> CXMLUtil::AppendChildNode(CComPtr<IXMLDOMNode> parent,
 }
 
 long CXMLUtil::RemoveChild(CComPtr<IXMLDOMNode> parent, CComPtr<IXMLDOMNode> child) {
-    if (parent == nullptr || child == nullptr) return m_hr = E_POINTER;
+    if (!parent || !child) return m_hr = E_POINTER;
     // The detached node is released when `removed` goes out of scope; handles
     // the caller holds keep it alive.
     CComPtr<IXMLDOMNode> removed;
@@ -125,7 +125,7 @@ long CXMLUtil::RemoveChild(CComPtr<IXMLDOMNode> parent, CComPtr<IXMLDOMNode> chi
 }
 
 long CXMLUtil::RemoveNode(CComPtr<IXMLDOMNode> node) {
-    if (node == nullptr) return m_hr = E_POINTER;
+    if (!node) return m_hr = E_POINTER;
     CComPtr<IXMLDOMNode> parent;
     m_hr = node->get_parentNode(&parent);
     if (m_hr != S_OK) return m_hr;
@@ -135,14 +135,11 @@ long CXMLUtil::RemoveNode(CComPtr<IXMLDOMNode> node) {
 
 long CXMLUtil::RemoveNode(std::wstring xpath) {
     CComPtr<IXMLDOMNode> node;
-    m_hr = GetSingleNode(xpath, node);
-    if (m_hr != S_OK) return m_hr;
-    m_hr = RemoveNode(node);
-    return m_hr;
+    return GetSingleNode(std::move(xpath), node) == S_OK ? m_hr = RemoveNode(node) : m_hr;
 }
 
 long CXMLUtil::RemoveAllChild(CComPtr<IXMLDOMNode> node) {
-    if (node == nullptr) return m_hr = E_POINTER;
+    if (!node) return m_hr = E_POINTER;
     CComPtr<IXMLDOMNodeList> children;
     m_hr = node->get_childNodes(&children);
     if (m_hr != S_OK) return m_hr;
@@ -164,8 +161,5 @@ long CXMLUtil::RemoveAllChild(CComPtr<IXMLDOMNode> node) {
 
 long CXMLUtil::RemoveAllChild(std::wstring xpath) {
     CComPtr<IXMLDOMNode> node;
-    m_hr = GetSingleNode(xpath, node);
-    if (m_hr != S_OK) return m_hr;
-    m_hr = RemoveAllChild(node);
-    return m_hr;
+    return GetSingleNode(std::move(xpath), node) == S_OK ? m_hr = RemoveAllChild(node) : m_hr;
 }
