@@ -34,8 +34,7 @@ extern __thread ErrorHandlerSlots tErrorHandlerSlots __attribute__((tls_model("i
 // Looks this thread's slots up (the first silencer on a thread).
 const ErrorHandlerSlots& FindErrorHandlerSlots();
 inline const ErrorHandlerSlots& ErrorHandlerSlotsOfThisThread() {
-    return tErrorHandlerSlots.structured != nullptr ? tErrorHandlerSlots
-                                                    : FindErrorHandlerSlots();
+    return tErrorHandlerSlots.structured != nullptr ? tErrorHandlerSlots : FindErrorHandlerSlots();
 }
 // A generic handler that prints nothing. Passing NULL to
 // xmlSetGenericErrorFunc would reinstate the default handler, which prints.
@@ -61,14 +60,23 @@ class ErrorSilencer {
     // instead of the global one (an XPath context's `error`).
     static void Record(void* silencer, xmlError* error);
 
+    // Hands every report that reaches this silencer on to `handler` too (the
+    // reports that bypass a parser context's own handler: encoding
+    // conversion among them).
+    void ForwardTo(xmlStructuredErrorFunc handler, void* context) {
+        forward_ = handler;
+        forwardContext_ = context;
+    }
+
   private:
     bool outOfMemory_ = false;
+    xmlStructuredErrorFunc forward_ = nullptr;
+    void* forwardContext_ = nullptr;
     xmlStructuredErrorFunc savedStructured_;
     void* savedStructuredContext_;
     xmlGenericErrorFunc savedGeneric_;
     void* savedGenericContext_;
 };
-
 
 ErrorSilencer::ErrorSilencer() {
     const detail::ErrorHandlerSlots& slots = detail::ErrorHandlerSlotsOfThisThread();
