@@ -343,6 +343,40 @@ TEST(EngineParseSecurity, DepthLimitIsLibxmlDefault) {
     EXPECT_TRUE(Refused(nested(258)));
 }
 
+// The caller's limits: a lower depth, no DTD at all. Each refusal says why.
+TEST(EngineParseSecurity, CallerLimitsRefuseWithTheirKind) {
+    const auto nested = [](int depth) { return Repeat("<a>", depth) + Repeat("</a>", depth); };
+    const struct {
+        std::string bytes;
+        bool prohibitDtd;
+        size_t maxDepth;
+        ParseFailureKind kind;
+    } cases[] = {
+        {nested(3), false, 3, ParseFailureKind::kNone},
+        {nested(4), false, 3, ParseFailureKind::kTooLarge},
+        {nested(257), false, 300, ParseFailureKind::kNone},
+        {nested(258), false, 300, ParseFailureKind::kTooLarge},  // cannot be raised
+        {"<!DOCTYPE a><a/>", false, 0, ParseFailureKind::kNone},
+        {"<!DOCTYPE a [<!ENTITY e 'x'>]><a>&e;</a>", true, 0, ParseFailureKind::kRefusedDtd},
+    };
+    for (const auto& c : cases) {
+        ParseRequest request;
+        request.data = c.bytes.data();
+        request.size = c.bytes.size();
+        request.prohibitDtd = c.prohibitDtd;
+        request.maxElementDepth = c.maxDepth;
+        XmlDocPtr doc;
+        ParseFailure failure;
+        const HRESULT hr = ParseDocument(request, doc, &failure);
+        EXPECT_EQ(hr, c.kind == ParseFailureKind::kNone ? S_OK : S_FALSE) << c.bytes;
+        EXPECT_EQ(failure.kind, c.kind) << c.bytes;
+        EXPECT_EQ(doc == nullptr, c.kind != ParseFailureKind::kNone) << c.bytes;
+        if (c.kind != ParseFailureKind::kNone) {
+            EXPECT_EQ(failure.line, 1) << failure.reason;
+        }
+    }
+}
+
 // Nothing reaches standard output or standard error, whatever is refused.
 TEST(EngineParseSecurity, NothingIsPrinted) {
     CapturedOutput out(1);

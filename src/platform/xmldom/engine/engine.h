@@ -35,6 +35,33 @@ struct ParseRequest {
     // True keeps every whitespace-only text node; false drops those that have
     // siblings (indentation) unless xml:space="preserve" applies.
     bool preserveWhiteSpace = false;
+    // True refuses a document that has a document type declaration.
+    bool prohibitDtd = false;
+    // Elements nested deeper than this are refused; 0 keeps libxml2's own
+    // limit (256), which a larger value cannot raise.
+    size_t maxElementDepth = 0;
+};
+
+// Why a parse failed: the first error the parser (or a check of ours)
+// reported, and where.
+enum class ParseFailureKind {
+    kNone,
+    kNotWellFormed,
+    kEncoding,    // an unknown encoding, or bytes the encoding does not have
+    kRefusedDtd,  // a DTD under prohibitDtd, or a reference to an external entity
+    kTooLarge,    // nesting or entity expansion past a limit
+    kUnreadable,  // the file could not be read
+    kOutOfMemory,
+};
+
+struct ParseFailure {
+    ParseFailureKind kind = ParseFailureKind::kNone;
+    std::string reason;   // one line of UTF-8, from the parser's own message
+    long line = 0;        // from 1; 0 when unknown
+    long linepos = 0;     // character on the line, from 1; 0 when unknown
+    long filepos = 0;     // characters before the error (text in memory), or
+                          // bytes of the input as UTF-8 before it (a file)
+    std::string srcText;  // the text of the line around the error, UTF-8
 };
 
 // Parses the request's bytes. Never touches the network or any other file, loads no
@@ -46,7 +73,8 @@ struct ParseRequest {
 // S_FALSE: the input is not well-formed (namespace errors included) or was
 // refused as hostile; `out` is untouched. E_OUTOFMEMORY when an allocation
 // failed (libxml2 may otherwise pass off a partial tree as well-formed).
-HRESULT ParseDocument(const ParseRequest& request, XmlDocPtr& out);
+// When not S_OK, `failure` (if given) says why.
+HRESULT ParseDocument(const ParseRequest& request, XmlDocPtr& out, ParseFailure* failure = nullptr);
 
 // ---- serialising -------------------------------------------------------------
 

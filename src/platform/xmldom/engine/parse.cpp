@@ -15,10 +15,11 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
-#include "platform/xmldom/engine/engine.h"
 #include "platform/xmldom/engine/declaration.h"
+#include "platform/xmldom/engine/engine.h"
 #include "platform/xmldom/engine/error_guard.h"
 #include "platform/xmldom/engine/transcode.h"
 
@@ -49,6 +50,14 @@ struct ParseObservations {
     bool outOfMemory = false;
     // The document's own parser context (entity content is parsed in others).
     const xmlParserCtxt* documentContext = nullptr;
+    // The caller's limits.
+    bool prohibitDtd = false;
+    size_t maxElementDepth = 0;
+    // Entities dropped because they name an external resource: a reference
+    // to one is refused as such, not as an undeclared entity.
+    std::unordered_set<std::string> externalEntities;
+    // The first error that explains a refusal.
+    ParseFailure failure;
     // Elements are checked as they are built; the tree pass after the parse
     // is needed only when white space reached the tree as text (it may have
     // to go), or when elements were built in another context (entity
@@ -70,6 +79,169 @@ constexpr size_t kRescanBudget = size_t{1024} * 1024 * 1024;
 ParseObservations* ObservationsOf(void* parserContext) {
     auto* ctxt = static_cast<xmlParserCtxt*>(parserContext);
     return ctxt == nullptr ? nullptr : static_cast<ParseObservations*>(ctxt->_private);
+}
+
+// ---- what went wrong, and where ------------------------------------------------
+
+// Bytes of the offending line kept before and after the error position.
+constexpr size_t kSourceBefore = 160;
+constexpr size_t kSourceAfter = 80;
+
+bool IsContinuationByte(xmlChar c) {
+    return (c & 0xC0) == 0x80;
+}
+
+// The input an error belongs to, as libxml2 reports it: the entity reference
+// in the document rather than the entity's own text.
+const xmlParserInput* ReportedInput(const xmlParserCtxt* ctxt) {
+    if (ctxt == nullptr || ctxt->input == nullptr) return nullptr;
+    if (ctxt->input->filename == nullptr && ctxt->inputNr > 1) {
+        return ctxt->inputTab[ctxt->inputNr - 2];
+    }
+    return ctxt->input;
+}
+
+// The bytes as UTF-8, each byte that starts no valid character replaced by
+// U+FFFD (the input may hold what its encoding does not have).
+std::string ValidUtf8(const xmlChar* bytes, size_t size) {
+    std::string text;
+    text.reserve(size);
+    size_t i = 0;
+    while (i < size) {
+        int length = static_cast<int>(std::min<size_t>(size - i, 4));
+        if (xmlGetUTF8Char(bytes + i, &length) < 0 || length <= 0) {
+            text += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        text.append(reinterpret_cast<const char*>(bytes + i), static_cast<size_t>(length));
+        i += static_cast<size_t>(length);
+    }
+    return text;
+}
+
+// The line around the parser's position, as far as libxml2 still holds it
+// (it keeps at least 80 bytes before the position), cut to a few hundred
+// bytes on whole characters.
+std::string LineAround(const xmlParserInput* input) {
+    if (input == nullptr || input->base == nullptr || input->cur == nullptr) return {};
+    const xmlChar* const cur = input->cur;
+    const xmlChar* const end = input->end != nullptr ? input->end : cur + xmlStrlen(cur);
+    const xmlChar* start = cur;
+    while (start > input->base && static_cast<size_t>(cur - start) < kSourceBefore &&
+           start[-1] != '\n' && start[-1] != '\r') {
+        --start;
+    }
+    while (start < cur && IsContinuationByte(*start)) ++start;
+    const xmlChar* stop = cur;
+    while (stop < end && static_cast<size_t>(stop - cur) < kSourceAfter && *stop != '\n' &&
+           *stop != '\r') {
+        ++stop;
+    }
+    while (stop > cur && stop < end && IsContinuationByte(*stop)) --stop;
+    return ValidUtf8(start, static_cast<size_t>(stop - start));
+}
+
+// libxml2's message on one line: line breaks become spaces, runs of spaces
+// one, the ends trimmed.
+std::string OneLine(const char* message) {
+    std::string line;
+    for (const char* c = message; c != nullptr && *c != '\0'; ++c) {
+        const char ch = (*c == '\n' || *c == '\r' || *c == '\t') ? ' ' : *c;
+        if (ch == ' ' && (line.empty() || line.back() == ' ')) continue;
+        line.push_back(ch);
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
+}
+
+// Records why the parse fails, unless an earlier error already did: the
+// reason `makeReason` gives, at the parser's position or at `line` /
+// `column` when they are known. Called from libxml2's callbacks, so nothing
+// is thrown: running out of memory is noted instead.
+template <class MakeReason>
+void NoteFailure(ParseObservations& obs, const xmlParserCtxt* ctxt, ParseFailureKind kind,
+                 const MakeReason& makeReason, long line = 0, long column = 0) noexcept {
+    ParseFailure& failure = obs.failure;
+    if (failure.kind != ParseFailureKind::kNone) return;
+    try {
+        failure.reason = makeReason();
+        const xmlParserInput* input = ReportedInput(ctxt);
+        failure.line = line > 0 ? line : (input != nullptr ? input->line : 0);
+        failure.linepos = column > 0 ? column : (input != nullptr ? input->col : 0);
+        if (input != nullptr && input->base != nullptr && input->cur != nullptr) {
+            failure.filepos = static_cast<long>(input->consumed) + (input->cur - input->base);
+            failure.srcText = LineAround(input);
+        }
+        failure.kind = kind;
+    } catch (const std::bad_alloc&) {
+        obs.outOfMemory = true;
+    }
+}
+
+bool StartsWith(const char* text, const char* prefix) {
+    return text != nullptr && std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// The kind of failure a libxml2 error stands for.
+ParseFailureKind KindOf(const ParseObservations& obs, const xmlError& error) {
+    switch (error.code) {
+        case XML_ERR_NO_MEMORY:
+            return ParseFailureKind::kOutOfMemory;
+        case XML_ERR_UNKNOWN_ENCODING:
+        case XML_ERR_UNSUPPORTED_ENCODING:
+        case XML_ERR_INVALID_ENCODING:
+            return ParseFailureKind::kEncoding;
+        case XML_ERR_INVALID_CHAR:
+            return StartsWith(error.message, "Input is not proper")
+                       ? ParseFailureKind::kEncoding
+                       : ParseFailureKind::kNotWellFormed;
+        case XML_ERR_ENTITY_LOOP:
+            return ParseFailureKind::kTooLarge;
+        case XML_ERR_INTERNAL_ERROR:
+            return StartsWith(error.message, "Excessive depth") ||
+                           StartsWith(error.message, "Huge input")
+                       ? ParseFailureKind::kTooLarge
+                       : ParseFailureKind::kNotWellFormed;
+        case XML_ERR_UNDECLARED_ENTITY:
+        case XML_WAR_UNDECLARED_ENTITY:
+            return error.str1 != nullptr && obs.externalEntities.count(error.str1) != 0
+                       ? ParseFailureKind::kRefusedDtd
+                       : ParseFailureKind::kNotWellFormed;
+        default:
+            return error.domain == XML_FROM_I18N ? ParseFailureKind::kEncoding
+                                                 : ParseFailureKind::kNotWellFormed;
+    }
+}
+
+// The reason given for a libxml2 error: its message on one line, without
+// advice about libxml2's own options, and saying why a known external entity
+// is missing.
+std::string ReasonFor(const ParseObservations& obs, const xmlError& error) {
+    std::string reason = OneLine(error.message);
+    const size_t advice = reason.find(" use XML_PARSE_HUGE");
+    if (advice != std::string::npos) reason.erase(advice);
+    if (KindOf(obs, error) == ParseFailureKind::kRefusedDtd) {
+        reason += " (its declaration names an external resource, which is never loaded)";
+    }
+    return reason;
+}
+
+// Records a libxml2 error that fails the parse: errors and fatal errors,
+// and the warning about an undeclared entity in content (a failure here).
+void NoteLibxmlError(ParseObservations& obs, const xmlParserCtxt* ctxt,
+                     const xmlError& error) noexcept {
+    const bool undeclaredEntity = error.code == XML_WAR_UNDECLARED_ENTITY;
+    if (error.level < XML_ERR_ERROR && !undeclaredEntity) return;
+    ParseFailureKind kind;
+    try {
+        kind = KindOf(obs, error);
+    } catch (const std::bad_alloc&) {
+        obs.outOfMemory = true;
+        return;
+    }
+    NoteFailure(
+        obs, ctxt, kind, [&] { return ReasonFor(obs, error); }, error.line, error.int2);
 }
 
 // What copying a node list builds, in bytes: the text it holds plus a
@@ -121,6 +293,8 @@ size_t ExpansionOf(ParseObservations& obs, const xmlEntity* ent) {
 // reference once the document is known not to be well-formed, and builds no
 // more of the tree once SAX is disabled.
 void RefuseExpansion(xmlParserCtxt* ctxt, ParseObservations* obs) {
+    NoteFailure(*obs, ctxt, ParseFailureKind::kTooLarge,
+                [] { return std::string("Entity expansion exceeds the limit for this input"); });
     obs->expansionRefused = true;
     ctxt->wellFormed = 0;
     ctxt->disableSAX = 1;
@@ -170,6 +344,10 @@ void CheckNewElement(xmlParserCtxt* ctxt, ParseObservations& obs, const xmlNode*
     }
     if (element->properties != nullptr && element->properties->next != nullptr &&
         HasDuplicateExpandedAttribute(element)) {
+        NoteFailure(obs, ctxt, ParseFailureKind::kNotWellFormed, [element] {
+            return "Two attributes of element '" + std::string(FromXml(element->name)) +
+                   "' have the same name and namespace";
+        });
         ctxt->wellFormed = 0;  // refused, as libxml2 2.9.14 does not see it
         ctxt->disableSAX = 1;  // nothing more is built
     }
@@ -189,6 +367,17 @@ void StartElementWithinLimits(void* ctx, const xmlChar* localname, const xmlChar
                               int nbAttributes, int nbDefaulted, const xmlChar** attributes) {
     auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
     ParseObservations* obs = ObservationsOf(ctx);
+    // The element starts one level below the elements still open.
+    if (obs != nullptr && obs->maxElementDepth != 0 &&
+        static_cast<size_t>(ctxt->nameNr) >= obs->maxElementDepth) {
+        NoteFailure(*obs, ctxt, ParseFailureKind::kTooLarge, [obs] {
+            return "Elements are nested deeper than MaxElementDepth (" +
+                   std::to_string(obs->maxElementDepth) + ")";
+        });
+        ctxt->wellFormed = 0;
+        ctxt->disableSAX = 1;  // nothing more is built
+        return;
+    }
     if (obs != nullptr && nbNamespaces > 0) {
         for (int i = 0; i < nbNamespaces; ++i) {
             const xmlChar* nsUri = namespaces[2 * i + 1];
@@ -222,8 +411,34 @@ void ObserveCharacters(void* ctx, const xmlChar* text, int length) {
 // file or URL it names while substituting it.
 void KeepInternalEntityDecl(void* ctx, const xmlChar* name, int type, const xmlChar* publicId,
                             const xmlChar* systemId, xmlChar* content) {
-    if (publicId != nullptr || systemId != nullptr) return;
+    if (publicId != nullptr || systemId != nullptr) {
+        ParseObservations* obs = ObservationsOf(ctx);
+        if (obs == nullptr || name == nullptr) return;
+        try {
+            obs->externalEntities.insert(FromXml(name));
+        } catch (const std::bad_alloc&) {
+            obs->outOfMemory = true;  // nothing may be thrown through libxml2
+        }
+        return;
+    }
     xmlSAX2EntityDecl(ctx, name, type, publicId, systemId, content);
+}
+
+// Refuses a document type declaration when the caller prohibits them,
+// before anything of it is read; otherwise libxml2 records it.
+void InternalSubsetUnlessProhibited(void* ctx, const xmlChar* name, const xmlChar* externalId,
+                                    const xmlChar* systemId) {
+    auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    ParseObservations* obs = ObservationsOf(ctx);
+    if (obs != nullptr && obs->prohibitDtd) {
+        NoteFailure(*obs, ctxt, ParseFailureKind::kRefusedDtd, [] {
+            return std::string("The document has a DTD, which is prohibited (ProhibitDTD)");
+        });
+        ctxt->wellFormed = 0;
+        ctxt->disableSAX = 1;  // nothing more is built
+        return;
+    }
+    xmlSAX2InternalSubset(ctx, name, externalId, systemId);
 }
 
 // The external DTD subset is never read.
@@ -244,6 +459,17 @@ void ObserveParseError(void* ctx, xmlError* error) {
     if (error->code == XML_WAR_UNDECLARED_ENTITY && ctxt->inSubset == 0) {
         obs->undeclaredEntityInContent = true;
     }
+    if (error->code != XML_WAR_UNDECLARED_ENTITY || ctxt->inSubset == 0) {
+        NoteLibxmlError(*obs, ctxt, *error);
+    }
+}
+
+// Receives the reports that bypass the parser context's handler (encoding
+// conversion); the position is the document's parser's.
+void ObserveUnroutedError(void* observations, xmlError* error) {
+    auto* obs = static_cast<ParseObservations*>(observations);
+    if (obs == nullptr || error == nullptr) return;
+    NoteLibxmlError(*obs, obs->documentContext, *error);
 }
 
 // Finds NUL characters: a 0x00 byte in a byte encoding, or a zero code unit
@@ -357,8 +583,9 @@ bool HasUnboundPrefix(const xmlNode* element) {
 // Walks the whole tree once, without recursion (documents may be deep):
 // removes whitespace-only text nodes that have a sibling unless
 // xml:space="preserve" applies (when `stripBlanks`), and checks element and
-// attribute names. False when the document must be refused.
-bool NormaliseTree(xmlDoc* doc, bool stripBlanks) {
+// attribute names. False when the document must be refused, with the
+// element that is why in `refused`.
+bool NormaliseTree(xmlDoc* doc, bool stripBlanks, const xmlNode*& refused) {
     xmlNode* const top = reinterpret_cast<xmlNode*>(doc);
     std::vector<bool> preserve{false};  // one entry per open element, plus the document
     xmlNode* cur = doc->children;
@@ -366,9 +593,13 @@ bool NormaliseTree(xmlDoc* doc, bool stripBlanks) {
         if (cur->type == XML_ELEMENT_NODE) {
             if (cur->properties != nullptr && cur->properties->next != nullptr &&
                 HasDuplicateExpandedAttribute(cur)) {
+                refused = cur;
                 return false;
             }
-            if (HasUnboundPrefix(cur)) return false;
+            if (HasUnboundPrefix(cur)) {
+                refused = cur;
+                return false;
+            }
             if (cur->children != nullptr) {
                 preserve.push_back(PreservesSpace(cur, preserve.back()));
                 cur = cur->children;
@@ -488,6 +719,7 @@ class InputFeed {
     bool BeginNulCheck(const InputLayout& layout) {
         nulCheck_.emplace(layout);
         refused_ = nulCheck_->Scan(block_, blockSize_);
+        if (refused_) Refuse(ParseFailureKind::kNotWellFormed, kNulReason);
         return refused_;
     }
 
@@ -501,6 +733,7 @@ class InputFeed {
     // libxml2 reads allocates nothing (nothing may be thrown through it).
     // Throws std::bad_alloc.
     bool DecodeFrom(const std::string& encodingName) {
+        encodingName_ = encodingName;
         decoder_.emplace(encodingName.c_str());
         if (!decoder_->Ready()) {
             decoder_.reset();
@@ -522,6 +755,10 @@ class InputFeed {
     // Decoding ran out of memory (the input is refused too).
     bool OutOfMemory() const { return outOfMemory_; }
 
+    // Why the feed stopped: kind and reason (kNone when it did not).
+    ParseFailureKind RefusalKind() const { return refusalKind_; }
+    const std::string& RefusalReason() const { return refusalReason_; }
+
     // libxml2's read callback. Nothing may be thrown through libxml2: should
     // decoding need memory after all, the input is refused as out of memory.
     static int Read(void* context, char* out, int length) {
@@ -537,6 +774,7 @@ class InputFeed {
         } catch (const std::bad_alloc&) {
             feed->refused_ = true;
             feed->outOfMemory_ = true;
+            feed->refusalKind_ = ParseFailureKind::kOutOfMemory;
             return -1;
         }
         const size_t count =
@@ -550,6 +788,16 @@ class InputFeed {
     // One read per block rather than per few kilobytes libxml2 asks for;
     // small enough to stay in cache while it is checked and copied on.
     static constexpr size_t kBlockSize = 256 * 1024;
+    static constexpr const char* kNulReason = "The input holds a NUL character";
+
+    // Notes why the input is refused (the first reason stays); false.
+    bool Refuse(ParseFailureKind kind, const std::string& reason) {
+        if (refusalKind_ == ParseFailureKind::kNone) {
+            refusalKind_ = kind;
+            refusalReason_ = reason;
+        }
+        return false;
+    }
 
     // Takes the block after the one the parser has had (memory comes in one
     // block). False when it cannot be read, holds a NUL character or does
@@ -557,11 +805,14 @@ class InputFeed {
     bool NextBlock() {
         if (request_.file == nullptr) {
             blockSize_ = 0;
-        } else if (!FillBlock() || nulCheck_->Scan(block_, blockSize_)) {
-            return false;
+        } else if (!FillBlock()) {
+            return Refuse(ParseFailureKind::kUnreadable, "The file could not be read to its end");
+        } else if (nulCheck_->Scan(block_, blockSize_)) {
+            return Refuse(ParseFailureKind::kNotWellFormed, kNulReason);
         }
         ended_ = blockSize_ == 0;
-        return ServeBlock();
+        return ServeBlock() || Refuse(ParseFailureKind::kEncoding,
+                                      "The input holds bytes that are not valid " + encodingName_);
     }
 
     // Makes the block just taken what the parser is handed: as it is, or
@@ -617,6 +868,9 @@ class InputFeed {
     std::string decoded_;
     bool refused_ = false;
     bool outOfMemory_ = false;
+    std::string encodingName_;
+    ParseFailureKind refusalKind_ = ParseFailureKind::kNone;
+    std::string refusalReason_;
 };
 
 XmlDocPtr RunParser(const ParseRequest& request, InputFeed& feed, ParseObservations& observations) {
@@ -628,6 +882,7 @@ XmlDocPtr RunParser(const ParseRequest& request, InputFeed& feed, ParseObservati
     ctxt->_private = &observations;
     observations.documentContext = ctxt.get();
     ctxt->sax->entityDecl = KeepInternalEntityDecl;
+    ctxt->sax->internalSubset = InternalSubsetUnlessProhibited;
     ctxt->sax->externalSubset = IgnoreExternalSubset;
     ctxt->sax->serror = ObserveParseError;
     ctxt->sax->getEntity = GetEntityWithinLimits;
@@ -668,40 +923,104 @@ XmlDocPtr RunParser(const ParseRequest& request, InputFeed& feed, ParseObservati
 
 }  // namespace
 
-HRESULT ParseDocument(const ParseRequest& request, XmlDocPtr& out) {
+namespace {
+
+// ParseDocument's work; `failure` says why when the answer is not S_OK.
+HRESULT Parse(const ParseRequest& request, XmlDocPtr& out, ParseFailure& failure) {
+    const auto refuse = [&failure](ParseFailureKind kind, std::string reason) {
+        failure.kind = kind;
+        failure.reason = std::move(reason);
+        return kind == ParseFailureKind::kOutOfMemory ? E_OUTOFMEMORY : S_FALSE;
+    };
     InputFeed feed(request);
-    if (!feed.Start()) return S_FALSE;
+    if (!feed.Start()) {
+        return refuse(ParseFailureKind::kNotWellFormed, request.file != nullptr
+                                                            ? "The file is empty or unreadable"
+                                                            : "Document is empty");
+    }
     const unsigned char* head = feed.Head();
     InputLayout layout = DetectInputLayout(head, feed.HeadSize());
     if (request.fromUnicodeText && layout.unitSize != 1) layout = InputLayout{};
-    if (feed.BeginNulCheck(layout)) return S_FALSE;
+    if (feed.BeginNulCheck(layout)) return refuse(feed.RefusalKind(), feed.RefusalReason());
 
     const std::optional<std::string> declaration =
         ReadLeadingDeclaration(head, feed.HeadSize(), layout);
     if (declaration && !request.fromUnicodeText &&
         MarkContradictsDeclaration(layout, *declaration)) {
-        return S_FALSE;
+        return refuse(ParseFailureKind::kEncoding,
+                      "The byte-order mark contradicts the encoding the declaration names");
     }
     if (declaration && !request.fromUnicodeText && layout.unitSize == 1) {
         const auto decl = ParseDeclarationData(*declaration);
         if (decl && KeepsAsciiApart(decl->encoding) && !feed.DecodeFrom(decl->encoding)) {
-            return S_FALSE;
+            return refuse(ParseFailureKind::kEncoding,
+                          "The input holds bytes that are not valid " + decl->encoding);
         }
     }
 
     ErrorSilencer silence;
     ParseObservations observations;
     observations.expansionLimit = std::max(kMinExpansionLimit, feed.SizeHint() * kExpansionFactor);
+    observations.prohibitDtd = request.prohibitDtd;
+    observations.maxElementDepth = request.maxElementDepth;
+    silence.ForwardTo(ObserveUnroutedError, &observations);
     XmlDocPtr doc = RunParser(request, feed, observations);
-    if (feed.Refused()) return feed.OutOfMemory() ? E_OUTOFMEMORY : S_FALSE;
-    if (observations.outOfMemory || silence.OutOfMemory()) return E_OUTOFMEMORY;
-    if (doc == nullptr) return S_FALSE;
-    if (observations.treePassNeeded && !NormaliseTree(doc.get(), !request.preserveWhiteSpace)) {
+    failure = std::move(observations.failure);
+    if (feed.Refused()) {
+        if (feed.OutOfMemory()) return refuse(ParseFailureKind::kOutOfMemory, "Out of memory");
+        // The feed's reason comes first: the parser saw only its effect.
+        failure = ParseFailure();
+        return refuse(feed.RefusalKind(), feed.RefusalReason());
+    }
+    if (observations.outOfMemory || silence.OutOfMemory()) {
+        return refuse(ParseFailureKind::kOutOfMemory, "Out of memory");
+    }
+    if (doc == nullptr) {
+        if (failure.kind == ParseFailureKind::kNone) {
+            return refuse(ParseFailureKind::kNotWellFormed, "The document is not well-formed");
+        }
         return S_FALSE;
     }
-    if (declaration && !InsertDeclaration(doc.get(), *declaration)) return E_OUTOFMEMORY;
+    const xmlNode* refused = nullptr;
+    if (observations.treePassNeeded &&
+        !NormaliseTree(doc.get(), !request.preserveWhiteSpace, refused)) {
+        failure = ParseFailure();
+        failure.line = refused != nullptr ? static_cast<long>(xmlGetLineNo(refused)) : 0;
+        const std::string name = refused != nullptr ? FromXml(refused->name) : std::string();
+        return refuse(
+            ParseFailureKind::kNotWellFormed,
+            refused != nullptr && HasUnboundPrefix(refused)
+                ? "A prefix on element '" + name + "' or its attributes is not declared"
+                : "Two attributes of element '" + name + "' have the same name and namespace");
+    }
+    if (declaration && !InsertDeclaration(doc.get(), *declaration)) {
+        return refuse(ParseFailureKind::kOutOfMemory, "Out of memory");
+    }
     out = std::move(doc);
     return S_OK;
+}
+
+// The offset `bytes` into UTF-8 text as a count of characters.
+long CharactersIn(const char* utf8, size_t size, long bytes) {
+    const size_t end = std::min(size, static_cast<size_t>(std::max(bytes, 0L)));
+    long count = 0;
+    for (size_t i = 0; i < end; ++i) {
+        if (!IsContinuationByte(static_cast<xmlChar>(utf8[i]))) ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+HRESULT ParseDocument(const ParseRequest& request, XmlDocPtr& out, ParseFailure* failure) {
+    ParseFailure found;
+    const HRESULT hr = Parse(request, out, found);
+    if (hr == S_OK) found = ParseFailure();
+    // Text in memory is the caller's: its offset counts characters.
+    if (request.fromUnicodeText)
+        found.filepos = CharactersIn(request.data, request.size, found.filepos);
+    if (failure != nullptr) *failure = std::move(found);
+    return hr;
 }
 
 }  // namespace xmlutil::xmldom
