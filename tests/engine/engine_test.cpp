@@ -319,6 +319,8 @@ TEST(EngineParseSecurity, NulCharactersAreRefusedInEveryEncoding) {
     EXPECT_TRUE(Refused("<a/>\0"s));  // libxml2 2.9.14 alone accepts this one
     EXPECT_TRUE(Refused("<a/>\n\0\n"s));
     EXPECT_TRUE(Refused("\0<a/>"s));
+    EXPECT_TRUE(Refused("<a/><!--\0-->"s));
+    EXPECT_TRUE(Refused("<a b='\0'/>"s));
 
     const std::string utf16 = Convert("UTF-8", "UTF-16LE", "<a>\xe4\xb8\xad</a>");
     XmlDocPtr withMark = Load("\xff\xfe" + utf16);
