@@ -15,12 +15,14 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/xmldom/engine/engine.h"
 #include "platform/xmldom/engine/declaration.h"
 #include "platform/xmldom/engine/error_guard.h"
 #include "platform/xmldom/engine/transcode.h"
+#include "platform/xmldom/engine/unread_entities.h"
 
 namespace xmlutil::xmldom {
 namespace {
@@ -43,7 +45,19 @@ struct ParseObservations {
     // into one long text would take quadratic time.
     size_t rescannedBytes = 0;
     bool expansionRefused = false;
-    bool undeclaredEntityInContent = false;
+    // General entities the internal subset declares with a SYSTEM or PUBLIC
+    // identifier: never read, their references are kept as nodes.
+    std::unordered_set<std::string> unreadEntities;
+    // References libxml2 found no entity for, and those of them kept as
+    // entity-reference nodes. Any other (in an attribute value, or one that
+    // is a well-formedness error) refuses the document.
+    size_t unresolvedReferences = 0;
+    size_t keptReferences = 0;
+    // A context whose flags were eased for one reference to an unread
+    // entity, with what they were (see EaseForUnreadEntity).
+    xmlParserCtxt* easedContext = nullptr;
+    int savedStandalone = 0;
+    int savedHasPErefs = 0;
     // libxml2 may stop building after an allocation failed and still call
     // the partial document well-formed.
     bool outOfMemory = false;
@@ -126,6 +140,55 @@ void RefuseExpansion(xmlParserCtxt* ctxt, ParseObservations* obs) {
     ctxt->disableSAX = 1;
 }
 
+// Whether a reference in content to `name`, which libxml2 has no entity for,
+// is kept as an entity-reference node: the entity is declared but never
+// read, or the document has an external subset or parameter-entity
+// references (never read either) and is not standalone, so that XML makes an
+// undeclared entity a validity matter. Attribute values cannot hold one.
+bool KeepsUnresolvedReference(const xmlParserCtxt* ctxt, const ParseObservations& obs,
+                              const xmlChar* name) {
+    if (ctxt->instate == XML_PARSER_ATTRIBUTE_VALUE) return false;
+    if (obs.unreadEntities.count(FromXml(name)) != 0) return true;
+    const xmlParserCtxt* doc = obs.documentContext;
+    return doc != nullptr && doc->standalone != 1 &&
+           (doc->hasExternalSubset != 0 || doc->hasPErefs != 0);
+}
+
+void RestoreEasedContext(ParseObservations& obs) {
+    if (obs.easedContext == nullptr) return;
+    obs.easedContext->standalone = obs.savedStandalone;
+    obs.easedContext->hasPErefs = obs.savedHasPErefs;
+    obs.easedContext = nullptr;
+}
+
+// libxml2 calls a reference to an entity it has no entry for a fatal error
+// unless the context has an external subset or parameter-entity references
+// and is not standalone; then it warns and hands the name to the `reference`
+// handler. For a reference that is to be kept, the context says so until
+// that warning comes (entity content is parsed in a context of its own,
+// which knows nothing of the document's subsets).
+void EaseForUnreadEntity(xmlParserCtxt* ctxt, ParseObservations& obs, const xmlChar* name) {
+    RestoreEasedContext(obs);
+    if (!KeepsUnresolvedReference(ctxt, obs, name)) return;
+    obs.easedContext = ctxt;
+    obs.savedStandalone = ctxt->standalone;
+    obs.savedHasPErefs = ctxt->hasPErefs;
+    ctxt->standalone = 0;
+    ctxt->hasPErefs = 1;
+}
+
+// Keeps a reference libxml2 found no entity for as an entity-reference node
+// (no children: nothing is expanded), when it may be kept.
+void KeepUnresolvedReference(void* ctx, const xmlChar* name) {
+    auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    ParseObservations* obs = ObservationsOf(ctx);
+    if (obs == nullptr) return;
+    RestoreEasedContext(*obs);
+    if (name[0] == '#' || !KeepsUnresolvedReference(ctxt, *obs, name)) return;
+    ++obs->keptReferences;
+    xmlSAX2Reference(ctx, name);
+}
+
 // Looks an entity up for a reference and accounts for its expansion. Past
 // the limits the parse is refused and no entity is found (a NULL answer alone
 // would make libxml2 look the entity up again by itself).
@@ -133,6 +196,7 @@ xmlEntity* GetEntityWithinLimits(void* ctx, const xmlChar* name) {
     xmlEntity* ent = xmlSAX2GetEntity(ctx, name);
     auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
     ParseObservations* obs = ObservationsOf(ctx);
+    if (ent == nullptr && obs != nullptr && ctxt->inSubset == 0) EaseForUnreadEntity(ctxt, *obs, name);
     if (ent == nullptr || obs == nullptr || ctxt->inSubset != 0 ||
         ent->etype != XML_INTERNAL_GENERAL_ENTITY) {
         return ent;
@@ -217,32 +281,76 @@ void ObserveCharacters(void* ctx, const xmlChar* text, int length) {
     xmlSAX2Characters(ctx, text, length);
 }
 
-// Keeps internal entities and drops every entity declared with a SYSTEM or
-// PUBLIC identifier: with XML_PARSE_NOENT libxml2 would otherwise read the
-// file or URL it names while substituting it.
+// libxml2 appends a CDATA section to a CDATA section just before it, so two
+// sections with only indentation between them would load as one. Each
+// section becomes a node of its own, linked by hand (xmlAddChild would merge
+// it too).
+void KeepCDataSectionApart(void* ctx, const xmlChar* value, int length) {
+    auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    xmlNode* parent = ctxt->node;
+    if (parent == nullptr || parent->last == nullptr ||
+        parent->last->type != XML_CDATA_SECTION_NODE) {
+        xmlSAX2CDataBlock(ctx, value, length);
+        return;
+    }
+    xmlNode* section = xmlNewCDataBlock(ctxt->myDoc, value, length);
+    if (section == nullptr) {
+        ParseObservations* obs = ObservationsOf(ctx);
+        if (obs != nullptr) obs->outOfMemory = true;
+        return;
+    }
+    section->parent = parent;
+    section->prev = parent->last;
+    parent->last->next = section;
+    parent->last = section;
+}
+
+// Keeps internal entities in libxml2's table and every entity declared with
+// a SYSTEM or PUBLIC identifier out of it: with XML_PARSE_NOENT libxml2 would
+// read the file or URL it names while substituting it. Such a declaration is
+// kept as text of the document type instead. The first declaration of a
+// name binds it, as XML says.
 void KeepInternalEntityDecl(void* ctx, const xmlChar* name, int type, const xmlChar* publicId,
                             const xmlChar* systemId, xmlChar* content) {
-    if (publicId != nullptr || systemId != nullptr) return;
-    xmlSAX2EntityDecl(ctx, name, type, publicId, systemId, content);
+    auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    ParseObservations* obs = ObservationsOf(ctx);
+    if (obs == nullptr || name == nullptr) return;
+    const bool general =
+        type == XML_INTERNAL_GENERAL_ENTITY || type == XML_EXTERNAL_GENERAL_PARSED_ENTITY;
+    const bool boundUnread = general && obs->unreadEntities.count(FromXml(name)) != 0;
+    if (publicId == nullptr && systemId == nullptr) {
+        if (!boundUnread) xmlSAX2EntityDecl(ctx, name, type, publicId, systemId, content);
+        return;
+    }
+    if (boundUnread || (general && xmlGetDocEntity(ctxt->myDoc, name) != nullptr)) return;
+    try {
+        if (general) obs->unreadEntities.emplace(FromXml(name));
+    } catch (const std::bad_alloc&) {
+        obs->outOfMemory = true;
+        return;
+    }
+    if (!KeepUnreadEntityDeclaration(ctxt->myDoc, name, !general, publicId, systemId)) {
+        obs->outOfMemory = true;
+    }
 }
 
 // The external DTD subset is never read.
 void IgnoreExternalSubset(void* /*ctx*/, const xmlChar* /*name*/, const xmlChar* /*externalId*/,
                           const xmlChar* /*systemId*/) {}
 
-// Drops the report, noting a reference to an undeclared entity in content or
-// an attribute value. libxml2 treats that as a mere warning when the document
-// has an external subset (which is never read), and would then keep an
-// unresolved reference node or silently drop the reference from an attribute
-// value. Inside the DTD (`inSubset`) such a warning is about a parameter
-// entity that was not read, which a non-validating parser may skip.
+// Drops the report, counting references libxml2 found no entity for in
+// content or an attribute value: it warns of them when the document has an
+// external subset (which is never read), and then hands one in content to
+// the `reference` handler, but silently drops one from an attribute value.
+// Inside the DTD (`inSubset`) such a warning is about a parameter entity
+// that was not read, which a non-validating parser may skip.
 void ObserveParseError(void* ctx, xmlError* error) {
     auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
     ParseObservations* obs = ObservationsOf(ctx);
     if (obs == nullptr || error == nullptr) return;
     if (error->code == XML_ERR_NO_MEMORY) obs->outOfMemory = true;
     if (error->code == XML_WAR_UNDECLARED_ENTITY && ctxt->inSubset == 0) {
-        obs->undeclaredEntityInContent = true;
+        ++obs->unresolvedReferences;
     }
 }
 
@@ -410,11 +518,6 @@ bool IsDroppableIndentation(const xmlParserCtxt* ctxt) {
     const xmlNode* last = parent->last;
     if (last != nullptr && last->type == XML_TEXT_NODE) return false;  // it would join that text
     if (next[0] != '<') return false;
-    // A CDATA section right after a CDATA section joins it unless text
-    // stands between them ('\0': the look-ahead ends, so assume the worst).
-    const bool mayBeCData =
-        next[1] == '\0' || (next[1] == '!' && (next[2] == '[' || next[2] == '\0'));
-    if (mayBeCData && last != nullptr && last->type == XML_CDATA_SECTION_NODE) return false;
     if (parent->children != nullptr) return true;  // a sibling before it
     return next[1] != '/' && next[1] != '\0';      // markup after it, not the end tag
 }
@@ -632,6 +735,8 @@ XmlDocPtr RunParser(const ParseRequest& request, InputFeed& feed, ParseObservati
     ctxt->sax->serror = ObserveParseError;
     ctxt->sax->getEntity = GetEntityWithinLimits;
     ctxt->sax->startElementNs = StartElementWithinLimits;
+    ctxt->sax->cdataBlock = KeepCDataSectionApart;
+    ctxt->sax->reference = KeepUnresolvedReference;
     // Set apart from `characters`, the handler makes libxml2 tell ignorable
     // white space from text; without it, it never asks.
     if (!request.preserveWhiteSpace) {
@@ -660,7 +765,8 @@ XmlDocPtr RunParser(const ParseRequest& request, InputFeed& feed, ParseObservati
     }
     if (ctxt->errNo == XML_ERR_NO_MEMORY) observations.outOfMemory = true;
     if (doc == nullptr || !ctxt->wellFormed || !ctxt->nsWellFormed || observations.outOfMemory ||
-        observations.undeclaredEntityInContent || observations.expansionRefused) {
+        observations.unresolvedReferences != observations.keptReferences ||
+        observations.expansionRefused) {
         return nullptr;
     }
     return doc;

@@ -21,6 +21,7 @@
 #include "platform/xmldom/engine/declaration.h"
 #include "platform/xmldom/engine/error_guard.h"
 #include "platform/xmldom/engine/transcode.h"
+#include "platform/xmldom/engine/unread_entities.h"
 
 namespace xmlutil::xmldom {
 namespace {
@@ -520,6 +521,8 @@ HRESULT CheckNode(const xmlNode* node, const EncodabilityCheck& enc) {
         case XML_CDATA_SECTION_NODE:
             return enc.CanEncode(node->content) ? S_OK : untranslatable;
         case XML_ENTITY_REF_NODE:
+            // A reference to an entity nothing declares would not load.
+            if (!ReferenceLoadsIn(node->doc, node->name)) return E_FAIL;
             return enc.CanEncode(node->name) ? S_OK : untranslatable;
         default:
             return S_OK;
@@ -565,6 +568,9 @@ bool CanEncodeDeclaration(const xmlNode* decl, const EncodabilityCheck& enc) {
             }
             return true;
         }
+        case XML_TEXT_NODE:
+            // A kept declaration of an unread entity, written as it stands.
+            return enc.CanEncode(decl->content);
         default:
             return CheckNode(decl, enc) == S_OK;
     }
