@@ -900,17 +900,18 @@ TEST(EngineSave, CharactersTheEncodingCannotHoldOutsideTextAreRefused) {
 // An encoding is used only when what it writes reads back the same.
 TEST(EngineSave, EncodingsThatDoNotReadBackAreRefused) {
     const std::string body = "\"?><a v=\"\xc3\x96\">\xe4\xb8\xad \\ ~ + \xf0\x9f\x98\x80</a>";
-    for (const char* encoding : {"GBK", "EUC-JP", "windows-1252", "KOI8-R"}) {
+    for (const char* encoding : {"GBK", "EUC-JP", "windows-1252", "KOI8-R", "Shift_JIS",
+                                 "SHIFT_JISX0213"}) {
         XmlDocPtr doc =
             LoadText(std::string("<?xml version=\"1.0\" encoding=\"") + encoding + body);
         XmlDocPtr back = Load(Save(doc));
         ASSERT_NE(back, nullptr) << encoding;
         EXPECT_EQ(Canonical(back), Canonical(doc)) << encoding;
     }
-    // EBCDIC and UTF-7 do not write markup as ASCII; Shift_JIS reads a
-    // backslash back as a yen sign; "gb2_312" is known only to ICU, whose
-    // converter dropped characters; "HTML" writes named entities.
-    for (const char* encoding : {"IBM037", "UTF-7", "Shift_JIS", "gb2_312", "HTML"}) {
+    // EBCDIC and UTF-7 do not write markup as ASCII; "gb2_312" is known only
+    // to ICU, whose converter dropped characters; "HTML" writes named
+    // entities.
+    for (const char* encoding : {"IBM037", "UTF-7", "gb2_312", "HTML"}) {
         XmlDocPtr doc =
             LoadText(std::string("<?xml version=\"1.0\" encoding=\"") + encoding + body);
         std::string bytes = "untouched";

@@ -400,9 +400,12 @@ bool MarkContradictsDeclaration(const InputLayout& layout, const std::string& de
     const std::string& enc = decl->encoding;
     if (layout.utf8Mark)
         return !EqualsIgnoringCase(enc, "UTF-8") && !EqualsIgnoringCase(enc, "UTF8");
-    return !EqualsIgnoringCase(enc, "UTF-16") && !EqualsIgnoringCase(enc, "UTF-16LE") &&
-           !EqualsIgnoringCase(enc, "UTF-16BE") && !EqualsIgnoringCase(enc, "ISO-10646-UCS-2") &&
-           !EqualsIgnoringCase(enc, "UCS-2");
+    // The names libxml2 itself writes UTF-16 under, too.
+    for (const char* utf16 : {"UTF-16", "UTF16", "UTF-16LE", "UTF-16BE", "ISO-10646-UCS-2", "UCS-2",
+                              "UCS2"}) {
+        if (EqualsIgnoringCase(enc, utf16)) return false;
+    }
+    return true;
 }
 
 bool IsXmlNamespace(const xmlNs* ns) {
@@ -555,8 +558,8 @@ bool InsertDeclaration(xmlDoc* doc, const std::string& data) {
 // memory that stays the caller's, or from a file read in large blocks as the
 // parse goes (a file is never held whole: a 60 MB file cost 60 MB more at
 // peak, and two more copies of its bytes). Every byte is checked for NUL
-// characters before the parser sees it. Input in an encoding whose ASCII
-// stands apart (GB2312) is handed on decoded to UTF-8, block by block.
+// characters before the parser sees it. Input in an encoding the engine
+// decodes itself (GB2312, Shift_JIS) is handed on as UTF-8, block by block.
 class InputFeed {
   public:
     explicit InputFeed(const ParseRequest& request) : request_(request) {}
@@ -594,10 +597,11 @@ class InputFeed {
         return refused_;
     }
 
-    // From here on the input, in `encodingName` (one KeepsAsciiApart
-    // accepts), is decoded to UTF-8 before the parser sees it: iconv then
-    // converts only the runs that are not ASCII, where libxml2 would have
-    // passed every byte through it. False when what Start took does not
+    // From here on the input, in `encodingName` (one DecodedByEngine
+    // accepts), is decoded to UTF-8 before the parser sees it: for GB2312
+    // iconv then converts only the runs that are not ASCII, where libxml2
+    // would have passed every byte through it; Shift_JIS is read as Windows
+    // reads it. False when what Start took does not
     // decode. Without a converter for the name, libxml2 is left to decode
     // (and to refuse) the input.
     // The room a block decodes into is taken here, once: decoding while
@@ -610,7 +614,7 @@ class InputFeed {
             return true;
         }
         decoded_.reserve(
-            AsciiApartDecoder::SpaceFor(request_.file != nullptr ? kBlockSize : blockSize_));
+            InputDecoder::SpaceFor(request_.file != nullptr ? kBlockSize : blockSize_));
         return ServeBlock();
     }
 
@@ -716,7 +720,7 @@ class InputFeed {
     size_t total_ = 0;    // bytes read from the file so far
     bool ended_ = false;  // the input has no more blocks
     std::optional<NulScanner> nulCheck_;
-    std::optional<AsciiApartDecoder> decoder_;
+    std::optional<InputDecoder> decoder_;
     std::string decoded_;
     bool refused_ = false;
     bool outOfMemory_ = false;
@@ -790,7 +794,7 @@ HRESULT ParseDocument(const ParseRequest& request, XmlDocPtr& out) {
     }
     if (declaration && !request.fromUnicodeText && layout.unitSize == 1) {
         const auto decl = ParseDeclarationData(*declaration);
-        if (decl && KeepsAsciiApart(decl->encoding) && !feed.DecodeFrom(decl->encoding)) {
+        if (decl && DecodedByEngine(decl->encoding) && !feed.DecodeFrom(decl->encoding)) {
             return S_FALSE;
         }
     }
