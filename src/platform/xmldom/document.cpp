@@ -8,6 +8,7 @@
 #include "platform/xmldom/engine/declaration.h"
 #include "platform/xmldom/engine/error_guard.h"
 #include "platform/xmldom/engine/file_io.h"
+#include "platform/xmldom/engine/unread_entities.h"
 #include "platform/xmldom/tree.h"
 #include "platform/xmldom/utf.h"
 
@@ -436,8 +437,11 @@ HRESULT DocumentObject::CloneDocument(bool deep, IXMLDOMNode** out) {
     if (deep) {
         xmlDoc* target = made->doc_;
         for (xmlNode* child = doc_->children; child != nullptr; child = child->next) {
-            // The document type is not copied: entities were expanded on load.
+            // The document type is not copied: entities were expanded on
+            // load, and a reference left unexpanded (its entity is never
+            // read) needs the original's document type to load again.
             if (child->type == XML_DTD_NODE) continue;
+            if (!ReferencesLoadIn(child, target)) return E_FAIL;
             xmlNode* cloned = tree::CopySubtree(child, target, true);
             if (cloned == nullptr) return E_OUTOFMEMORY;
             tree::LinkChild(reinterpret_cast<xmlNode*>(target), cloned, nullptr);

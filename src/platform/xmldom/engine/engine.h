@@ -96,8 +96,10 @@ HRESULT SerializeToUtf8(xmlNode* node, std::string& utf8);
 //    instruction, or the encoding is unknown or does not read back the same
 //    (EBCDIC, UTF-7, Shift_JIS's yen sign, names only ICU knows);
 //  - E_FAIL when the tree is deeper than the parser accepts, when the
-//    declaration's data is not a valid declaration, or when a processing
-//    instruction named "xml" stands anywhere but first in the document.
+//    declaration's data is not a valid declaration, when a processing
+//    instruction named "xml" stands anywhere but first in the document, or
+//    when an entity reference names an entity the saved document would
+//    neither declare nor leave to an external subset (see ReferenceLoadsIn).
 // The bytes are written to `sink` as they are made, after every check passed;
 // a failing sink stops the save with its code. libxml2 running out of memory
 // while writing is E_OUTOFMEMORY: the written part is then incomplete.

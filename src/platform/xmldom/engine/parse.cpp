@@ -22,6 +22,7 @@
 #include "platform/xmldom/engine/engine.h"
 #include "platform/xmldom/engine/error_guard.h"
 #include "platform/xmldom/engine/transcode.h"
+#include "platform/xmldom/engine/unread_entities.h"
 
 namespace xmlutil::xmldom {
 namespace {
@@ -44,7 +45,19 @@ struct ParseObservations {
     // into one long text would take quadratic time.
     size_t rescannedBytes = 0;
     bool expansionRefused = false;
-    bool undeclaredEntityInContent = false;
+    // General entities the internal subset declares with a SYSTEM or PUBLIC
+    // identifier: never read, their references are kept as nodes.
+    std::unordered_set<std::string> unreadEntities;
+    // References libxml2 found no entity for, and those of them kept as
+    // entity-reference nodes. Any other (in an attribute value, or one that
+    // is a well-formedness error) refuses the document.
+    size_t unresolvedReferences = 0;
+    size_t keptReferences = 0;
+    // A context whose flags were eased for one reference to an unread
+    // entity, with what they were (see EaseForUnreadEntity).
+    xmlParserCtxt* easedContext = nullptr;
+    int savedStandalone = 0;
+    int savedHasPErefs = 0;
     // libxml2 may stop building after an allocation failed and still call
     // the partial document well-formed.
     bool outOfMemory = false;
@@ -53,9 +66,6 @@ struct ParseObservations {
     // The caller's limits.
     bool prohibitDtd = false;
     size_t maxElementDepth = 0;
-    // Entities dropped because they name an external resource: a reference
-    // to one is refused as such, not as an undeclared entity.
-    std::unordered_set<std::string> externalEntities;
     // The first error that explains a refusal.
     ParseFailure failure;
     // Elements are checked as they are built; the tree pass after the parse
@@ -205,7 +215,7 @@ ParseFailureKind KindOf(const ParseObservations& obs, const xmlError& error) {
                        : ParseFailureKind::kNotWellFormed;
         case XML_ERR_UNDECLARED_ENTITY:
         case XML_WAR_UNDECLARED_ENTITY:
-            return error.str1 != nullptr && obs.externalEntities.count(error.str1) != 0
+            return error.str1 != nullptr && obs.unreadEntities.count(error.str1) != 0
                        ? ParseFailureKind::kRefusedDtd
                        : ParseFailureKind::kNotWellFormed;
         default:
@@ -300,6 +310,55 @@ void RefuseExpansion(xmlParserCtxt* ctxt, ParseObservations* obs) {
     ctxt->disableSAX = 1;
 }
 
+// Whether a reference in content to `name`, which libxml2 has no entity for,
+// is kept as an entity-reference node: the entity is declared but never
+// read, or the document has an external subset or parameter-entity
+// references (never read either) and is not standalone, so that XML makes an
+// undeclared entity a validity matter. Attribute values cannot hold one.
+bool KeepsUnresolvedReference(const xmlParserCtxt* ctxt, const ParseObservations& obs,
+                              const xmlChar* name) {
+    if (ctxt->instate == XML_PARSER_ATTRIBUTE_VALUE) return false;
+    if (obs.unreadEntities.count(FromXml(name)) != 0) return true;
+    const xmlParserCtxt* doc = obs.documentContext;
+    return doc != nullptr && doc->standalone != 1 &&
+           (doc->hasExternalSubset != 0 || doc->hasPErefs != 0);
+}
+
+void RestoreEasedContext(ParseObservations& obs) {
+    if (obs.easedContext == nullptr) return;
+    obs.easedContext->standalone = obs.savedStandalone;
+    obs.easedContext->hasPErefs = obs.savedHasPErefs;
+    obs.easedContext = nullptr;
+}
+
+// libxml2 calls a reference to an entity it has no entry for a fatal error
+// unless the context has an external subset or parameter-entity references
+// and is not standalone; then it warns and hands the name to the `reference`
+// handler. For a reference that is to be kept, the context says so until
+// that warning comes (entity content is parsed in a context of its own,
+// which knows nothing of the document's subsets).
+void EaseForUnreadEntity(xmlParserCtxt* ctxt, ParseObservations& obs, const xmlChar* name) {
+    RestoreEasedContext(obs);
+    if (!KeepsUnresolvedReference(ctxt, obs, name)) return;
+    obs.easedContext = ctxt;
+    obs.savedStandalone = ctxt->standalone;
+    obs.savedHasPErefs = ctxt->hasPErefs;
+    ctxt->standalone = 0;
+    ctxt->hasPErefs = 1;
+}
+
+// Keeps a reference libxml2 found no entity for as an entity-reference node
+// (no children: nothing is expanded), when it may be kept.
+void KeepUnresolvedReference(void* ctx, const xmlChar* name) {
+    auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    ParseObservations* obs = ObservationsOf(ctx);
+    if (obs == nullptr) return;
+    RestoreEasedContext(*obs);
+    if (name[0] == '#' || !KeepsUnresolvedReference(ctxt, *obs, name)) return;
+    ++obs->keptReferences;
+    xmlSAX2Reference(ctx, name);
+}
+
 // Looks an entity up for a reference and accounts for its expansion. Past
 // the limits the parse is refused and no entity is found (a NULL answer alone
 // would make libxml2 look the entity up again by itself).
@@ -307,6 +366,7 @@ xmlEntity* GetEntityWithinLimits(void* ctx, const xmlChar* name) {
     xmlEntity* ent = xmlSAX2GetEntity(ctx, name);
     auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
     ParseObservations* obs = ObservationsOf(ctx);
+    if (ent == nullptr && obs != nullptr && ctxt->inSubset == 0) EaseForUnreadEntity(ctxt, *obs, name);
     if (ent == nullptr || obs == nullptr || ctxt->inSubset != 0 ||
         ent->etype != XML_INTERNAL_GENERAL_ENTITY) {
         return ent;
@@ -406,22 +466,57 @@ void ObserveCharacters(void* ctx, const xmlChar* text, int length) {
     xmlSAX2Characters(ctx, text, length);
 }
 
-// Keeps internal entities and drops every entity declared with a SYSTEM or
-// PUBLIC identifier: with XML_PARSE_NOENT libxml2 would otherwise read the
-// file or URL it names while substituting it.
-void KeepInternalEntityDecl(void* ctx, const xmlChar* name, int type, const xmlChar* publicId,
-                            const xmlChar* systemId, xmlChar* content) {
-    if (publicId != nullptr || systemId != nullptr) {
-        ParseObservations* obs = ObservationsOf(ctx);
-        if (obs == nullptr || name == nullptr) return;
-        try {
-            obs->externalEntities.insert(FromXml(name));
-        } catch (const std::bad_alloc&) {
-            obs->outOfMemory = true;  // nothing may be thrown through libxml2
-        }
+// libxml2 appends a CDATA section to a CDATA section just before it, so two
+// sections with only indentation between them would load as one. Each
+// section becomes a node of its own, linked by hand (xmlAddChild would merge
+// it too).
+void KeepCDataSectionApart(void* ctx, const xmlChar* value, int length) {
+    auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    xmlNode* parent = ctxt->node;
+    if (parent == nullptr || parent->last == nullptr ||
+        parent->last->type != XML_CDATA_SECTION_NODE) {
+        xmlSAX2CDataBlock(ctx, value, length);
         return;
     }
-    xmlSAX2EntityDecl(ctx, name, type, publicId, systemId, content);
+    xmlNode* section = xmlNewCDataBlock(ctxt->myDoc, value, length);
+    if (section == nullptr) {
+        ParseObservations* obs = ObservationsOf(ctx);
+        if (obs != nullptr) obs->outOfMemory = true;
+        return;
+    }
+    section->parent = parent;
+    section->prev = parent->last;
+    parent->last->next = section;
+    parent->last = section;
+}
+
+// Keeps internal entities in libxml2's table and every entity declared with
+// a SYSTEM or PUBLIC identifier out of it: with XML_PARSE_NOENT libxml2 would
+// read the file or URL it names while substituting it. Such a declaration is
+// kept as text of the document type instead. The first declaration of a
+// name binds it, as XML says.
+void KeepInternalEntityDecl(void* ctx, const xmlChar* name, int type, const xmlChar* publicId,
+                            const xmlChar* systemId, xmlChar* content) {
+    auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    ParseObservations* obs = ObservationsOf(ctx);
+    if (obs == nullptr || name == nullptr) return;
+    const bool general =
+        type == XML_INTERNAL_GENERAL_ENTITY || type == XML_EXTERNAL_GENERAL_PARSED_ENTITY;
+    const bool boundUnread = general && obs->unreadEntities.count(FromXml(name)) != 0;
+    if (publicId == nullptr && systemId == nullptr) {
+        if (!boundUnread) xmlSAX2EntityDecl(ctx, name, type, publicId, systemId, content);
+        return;
+    }
+    if (boundUnread || (general && xmlGetDocEntity(ctxt->myDoc, name) != nullptr)) return;
+    try {
+        if (general) obs->unreadEntities.emplace(FromXml(name));
+    } catch (const std::bad_alloc&) {
+        obs->outOfMemory = true;
+        return;
+    }
+    if (!KeepUnreadEntityDeclaration(ctxt->myDoc, name, !general, publicId, systemId)) {
+        obs->outOfMemory = true;
+    }
 }
 
 // Refuses a document type declaration when the caller prohibits them,
@@ -445,19 +540,19 @@ void InternalSubsetUnlessProhibited(void* ctx, const xmlChar* name, const xmlCha
 void IgnoreExternalSubset(void* /*ctx*/, const xmlChar* /*name*/, const xmlChar* /*externalId*/,
                           const xmlChar* /*systemId*/) {}
 
-// Drops the report, noting a reference to an undeclared entity in content or
-// an attribute value. libxml2 treats that as a mere warning when the document
-// has an external subset (which is never read), and would then keep an
-// unresolved reference node or silently drop the reference from an attribute
-// value. Inside the DTD (`inSubset`) such a warning is about a parameter
-// entity that was not read, which a non-validating parser may skip.
+// Drops the report, counting references libxml2 found no entity for in
+// content or an attribute value: it warns of them when the document has an
+// external subset (which is never read), and then hands one in content to
+// the `reference` handler, but silently drops one from an attribute value.
+// Inside the DTD (`inSubset`) such a warning is about a parameter entity
+// that was not read, which a non-validating parser may skip.
 void ObserveParseError(void* ctx, xmlError* error) {
     auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
     ParseObservations* obs = ObservationsOf(ctx);
     if (obs == nullptr || error == nullptr) return;
     if (error->code == XML_ERR_NO_MEMORY) obs->outOfMemory = true;
     if (error->code == XML_WAR_UNDECLARED_ENTITY && ctxt->inSubset == 0) {
-        obs->undeclaredEntityInContent = true;
+        ++obs->unresolvedReferences;
     }
     if (error->code != XML_WAR_UNDECLARED_ENTITY || ctxt->inSubset == 0) {
         NoteLibxmlError(*obs, ctxt, *error);
@@ -518,9 +613,12 @@ bool MarkContradictsDeclaration(const InputLayout& layout, const std::string& de
     const std::string& enc = decl->encoding;
     if (layout.utf8Mark)
         return !EqualsIgnoringCase(enc, "UTF-8") && !EqualsIgnoringCase(enc, "UTF8");
-    return !EqualsIgnoringCase(enc, "UTF-16") && !EqualsIgnoringCase(enc, "UTF-16LE") &&
-           !EqualsIgnoringCase(enc, "UTF-16BE") && !EqualsIgnoringCase(enc, "ISO-10646-UCS-2") &&
-           !EqualsIgnoringCase(enc, "UCS-2");
+    // The names libxml2 itself writes UTF-16 under, too.
+    for (const char* utf16 : {"UTF-16", "UTF16", "UTF-16LE", "UTF-16BE", "ISO-10646-UCS-2", "UCS-2",
+                              "UCS2"}) {
+        if (EqualsIgnoringCase(enc, utf16)) return false;
+    }
+    return true;
 }
 
 bool IsXmlNamespace(const xmlNs* ns) {
@@ -641,11 +739,6 @@ bool IsDroppableIndentation(const xmlParserCtxt* ctxt) {
     const xmlNode* last = parent->last;
     if (last != nullptr && last->type == XML_TEXT_NODE) return false;  // it would join that text
     if (next[0] != '<') return false;
-    // A CDATA section right after a CDATA section joins it unless text
-    // stands between them ('\0': the look-ahead ends, so assume the worst).
-    const bool mayBeCData =
-        next[1] == '\0' || (next[1] == '!' && (next[2] == '[' || next[2] == '\0'));
-    if (mayBeCData && last != nullptr && last->type == XML_CDATA_SECTION_NODE) return false;
     if (parent->children != nullptr) return true;  // a sibling before it
     return next[1] != '/' && next[1] != '\0';      // markup after it, not the end tag
 }
@@ -683,8 +776,8 @@ bool InsertDeclaration(xmlDoc* doc, const std::string& data) {
 // memory that stays the caller's, or from a file read in large blocks as the
 // parse goes (a file is never held whole: a 60 MB file cost 60 MB more at
 // peak, and two more copies of its bytes). Every byte is checked for NUL
-// characters before the parser sees it. Input in an encoding whose ASCII
-// stands apart (GB2312) is handed on decoded to UTF-8, block by block.
+// characters before the parser sees it. Input in an encoding the engine
+// decodes itself (GB2312, Shift_JIS) is handed on as UTF-8, block by block.
 class InputFeed {
   public:
     explicit InputFeed(const ParseRequest& request) : request_(request) {}
@@ -723,10 +816,11 @@ class InputFeed {
         return refused_;
     }
 
-    // From here on the input, in `encodingName` (one KeepsAsciiApart
-    // accepts), is decoded to UTF-8 before the parser sees it: iconv then
-    // converts only the runs that are not ASCII, where libxml2 would have
-    // passed every byte through it. False when what Start took does not
+    // From here on the input, in `encodingName` (one DecodedByEngine
+    // accepts), is decoded to UTF-8 before the parser sees it: for GB2312
+    // iconv then converts only the runs that are not ASCII, where libxml2
+    // would have passed every byte through it; Shift_JIS is read as Windows
+    // reads it. False when what Start took does not
     // decode. Without a converter for the name, libxml2 is left to decode
     // (and to refuse) the input.
     // The room a block decodes into is taken here, once: decoding while
@@ -740,7 +834,7 @@ class InputFeed {
             return true;
         }
         decoded_.reserve(
-            AsciiApartDecoder::SpaceFor(request_.file != nullptr ? kBlockSize : blockSize_));
+            InputDecoder::SpaceFor(request_.file != nullptr ? kBlockSize : blockSize_));
         return ServeBlock();
     }
 
@@ -864,7 +958,7 @@ class InputFeed {
     size_t total_ = 0;    // bytes read from the file so far
     bool ended_ = false;  // the input has no more blocks
     std::optional<NulScanner> nulCheck_;
-    std::optional<AsciiApartDecoder> decoder_;
+    std::optional<InputDecoder> decoder_;
     std::string decoded_;
     bool refused_ = false;
     bool outOfMemory_ = false;
@@ -887,6 +981,8 @@ XmlDocPtr RunParser(const ParseRequest& request, InputFeed& feed, ParseObservati
     ctxt->sax->serror = ObserveParseError;
     ctxt->sax->getEntity = GetEntityWithinLimits;
     ctxt->sax->startElementNs = StartElementWithinLimits;
+    ctxt->sax->cdataBlock = KeepCDataSectionApart;
+    ctxt->sax->reference = KeepUnresolvedReference;
     // Set apart from `characters`, the handler makes libxml2 tell ignorable
     // white space from text; without it, it never asks.
     if (!request.preserveWhiteSpace) {
@@ -915,7 +1011,8 @@ XmlDocPtr RunParser(const ParseRequest& request, InputFeed& feed, ParseObservati
     }
     if (ctxt->errNo == XML_ERR_NO_MEMORY) observations.outOfMemory = true;
     if (doc == nullptr || !ctxt->wellFormed || !ctxt->nsWellFormed || observations.outOfMemory ||
-        observations.undeclaredEntityInContent || observations.expansionRefused) {
+        observations.unresolvedReferences != observations.keptReferences ||
+        observations.expansionRefused) {
         return nullptr;
     }
     return doc;
@@ -952,7 +1049,7 @@ HRESULT Parse(const ParseRequest& request, XmlDocPtr& out, ParseFailure& failure
     }
     if (declaration && !request.fromUnicodeText && layout.unitSize == 1) {
         const auto decl = ParseDeclarationData(*declaration);
-        if (decl && KeepsAsciiApart(decl->encoding) && !feed.DecodeFrom(decl->encoding)) {
+        if (decl && DecodedByEngine(decl->encoding) && !feed.DecodeFrom(decl->encoding)) {
             return refuse(ParseFailureKind::kEncoding,
                           "The input holds bytes that are not valid " + decl->encoding);
         }
