@@ -432,6 +432,97 @@ TEST(HostileInput, TreeDeeperThanTheLoaderAcceptsIsRefusedAtSave) {
     }
 }
 
+// ---- sizes the loader refuses are refused at save --------------------------------------
+
+// Save refuses with `expected`, before anything is written; GetXML too when
+// `getXml` is given (the file is never touched either way).
+void ExpectSaveRefused(CXMLUtil& doc, long expected, long getXml = S_OK) {
+    TempDir dir;
+    const std::string file = dir.File("kept.xml");
+    WriteFileBytes(file, "<old/>");
+    EXPECT_HR(doc.Save(Widen(file)), expected);
+    EXPECT_EQ(ReadFileBytes(file), "<old/>");
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"kept.xml"});
+    std::wstring xml = L"as passed";
+    if (getXml != S_OK) {
+        EXPECT_HR(doc.GetXML(xml), getXml);
+        EXPECT_EQ(xml, L"as passed");
+    }
+}
+
+// Saved, and loaded back from the file (the loader's limits apply there).
+void ExpectSavedAndLoaded(CXMLUtil& doc) {
+    TempDir dir;
+    ASSERT_HR(doc.Save(dir.WideFile("f.xml")), S_OK);
+    CXMLUtil back;
+    EXPECT_HR(back.Load(dir.WideFile("f.xml")), S_OK);
+}
+
+TEST(HostileInput, DocumentWithoutRootIsNotSaved) {
+    CXMLUtil empty;
+    ExpectSaveRefused(empty, E_FAIL);
+    CXMLUtil declarationOnly;
+    ASSERT_HR(declarationOnly.AppendProcessingInstruction(), S_OK);
+    ExpectSaveRefused(declarationOnly, E_FAIL);
+}
+
+TEST(HostileInput, NamesLongerThanTheLoaderAcceptsAreNotSaved) {
+    const long tooLarge = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+    const std::wstring longest(xmlutil::kMaxNameBytes, L'n');
+    // Bytes of UTF-8 count, not characters: U+4E2D takes three.
+    const std::wstring wide((xmlutil::kMaxNameBytes + 1) / 3 + 1, L'\x4E2D');
+    for (const bool asAttribute : {false, true}) {
+        SCOPED_TRACE(asAttribute ? "attribute" : "element");
+        for (const std::wstring& name : {longest + L"n", wide}) {
+            CXMLUtil doc;
+            ASSERT_HR(doc.LoadXML(L"<r/>"), S_OK);
+            Handle root;
+            ASSERT_HR(doc.GetRootNode(root), S_OK);
+            if (asAttribute) {
+                ASSERT_HR(doc.SetNodeAttr(root, name, L"v"), S_OK);
+            } else {
+                ASSERT_TRUE(doc.AppendChildNode(root, name, L""));
+            }
+            ExpectSaveRefused(doc, tooLarge, tooLarge);
+        }
+        CXMLUtil doc;
+        ASSERT_HR(doc.LoadXML(L"<r/>"), S_OK);
+        Handle root;
+        ASSERT_HR(doc.GetRootNode(root), S_OK);
+        if (asAttribute) {
+            ASSERT_HR(doc.SetNodeAttr(root, longest, L"v"), S_OK);
+        } else {
+            ASSERT_TRUE(doc.AppendChildNode(root, longest, L""));
+        }
+        ExpectSavedAndLoaded(doc);
+    }
+}
+
+// Adjacent texts load as one text, so their lengths add up.
+TEST(HostileInput, TextLongerThanTheLoaderAcceptsIsNotSaved) {
+    const long tooLarge = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+    const size_t half = xmlutil::kMaxTextBytes / 2;
+    for (const size_t second : {half, half + 1}) {
+        CXMLUtil doc;
+        ASSERT_HR(doc.LoadXML(L"<r/>"), S_OK);
+        CComPtr<IXMLDOMDocument> dom = doc.GetDomDocument();
+        Handle root;
+        ASSERT_HR(doc.GetRootNode(root), S_OK);
+        for (const size_t length : {half, second}) {
+            xmlutil::dom::Bstr text(std::wstring(length, L't').c_str());
+            CComPtr<IXMLDOMText> node;
+            ASSERT_HR(dom->createTextNode(text.get(), &node), S_OK);
+            Handle appended;
+            ASSERT_HR(root->appendChild(node, &appended), S_OK);
+        }
+        if (second == half) {
+            ExpectSavedAndLoaded(doc);
+        } else {
+            ExpectSaveRefused(doc, tooLarge, tooLarge);
+        }
+    }
+}
+
 // ---- what is saved loads back equal ---------------------------------------------------
 
 // Content XML has no escape for is refused when it is made.
