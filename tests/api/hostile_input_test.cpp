@@ -523,6 +523,71 @@ TEST(HostileInput, TextLongerThanTheLoaderAcceptsIsNotSaved) {
     }
 }
 
+// ---- attributes of one element --------------------------------------------------------
+
+// A start tag with `count` attributes, the first a namespace declaration when
+// `namespaced` (and the others then in that namespace), and `tail` before its end.
+std::string ManyAttributes(size_t count, bool namespaced, const std::string& tail = "") {
+    std::string tag = namespaced ? "<r xmlns:p=\"urn:p\"" : "<r";
+    for (size_t i = namespaced ? 1 : 0; i < count; ++i) {
+        tag += (namespaced ? " p:a" : " a") + std::to_string(i) + "=\"\"";
+    }
+    return tag + tail + "/>";
+}
+
+long LoadXmlOf(const std::string& markup) {
+    CXMLUtil doc;
+    return doc.LoadXML(Widen(markup).c_str());
+}
+
+// One start tag with 100,000 attributes took 17.6 s to load: the parser's
+// duplicate check is quadratic. It is refused before the parser reads it.
+TEST(HostileInput, StartTagWithTooManyAttributesIsRefusedQuickly) {
+    TempDir dir;
+    for (const bool namespaced : {false, true}) {
+        SCOPED_TRACE(namespaced ? "namespaced" : "plain");
+        const std::string tag = ManyAttributes(100000, namespaced);
+        WriteFileBytes(dir.File("many.xml"), tag);
+        const Measured m = LoadInChild(dir.File("many.xml"));
+        EXPECT_HR(m.result, S_FALSE);
+        EXPECT_LT(m.seconds, kOneSecond);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_HR(LoadXmlOf(tag), S_FALSE);
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                  kOneSecond);
+    }
+}
+
+TEST(HostileInput, AttributeBoundHoldsForFilesTextEntitiesAndSave) {
+    TempDir dir;
+    const size_t bound = xmlutil::kMaxAttributesPerElement;
+    for (const bool namespaced : {false, true}) {
+        SCOPED_TRACE(namespaced ? "namespaced" : "plain");
+        WriteFileBytes(dir.File("f.xml"), ManyAttributes(bound, namespaced));
+        CXMLUtil doc;
+        ASSERT_HR(doc.Load(dir.WideFile("f.xml")), S_OK);
+        WriteFileBytes(dir.File("f.xml"), ManyAttributes(bound + 1, namespaced));
+        EXPECT_HR(CXMLUtil().Load(dir.WideFile("f.xml")), S_FALSE);
+        EXPECT_HR(LoadXmlOf(ManyAttributes(bound, namespaced)), S_OK);
+        EXPECT_HR(LoadXmlOf(ManyAttributes(bound + 1, namespaced)), S_FALSE);
+        // One more attribute than loads is not saved.
+        Handle root;
+        ASSERT_HR(doc.GetRootNode(root), S_OK);
+        ASSERT_HR(doc.SetNodeAttr(root, L"extra", L"1"), S_OK);
+        ExpectSaveRefused(doc, HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE),
+                          HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE));
+    }
+    // The tags of an entity's replacement text are bounded the same way.
+    for (const size_t count : {bound, bound + 1}) {
+        const std::string tag = ManyAttributes(count, false);
+        const std::string markup = "<!DOCTYPE d [<!ENTITY e '" + tag + "'>]><d>&e;</d>";
+        EXPECT_HR(LoadXmlOf(markup), count == bound ? S_OK : S_FALSE);
+    }
+    // Many namespaced attributes are still checked for one expanded name
+    // written through two prefixes.
+    EXPECT_HR(LoadXmlOf(ManyAttributes(bound - 2, true, " xmlns:q=\"urn:p\" q:a7=\"\"")), S_FALSE);
+}
+
 // ---- what is saved loads back equal ---------------------------------------------------
 
 // Content XML has no escape for is refused when it is made.
