@@ -354,6 +354,162 @@ TEST(HostileInput, TreeDeeperThanTheLoaderAcceptsIsRefusedAtSave) {
     }
 }
 
+// ---- sizes the loader refuses are refused at save --------------------------------------
+
+// Save refuses with `expected`, before anything is written; GetXML too when
+// `getXml` is given (the file is never touched either way).
+void ExpectSaveRefused(CXMLUtil& doc, long expected, long getXml = S_OK) {
+    TempDir dir;
+    const std::string file = dir.File("kept.xml");
+    WriteFileBytes(file, "<old/>");
+    EXPECT_HR(doc.Save(Widen(file)), expected);
+    EXPECT_EQ(ReadFileBytes(file), "<old/>");
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"kept.xml"});
+    std::wstring xml = L"as passed";
+    if (getXml != S_OK) {
+        EXPECT_HR(doc.GetXML(xml), getXml);
+        EXPECT_EQ(xml, L"as passed");
+    }
+}
+
+// Saved, and loaded back from the file (the loader's limits apply there).
+void ExpectSavedAndLoaded(CXMLUtil& doc) {
+    TempDir dir;
+    ASSERT_HR(doc.Save(dir.WideFile("f.xml")), S_OK);
+    CXMLUtil back;
+    EXPECT_HR(back.Load(dir.WideFile("f.xml")), S_OK);
+}
+
+TEST(HostileInput, DocumentWithoutRootIsNotSaved) {
+    CXMLUtil empty;
+    ExpectSaveRefused(empty, E_FAIL);
+    CXMLUtil declarationOnly;
+    ASSERT_HR(declarationOnly.AppendProcessingInstruction(), S_OK);
+    ExpectSaveRefused(declarationOnly, E_FAIL);
+}
+
+TEST(HostileInput, NamesLongerThanTheLoaderAcceptsAreNotSaved) {
+    const long tooLarge = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+    const std::wstring longest(xmlutil::kMaxNameBytes, L'n');
+    // Bytes of UTF-8 count, not characters: U+4E2D takes three.
+    const std::wstring wide((xmlutil::kMaxNameBytes + 1) / 3 + 1, L'\x4E2D');
+    for (const bool asAttribute : {false, true}) {
+        SCOPED_TRACE(asAttribute ? "attribute" : "element");
+        for (const std::wstring& name : {longest + L"n", wide}) {
+            CXMLUtil doc;
+            ASSERT_HR(doc.LoadXML(L"<r/>"), S_OK);
+            Handle root;
+            ASSERT_HR(doc.GetRootNode(root), S_OK);
+            if (asAttribute) {
+                ASSERT_HR(doc.SetNodeAttr(root, name, L"v"), S_OK);
+            } else {
+                ASSERT_TRUE(doc.AppendChildNode(root, name, L""));
+            }
+            ExpectSaveRefused(doc, tooLarge, tooLarge);
+        }
+        CXMLUtil doc;
+        ASSERT_HR(doc.LoadXML(L"<r/>"), S_OK);
+        Handle root;
+        ASSERT_HR(doc.GetRootNode(root), S_OK);
+        if (asAttribute) {
+            ASSERT_HR(doc.SetNodeAttr(root, longest, L"v"), S_OK);
+        } else {
+            ASSERT_TRUE(doc.AppendChildNode(root, longest, L""));
+        }
+        ExpectSavedAndLoaded(doc);
+    }
+}
+
+// Adjacent texts load as one text, so their lengths add up.
+TEST(HostileInput, TextLongerThanTheLoaderAcceptsIsNotSaved) {
+    const long tooLarge = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+    const size_t half = xmlutil::kMaxTextBytes / 2;
+    for (const size_t second : {half, half + 1}) {
+        CXMLUtil doc;
+        ASSERT_HR(doc.LoadXML(L"<r/>"), S_OK);
+        CComPtr<IXMLDOMDocument> dom = doc.GetDomDocument();
+        Handle root;
+        ASSERT_HR(doc.GetRootNode(root), S_OK);
+        for (const size_t length : {half, second}) {
+            xmlutil::dom::Bstr text(std::wstring(length, L't').c_str());
+            CComPtr<IXMLDOMText> node;
+            ASSERT_HR(dom->createTextNode(text.get(), &node), S_OK);
+            Handle appended;
+            ASSERT_HR(root->appendChild(node, &appended), S_OK);
+        }
+        if (second == half) {
+            ExpectSavedAndLoaded(doc);
+        } else {
+            ExpectSaveRefused(doc, tooLarge, tooLarge);
+        }
+    }
+}
+
+// ---- attributes of one element --------------------------------------------------------
+
+// A start tag with `count` attributes, the first a namespace declaration when
+// `namespaced` (and the others then in that namespace), and `tail` before its end.
+std::string ManyAttributes(size_t count, bool namespaced, const std::string& tail = "") {
+    std::string tag = namespaced ? "<r xmlns:p=\"urn:p\"" : "<r";
+    for (size_t i = namespaced ? 1 : 0; i < count; ++i) {
+        tag += (namespaced ? " p:a" : " a") + std::to_string(i) + "=\"\"";
+    }
+    return tag + tail + "/>";
+}
+
+long LoadXmlOf(const std::string& markup) {
+    CXMLUtil doc;
+    return doc.LoadXML(Widen(markup).c_str());
+}
+
+// One start tag with 100,000 attributes took 17.6 s to load: the parser's
+// duplicate check is quadratic. It is refused before the parser reads it.
+TEST(HostileInput, StartTagWithTooManyAttributesIsRefusedQuickly) {
+    TempDir dir;
+    for (const bool namespaced : {false, true}) {
+        SCOPED_TRACE(namespaced ? "namespaced" : "plain");
+        const std::string tag = ManyAttributes(100000, namespaced);
+        WriteFileBytes(dir.File("many.xml"), tag);
+        const Measured m = LoadInChild(dir.File("many.xml"));
+        EXPECT_HR(m.result, S_FALSE);
+        EXPECT_LT(m.seconds, kOneSecond);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_HR(LoadXmlOf(tag), S_FALSE);
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                  kOneSecond);
+    }
+}
+
+TEST(HostileInput, AttributeBoundHoldsForFilesTextEntitiesAndSave) {
+    TempDir dir;
+    const size_t bound = xmlutil::kMaxAttributesPerElement;
+    for (const bool namespaced : {false, true}) {
+        SCOPED_TRACE(namespaced ? "namespaced" : "plain");
+        WriteFileBytes(dir.File("f.xml"), ManyAttributes(bound, namespaced));
+        CXMLUtil doc;
+        ASSERT_HR(doc.Load(dir.WideFile("f.xml")), S_OK);
+        WriteFileBytes(dir.File("f.xml"), ManyAttributes(bound + 1, namespaced));
+        EXPECT_HR(CXMLUtil().Load(dir.WideFile("f.xml")), S_FALSE);
+        EXPECT_HR(LoadXmlOf(ManyAttributes(bound, namespaced)), S_OK);
+        EXPECT_HR(LoadXmlOf(ManyAttributes(bound + 1, namespaced)), S_FALSE);
+        // One more attribute than loads is not saved.
+        Handle root;
+        ASSERT_HR(doc.GetRootNode(root), S_OK);
+        ASSERT_HR(doc.SetNodeAttr(root, L"extra", L"1"), S_OK);
+        ExpectSaveRefused(doc, HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE),
+                          HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE));
+    }
+    // The tags of an entity's replacement text are bounded the same way.
+    for (const size_t count : {bound, bound + 1}) {
+        const std::string tag = ManyAttributes(count, false);
+        const std::string markup = "<!DOCTYPE d [<!ENTITY e '" + tag + "'>]><d>&e;</d>";
+        EXPECT_HR(LoadXmlOf(markup), count == bound ? S_OK : S_FALSE);
+    }
+    // Many namespaced attributes are still checked for one expanded name
+    // written through two prefixes.
+    EXPECT_HR(LoadXmlOf(ManyAttributes(bound - 2, true, " xmlns:q=\"urn:p\" q:a7=\"\"")), S_FALSE);
+}
+
 // ---- what is saved loads back equal ---------------------------------------------------
 
 // Content XML has no escape for is refused when it is made.

@@ -13,12 +13,14 @@
 #include <atomic>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <new>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "support/test_util.h"
+#include "xmlutil/load_limits.h"
 
 namespace xmlutil::xmldom {
 namespace {
@@ -1038,6 +1040,49 @@ TEST(EngineSave, DepthBeyondWhatLoadsIsRefused) {
     std::string refused = "untouched";
     EXPECT_HR(SerializeForSave(tooDeep.get(), true, refused), E_FAIL);
     EXPECT_EQ(refused, "untouched");
+}
+
+// Every kind of text is refused one byte past the loader's limit, by the save
+// and by the markup of the node alone; at the limit it saves.
+TEST(EngineSave, TextsBeyondWhatLoadsAreRefused) {
+    const std::string fits(xmlutil::kMaxTextBytes, 'v');
+    const std::string over = fits + "v";
+    using Build = std::function<void(xmlDoc*, xmlNode*, const std::string&)>;
+    const std::pair<const char*, Build> kinds[] = {
+        {"attribute", [](xmlDoc*, xmlNode* r,
+                         const std::string& s) { xmlNewProp(r, ToXml("a"), ToXml(s.c_str())); }},
+        {"namespace URI", [](xmlDoc*, xmlNode* r,
+                             const std::string& s) { xmlNewNs(r, ToXml(s.c_str()), ToXml("p")); }},
+        {"comment",
+         [](xmlDoc* d, xmlNode* r, const std::string& s) {
+             xmlAddChild(r, xmlNewDocComment(d, ToXml(s.c_str())));
+         }},
+        {"CDATA",
+         [](xmlDoc* d, xmlNode* r, const std::string& s) {
+             xmlAddChild(r, xmlNewCDataBlock(d, ToXml(s.c_str()), static_cast<int>(s.size())));
+         }},
+        {"instruction",
+         [](xmlDoc* d, xmlNode* r, const std::string& s) {
+             xmlAddChild(r, xmlNewDocPI(d, ToXml("pi"), ToXml(s.c_str())));
+         }},
+    };
+    for (const auto& [kind, build] : kinds) {
+        SCOPED_TRACE(kind);
+        for (const std::string* text : {&fits, &over}) {
+            XmlDocPtr doc(xmlNewDoc(ToXml("1.0")));
+            xmlNode* root = xmlNewDocNode(doc.get(), nullptr, ToXml("r"), nullptr);
+            xmlDocSetRootElement(doc.get(), root);
+            build(doc.get(), root, *text);
+            std::string bytes = "untouched";
+            const HRESULT expected =
+                text == &over ? HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE) : S_OK;
+            EXPECT_HR(SerializeForSave(doc.get(), false, bytes), expected);
+            EXPECT_HR(SerializeToUtf8(root, bytes), expected);
+            if (text == &over) {
+                EXPECT_EQ(bytes, "untouched");
+            }
+        }
+    }
 }
 
 // Whatever a document holds, what is saved loads back as the same tree.

@@ -18,6 +18,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/xmldom/engine/attribute_bound.h"
 #include "platform/xmldom/engine/declaration.h"
 #include "platform/xmldom/engine/engine.h"
 #include "platform/xmldom/engine/error_guard.h"
@@ -376,6 +377,14 @@ xmlEntity* GetEntityWithinLimits(void* ctx, const xmlChar* name) {
         return nullptr;
     }
     if (!ctxt->wellFormed) return ent;  // libxml2 expands nothing more anyway
+    // Its replacement text is about to be parsed: the attributes of its tags
+    // are bounded as the document's are.
+    if (ctxt->instate == XML_PARSER_CONTENT && ent->children == nullptr &&
+        ent->content != nullptr &&
+        !AttributeBound().Scan(ent->content, static_cast<size_t>(xmlStrlen(ent->content)))) {
+        RefuseExpansion(ctxt, obs);
+        return nullptr;
+    }
     // In attribute values libxml2 decodes the replacement text anew each time,
     // looking every inner reference up again: count the text as written.
     obs->expandedBytes += ctxt->instate == XML_PARSER_CONTENT ? ExpansionOf(*obs, ent)
@@ -402,12 +411,21 @@ void CheckNewElement(xmlParserCtxt* ctxt, ParseObservations& obs, const xmlNode*
         obs.treePassNeeded = true;
         return;
     }
-    if (element->properties != nullptr && element->properties->next != nullptr &&
-        HasDuplicateExpandedAttribute(element)) {
-        NoteFailure(obs, ctxt, ParseFailureKind::kNotWellFormed, [element] {
-            return "Two attributes of element '" + std::string(FromXml(element->name)) +
-                   "' have the same name and namespace";
-        });
+    bool duplicate = false;
+    try {
+        duplicate = element->properties != nullptr && element->properties->next != nullptr &&
+                    HasDuplicateExpandedAttribute(element);
+    } catch (const std::bad_alloc&) {  // nothing may unwind through libxml2
+        obs.outOfMemory = true;
+        duplicate = true;
+    }
+    if (duplicate) {
+        if (!obs.outOfMemory) {
+            NoteFailure(obs, ctxt, ParseFailureKind::kNotWellFormed, [element] {
+                return "Two attributes of element '" + std::string(FromXml(element->name)) +
+                       "' have the same name and namespace";
+            });
+        }
         ctxt->wellFormed = 0;  // refused, as libxml2 2.9.14 does not see it
         ctxt->disableSAX = 1;  // nothing more is built
     }
@@ -653,16 +671,38 @@ bool IsWhitespaceOnlyText(const xmlNode* node) {
 
 // Two attributes of one element with the same local name in the same
 // namespace (through two prefixes bound to one URI) break namespace
-// well-formedness; libxml2 2.9.14 does not report it.
+// well-formedness; libxml2 2.9.14 does not report it. A handful are compared
+// pair by pair; more go through a hash set, so that a tag with thousands of
+// attributes is checked in linear time. Throws std::bad_alloc.
 bool HasDuplicateExpandedAttribute(const xmlNode* element) {
+    constexpr size_t kPairwise = 16;
+    size_t namespaced = 0;
     for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
-        if (a->ns == nullptr) continue;
-        for (const xmlAttr* b = a->next; b != nullptr; b = b->next) {
-            if (b->ns != nullptr && b->ns != a->ns && xmlStrEqual(a->name, b->name) &&
-                xmlStrEqual(a->ns->href, b->ns->href)) {
-                return true;
+        if (a->ns != nullptr) ++namespaced;
+    }
+    if (namespaced < 2) return false;
+    if (namespaced <= kPairwise) {
+        for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
+            if (a->ns == nullptr) continue;
+            for (const xmlAttr* b = a->next; b != nullptr; b = b->next) {
+                if (b->ns != nullptr && b->ns != a->ns && xmlStrEqual(a->name, b->name) &&
+                    xmlStrEqual(a->ns->href, b->ns->href)) {
+                    return true;
+                }
             }
         }
+        return false;
+    }
+    // The expanded name as one key: the URI, a NUL (which no name holds), the
+    // local name. The same prefix twice is libxml2's own error, seen already.
+    std::unordered_set<std::string> seen;
+    seen.reserve(namespaced);
+    for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
+        if (a->ns == nullptr) continue;
+        std::string key(a->ns->href != nullptr ? FromXml(a->ns->href) : "");
+        key.push_back('\0');
+        key.append(FromXml(a->name));
+        if (!seen.insert(std::move(key)).second) return true;
     }
     return false;
 }
@@ -810,6 +850,7 @@ class InputFeed {
     // Fixes the encoding layout the NUL check reads units by, and checks what
     // Start took. True when a NUL character was found there.
     bool BeginNulCheck(const InputLayout& layout) {
+        attributeBound_.emplace(layout.unitSize, layout.bigEndian);
         nulCheck_.emplace(layout);
         refused_ = nulCheck_->Scan(block_, blockSize_);
         if (refused_) Refuse(ParseFailureKind::kNotWellFormed, kNulReason);
@@ -835,7 +876,19 @@ class InputFeed {
         }
         decoded_.reserve(
             InputDecoder::SpaceFor(request_.file != nullptr ? kBlockSize : blockSize_));
+        attributeBound_.emplace();  // the parser is handed UTF-8 from here on
         return ServeBlock();
+    }
+
+    // For input parsed from memory (which Read never serves): checks the
+    // attributes of every start tag at once. False, and the input refused,
+    // when one has more than kMaxAttributesPerElement.
+    bool AttributesWithinBound() {
+        if (attributeBound_ && !attributeBound_->Scan(view_, viewSize_)) {
+            refused_ = true;
+            Refuse(ParseFailureKind::kTooLarge, kTooManyAttributesReason);
+        }
+        return !refused_;
     }
 
     // True when the parser is handed UTF-8 decoded here.
@@ -873,6 +926,13 @@ class InputFeed {
         }
         const size_t count =
             std::min(feed->viewSize_ - feed->offset_, static_cast<size_t>(std::max(length, 0)));
+        // The parser never sees a start tag with more attributes than the bound.
+        if (feed->attributeBound_ &&
+            !feed->attributeBound_->Scan(feed->view_ + feed->offset_, count)) {
+            feed->refused_ = true;
+            feed->Refuse(ParseFailureKind::kTooLarge, kTooManyAttributesReason);
+            return -1;
+        }
         std::memcpy(out, feed->view_ + feed->offset_, count);
         feed->offset_ += count;
         return static_cast<int>(count);
@@ -883,6 +943,8 @@ class InputFeed {
     // small enough to stay in cache while it is checked and copied on.
     static constexpr size_t kBlockSize = 256 * 1024;
     static constexpr const char* kNulReason = "The input holds a NUL character";
+    static constexpr const char* kTooManyAttributesReason =
+        "An element has more attributes than the loader accepts";
 
     // Notes why the input is refused (the first reason stays); false.
     bool Refuse(ParseFailureKind kind, const std::string& reason) {
@@ -958,6 +1020,7 @@ class InputFeed {
     size_t total_ = 0;    // bytes read from the file so far
     bool ended_ = false;  // the input has no more blocks
     std::optional<NulScanner> nulCheck_;
+    std::optional<AttributeBound> attributeBound_;
     std::optional<InputDecoder> decoder_;
     std::string decoded_;
     bool refused_ = false;
@@ -1000,6 +1063,7 @@ XmlDocPtr RunParser(const ParseRequest& request, InputFeed& feed, ParseObservati
     if (request.fromUnicodeText || feed.Decodes()) options |= XML_PARSE_IGNORE_ENC;
     XmlDocPtr doc;
     if (request.fromUnicodeText) {
+        if (!feed.AttributesWithinBound()) return nullptr;
         doc.reset(xmlCtxtReadMemory(ctxt.get(), request.data, static_cast<int>(request.size),
                                     nullptr, nullptr, options));
     } else {

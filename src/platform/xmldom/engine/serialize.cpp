@@ -19,8 +19,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/xmldom/engine/engine.h"
 #include "platform/xmldom/engine/declaration.h"
+#include "platform/xmldom/engine/engine.h"
 #include "platform/xmldom/engine/error_guard.h"
 #include "platform/xmldom/engine/transcode.h"
 #include "platform/xmldom/engine/unread_entities.h"
@@ -896,6 +896,7 @@ HRESULT SerializeAttribute(const ErrorSilencer& silence, xmlNode* attr, std::str
 
 HRESULT SerializeToUtf8(xmlNode* node, std::string& utf8) {
     if (node == nullptr) return E_INVALIDARG;
+    if (const HRESULT fits = CheckLoadableSizes(node); fits != S_OK) return fits;
     ErrorSilencer silence;
     if (node->type == XML_ATTRIBUTE_NODE) {
         DocumentEncodingOverride encoding(node->doc);
@@ -925,6 +926,11 @@ HRESULT SerializeToUtf8(xmlNode* node, std::string& utf8) {
 
 HRESULT SerializeForSave(xmlDoc* doc, bool indent, file::ByteSink& sink) {
     if (doc == nullptr) return E_INVALIDARG;
+    // A file without a root element is no XML document: it would not load.
+    if (xmlDocGetRootElement(doc) == nullptr) return E_FAIL;
+    if (const HRESULT fits = CheckLoadableSizes(reinterpret_cast<xmlNode*>(doc)); fits != S_OK) {
+        return fits;
+    }
     ErrorSilencer silence;
     xmlNode* declaration = IsDeclarationNode(doc->children) ? doc->children : nullptr;
     std::string encodingName = kUtf8;
