@@ -1,0 +1,234 @@
+// SPDX-License-Identifier: MIT
+// The OLE Automation types and calls that code around the DOM uses: BSTR
+// strings, VARIANT values, SAFEARRAY byte vectors and IDispatch. wintypes.h
+// includes this header at its end, and this one includes wintypes.h first, so
+// either may be included alone. The functions are provided by libxmlutil.
+#pragma once
+
+#include "wintypes.h"
+
+typedef double DATE;  // days since 1899-12-30; the fraction is the time of day
+typedef LONG SCODE;
+typedef DWORD LCID;
+typedef LONG DISPID;
+typedef double DOUBLE;
+typedef float FLOAT;
+
+#define DISP_E_UNKNOWNINTERFACE XMLUTIL_HR(0x80020001)
+#define DISP_E_MEMBERNOTFOUND XMLUTIL_HR(0x80020003)
+#define DISP_E_PARAMNOTFOUND XMLUTIL_HR(0x80020004)
+#define DISP_E_TYPEMISMATCH XMLUTIL_HR(0x80020005)
+#define DISP_E_UNKNOWNNAME XMLUTIL_HR(0x80020006)
+#define DISP_E_BADVARTYPE XMLUTIL_HR(0x80020008)
+#define DISP_E_EXCEPTION XMLUTIL_HR(0x80020009)
+#define DISP_E_OVERFLOW XMLUTIL_HR(0x8002000A)
+#define DISP_E_BADINDEX XMLUTIL_HR(0x8002000B)
+#define DISP_E_ARRAYISLOCKED XMLUTIL_HR(0x8002000D)
+#define DISP_E_BADPARAMCOUNT XMLUTIL_HR(0x8002000E)
+
+// ---- BSTR: a length-prefixed wide string; a null BSTR reads as "" ---------
+typedef OLECHAR* BSTR;
+
+extern "C" {
+// A new BSTR holding `psz` up to its NUL; null for a null `psz` or when out of memory.
+XMLUTIL_API BSTR SysAllocString(const OLECHAR* psz);
+// A new BSTR of `ui` characters copied from `strIn` (zeros when null); null when out of memory.
+XMLUTIL_API BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui);
+// A new BSTR whose byte length is `len`, copied from `psz` (zeros when null);
+// an odd count leaves half a character. Null when out of memory.
+XMLUTIL_API BSTR SysAllocStringByteLen(const char* psz, UINT len);
+// Replaces *pbstr by a copy of `psz`; FALSE (and *pbstr unchanged) when out of memory.
+XMLUTIL_API int SysReAllocString(BSTR* pbstr, const OLECHAR* psz);
+// Replaces *pbstr by `len` characters of `psz` (which may lie inside *pbstr);
+// FALSE (and *pbstr unchanged) when out of memory.
+XMLUTIL_API int SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len);
+XMLUTIL_API UINT SysStringLen(BSTR pbstr);
+XMLUTIL_API UINT SysStringByteLen(BSTR bstr);
+XMLUTIL_API void SysFreeString(BSTR bstrString);
+}
+
+// ---- VARIANT types -----------------------------------------------------------
+typedef uint16_t VARTYPE;
+enum VARENUM : VARTYPE {
+    VT_EMPTY = 0,
+    VT_NULL = 1,
+    VT_I2 = 2,
+    VT_I4 = 3,
+    VT_R4 = 4,
+    VT_R8 = 5,
+    VT_CY = 6,
+    VT_DATE = 7,
+    VT_BSTR = 8,
+    VT_DISPATCH = 9,
+    VT_ERROR = 10,
+    VT_BOOL = 11,
+    VT_VARIANT = 12,
+    VT_UNKNOWN = 13,
+    VT_DECIMAL = 14,
+    VT_I1 = 16,
+    VT_UI1 = 17,
+    VT_UI2 = 18,
+    VT_UI4 = 19,
+    VT_I8 = 20,
+    VT_UI8 = 21,
+    VT_INT = 22,
+    VT_UINT = 23,
+    VT_VOID = 24,
+    VT_HRESULT = 25,
+    VT_ARRAY = 0x2000,
+    VT_BYREF = 0x4000,
+    VT_TYPEMASK = 0x0FFF,
+};
+
+// ---- IDispatch (declared so that code passing objects as IDispatch* compiles)
+struct ITypeInfo;
+struct VARIANT;
+typedef VARIANT VARIANTARG;
+
+struct DISPPARAMS {
+    VARIANTARG* rgvarg;
+    DISPID* rgdispidNamedArgs;
+    UINT cArgs;
+    UINT cNamedArgs;
+};
+
+struct EXCEPINFO {
+    WORD wCode;
+    WORD wReserved;
+    BSTR bstrSource;
+    BSTR bstrDescription;
+    BSTR bstrHelpFile;
+    DWORD dwHelpContext;
+    void* pvReserved;
+    HRESULT (*pfnDeferredFillIn)(EXCEPINFO*);
+    SCODE scode;
+};
+
+#define DISPID_UNKNOWN (-1)
+#define DISPID_VALUE 0
+#define DISPATCH_METHOD 0x1
+#define DISPATCH_PROPERTYGET 0x2
+#define DISPATCH_PROPERTYPUT 0x4
+#define DISPATCH_PROPERTYPUTREF 0x8
+
+inline constexpr IID IID_IDispatch = {
+    0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+struct IDispatch : IUnknown {
+    virtual HRESULT GetTypeInfoCount(UINT* pctinfo) = 0;
+    virtual HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) = 0;
+    virtual HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                                  DISPID* rgDispId) = 0;
+    virtual HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                           DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                           UINT* puArgErr) = 0;
+};
+XMLUTIL_DEFINE_UUIDOF(IDispatch, IID_IDispatch);
+typedef IDispatch* LPDISPATCH;
+
+// ---- SAFEARRAY: one-dimensional arrays of bytes (VT_UI1) ----------------------
+struct SAFEARRAYBOUND {
+    ULONG cElements;
+    LONG lLbound;
+};
+
+struct SAFEARRAY {
+    USHORT cDims;
+    USHORT fFeatures;
+    ULONG cbElements;
+    ULONG cLocks;
+    void* pvData;
+    SAFEARRAYBOUND rgsabound[1];
+};
+typedef SAFEARRAY* LPSAFEARRAY;
+
+extern "C" {
+// A vector of `cElements` zeroed elements indexed from `lLbound`; only VT_UI1
+// (and VT_I1) elements are supported. Null for another type or when out of memory.
+XMLUTIL_API SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
+// Frees the array and its data; DISP_E_ARRAYISLOCKED while its data is accessed.
+XMLUTIL_API HRESULT SafeArrayDestroy(SAFEARRAY* psa);
+// Locks the array and gives its data; E_INVALIDARG for null arguments.
+XMLUTIL_API HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
+// Undoes one SafeArrayAccessData; E_UNEXPECTED when the array is not locked.
+XMLUTIL_API HRESULT SafeArrayUnaccessData(SAFEARRAY* psa);
+// The lowest / highest index of dimension `nDim` (1-based); DISP_E_BADINDEX
+// for another dimension. The upper bound of an empty vector is lLbound - 1.
+XMLUTIL_API HRESULT SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound);
+XMLUTIL_API HRESULT SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound);
+// Number of dimensions (0 for null).
+XMLUTIL_API UINT SafeArrayGetDim(SAFEARRAY* psa);
+// Bytes per element (0 for null).
+XMLUTIL_API UINT SafeArrayGetElemsize(SAFEARRAY* psa);
+// A new array with the same bounds and a copy of the data; E_OUTOFMEMORY.
+XMLUTIL_API HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut);
+}
+
+// ---- VARIANT ---------------------------------------------------------------
+// 16 bytes: the type, three reserved words and one value.
+struct VARIANT {
+    VARTYPE vt;
+    WORD wReserved1;
+    WORD wReserved2;
+    WORD wReserved3;
+    union {
+        LONGLONG llVal;
+        LONG lVal;
+        BYTE bVal;
+        SHORT iVal;
+        FLOAT fltVal;
+        DOUBLE dblVal;
+        VARIANT_BOOL boolVal;
+        SCODE scode;
+        DATE date;
+        BSTR bstrVal;
+        IUnknown* punkVal;
+        IDispatch* pdispVal;
+        SAFEARRAY* parray;
+        char cVal;
+        USHORT uiVal;
+        ULONG ulVal;
+        ULONGLONG ullVal;
+        int intVal;
+        unsigned int uintVal;
+        BYTE* pbVal;
+        LONG* plVal;
+        BSTR* pbstrVal;
+        VARIANT* pvarVal;
+        void* byref;
+    };
+};
+
+#define V_VT(v) ((v)->vt)
+#define V_ISARRAY(v) (((v)->vt & VT_ARRAY) != 0)
+#define V_ISBYREF(v) (((v)->vt & VT_BYREF) != 0)
+#define V_BSTR(v) ((v)->bstrVal)
+#define V_I1(v) ((v)->cVal)
+#define V_I2(v) ((v)->iVal)
+#define V_I4(v) ((v)->lVal)
+#define V_I8(v) ((v)->llVal)
+#define V_UI1(v) ((v)->bVal)
+#define V_UI2(v) ((v)->uiVal)
+#define V_UI4(v) ((v)->ulVal)
+#define V_UI8(v) ((v)->ullVal)
+#define V_INT(v) ((v)->intVal)
+#define V_UINT(v) ((v)->uintVal)
+#define V_R4(v) ((v)->fltVal)
+#define V_R8(v) ((v)->dblVal)
+#define V_DATE(v) ((v)->date)
+#define V_BOOL(v) ((v)->boolVal)
+#define V_ERROR(v) ((v)->scode)
+#define V_UNKNOWN(v) ((v)->punkVal)
+#define V_DISPATCH(v) ((v)->pdispVal)
+#define V_ARRAY(v) ((v)->parray)
+#define V_BYREF(v) ((v)->byref)
+
+extern "C" {
+XMLUTIL_API void VariantInit(VARIANT* pvarg);
+// Frees what the variant owns (BSTR, interface reference, array) and makes it
+// VT_EMPTY; E_INVALIDARG for null, DISP_E_ARRAYISLOCKED for an accessed array.
+XMLUTIL_API HRESULT VariantClear(VARIANT* pvarg);
+// Clears `pvargDest`, then makes it a copy of `pvargSrc` (a new BSTR, an added
+// reference, a copied array); E_OUTOFMEMORY leaves `pvargDest` unchanged.
+XMLUTIL_API HRESULT VariantCopy(VARIANT* pvargDest, const VARIANT* pvargSrc);
+}
