@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The OLE Automation types and calls that code around the DOM uses: BSTR
-// strings, VARIANT values, SAFEARRAY byte vectors and IDispatch. wintypes.h
-// includes this header at its end, and this one includes wintypes.h first, so
-// either may be included alone. The functions are provided by libxmlutil.
+// strings, VARIANT values and their conversions, SAFEARRAY byte vectors and
+// IDispatch. wintypes.h includes this header at its end, and this one includes
+// wintypes.h first, so either may be included alone. The functions are
+// provided by libxmlutil.
 #pragma once
 
 #include "wintypes.h"
@@ -223,6 +224,12 @@ struct VARIANT {
 #define V_ARRAY(v) ((v)->parray)
 #define V_BYREF(v) ((v)->byref)
 
+// Flags of VariantChangeType.
+#define VARIANT_NOVALUEPROP 0x01
+#define VARIANT_ALPHABOOL 0x02
+#define VARIANT_NOUSEROVERRIDE 0x04
+#define VARIANT_LOCALBOOL 0x10
+
 extern "C" {
 XMLUTIL_API void VariantInit(VARIANT* pvarg);
 // Frees what the variant owns (BSTR, interface reference, array) and makes it
@@ -231,4 +238,27 @@ XMLUTIL_API HRESULT VariantClear(VARIANT* pvarg);
 // Clears `pvargDest`, then makes it a copy of `pvargSrc` (a new BSTR, an added
 // reference, a copied array); E_OUTOFMEMORY leaves `pvargDest` unchanged.
 XMLUTIL_API HRESULT VariantCopy(VARIANT* pvargDest, const VARIANT* pvargSrc);
+// Converts `pvarSrc` to type `vt` into `pvargDest` (which may be `pvarSrc`).
+// Texts, the same in every locale:
+// - numbers: decimal in the C locale; a VT_R4 or VT_R8 value is the
+//   shortest text that reads back as the same value ("0.1", "1e+20", "-2.5");
+//   reading accepts surrounding blanks, a sign and an exponent;
+// - booleans: "-1" and "0" ("True" and "False" with VARIANT_ALPHABOOL); reading
+//   accepts "True"/"False" in any case and any number (non-zero is true);
+// - dates: ISO 8601, "YYYY-MM-DD", or "YYYY-MM-DDThh:mm:ss[.fff]" when there
+//   is a time of day; reading also accepts a space for the "T" and "hh:mm";
+//   years 100 to 9999.
+// Between numbers: a fraction becomes an integer rounded half to even; true
+// is -1 (all bits set in an unsigned type); a date is its day count.
+// VT_EMPTY converts to 0, "" or false; VT_NULL converts to nothing but itself;
+// VT_UNKNOWN and VT_DISPATCH convert to each other through QueryInterface.
+// DISP_E_TYPEMISMATCH for text that does not read as the type or a pair of
+// types that does not convert, DISP_E_OVERFLOW for a value out of the type's
+// range, DISP_E_BADVARTYPE for an unknown type, E_OUTOFMEMORY. On failure
+// `pvargDest` is unchanged.
+XMLUTIL_API HRESULT VariantChangeType(VARIANT* pvargDest, const VARIANT* pvarSrc, USHORT wFlags,
+                                      VARTYPE vt);
+// VariantChangeType; the locale is not used (the texts are the same in all).
+XMLUTIL_API HRESULT VariantChangeTypeEx(VARIANT* pvargDest, const VARIANT* pvarSrc, LCID lcid,
+                                        USHORT wFlags, VARTYPE vt);
 }
