@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The OLE Automation types and calls that code around the DOM uses: BSTR
-// strings, VARIANT values and their conversions, SAFEARRAY byte vectors and
-// IDispatch. wintypes.h includes this header at its end, and this one includes
-// wintypes.h first, so either may be included alone. The functions are
-// provided by libxmlutil.
+// strings, VARIANT values and their conversions, SAFEARRAY byte vectors,
+// IDispatch and the per-thread error object (IErrorInfo). wintypes.h includes
+// this header at its end, and this one includes wintypes.h first, so either
+// may be included alone. The functions are provided by libxmlutil.
 #pragma once
 
 #include "wintypes.h"
@@ -261,4 +261,51 @@ XMLUTIL_API HRESULT VariantChangeType(VARIANT* pvargDest, const VARIANT* pvarSrc
 // VariantChangeType; the locale is not used (the texts are the same in all).
 XMLUTIL_API HRESULT VariantChangeTypeEx(VARIANT* pvargDest, const VARIANT* pvarSrc, LCID lcid,
                                         USHORT wFlags, VARTYPE vt);
+}
+
+// ---- error objects: the description of the last failure on this thread ----
+inline constexpr IID IID_IErrorInfo = {
+    0x1CF2B120, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+inline constexpr IID IID_ICreateErrorInfo = {
+    0x22F03340, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+inline constexpr IID IID_ISupportErrorInfo = {
+    0xDF0B3D60, 0x548F, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+
+// Read side of an error object. Strings are new BSTRs the caller frees.
+struct IErrorInfo : IUnknown {
+    virtual HRESULT GetGUID(GUID* pGUID) = 0;
+    virtual HRESULT GetSource(BSTR* pBstrSource) = 0;
+    virtual HRESULT GetDescription(BSTR* pBstrDescription) = 0;
+    virtual HRESULT GetHelpFile(BSTR* pBstrHelpFile) = 0;
+    virtual HRESULT GetHelpContext(DWORD* pdwHelpContext) = 0;
+};
+
+// Write side of an error object made by CreateErrorInfo. E_OUTOFMEMORY.
+struct ICreateErrorInfo : IUnknown {
+    virtual HRESULT SetGUID(REFGUID rguid) = 0;
+    virtual HRESULT SetSource(LPOLESTR szSource) = 0;
+    virtual HRESULT SetDescription(LPOLESTR szDescription) = 0;
+    virtual HRESULT SetHelpFile(LPOLESTR szHelpFile) = 0;
+    virtual HRESULT SetHelpContext(DWORD dwHelpContext) = 0;
+};
+
+// Implemented by objects that set error objects for an interface's failures.
+struct ISupportErrorInfo : IUnknown {
+    virtual HRESULT InterfaceSupportsErrorInfo(REFIID riid) = 0;
+};
+
+XMLUTIL_DEFINE_UUIDOF(IErrorInfo, IID_IErrorInfo);
+XMLUTIL_DEFINE_UUIDOF(ICreateErrorInfo, IID_ICreateErrorInfo);
+XMLUTIL_DEFINE_UUIDOF(ISupportErrorInfo, IID_ISupportErrorInfo);
+
+extern "C" {
+// A new, empty error object (it also answers IErrorInfo); E_OUTOFMEMORY,
+// E_INVALIDARG for null.
+XMLUTIL_API HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo);
+// Makes `perrinfo` (null clears) this thread's error object, replacing the
+// previous one; `dwReserved` must be 0 (else E_INVALIDARG).
+XMLUTIL_API HRESULT SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo);
+// Hands over this thread's error object and clears it: S_OK with the object,
+// S_FALSE with null when there is none; E_INVALIDARG for a null out-pointer.
+XMLUTIL_API HRESULT GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);
 }
