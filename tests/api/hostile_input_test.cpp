@@ -76,37 +76,6 @@ TEST(HostileInput, QuadraticBlowupIsRefused) {
     }
 }
 
-// Whatever loads never holds more text than max(10 MB, 10 x the file's size).
-TEST(HostileInput, LoadedTextStaysWithinTenTimesTheInput) {
-    TempDir dir;
-    const struct {
-        size_t entity, references;
-    } shapes[] = {{10, 100},    {1000, 50},    {100, 1000},      {1000, 1000},
-                  {1000, 5000}, {200, 100000}, {100 * 1024, 150}};
-    int loaded = 0;
-    for (const auto& shape : shapes) {
-        for (const bool inAttribute : {false, true}) {
-            SCOPED_TRACE(testing::Message() << shape.entity << " x " << shape.references
-                                            << (inAttribute ? " in an attribute" : " in content"));
-            const std::string bytes = EntityBomb(shape.entity, shape.references, inAttribute);
-            WriteFileBytes(dir.File("e.xml"), bytes);
-            CXMLUtil doc;
-            const long hr = doc.Load(dir.WideFile("e.xml"));
-            ASSERT_TRUE(hr == S_OK || hr == S_FALSE) << hr;
-            if (hr != S_OK) continue;
-            std::wstring text;
-            ASSERT_HR(
-                inAttribute ? doc.GetNodeAttr(L"/r", L"a", text) : doc.GetNodeValue(L"/r", text),
-                S_OK);
-            const size_t limit = std::max<size_t>(10u << 20, 10 * bytes.size());
-            EXPECT_LE(text.size(), limit);
-            EXPECT_EQ(text.size(), shape.entity * shape.references) << "expansion was cut short";
-            ++loaded;
-        }
-    }
-    EXPECT_GE(loaded, 4) << "modest expansions must still load";
-}
-
 TEST(HostileInput, BillionLaughsIsRefused) {
     CXMLUtil doc;
     EXPECT_HR(doc.Load(Widen(HostileData("billion-laughs.xml"))), S_FALSE);
