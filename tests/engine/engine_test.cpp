@@ -1458,6 +1458,28 @@ TEST_F(EngineXPath, NonNodeSetsAndMalformedExpressionsFail) {
     EXPECT_EQ(Ids(Select("//a[@id='1']")), "1");
 }
 
+// An evaluation past its work limit fails with E_ABORT and hands out
+// nothing; the count starts afresh for each expression; an expression that
+// names the namespace axis (white space allowed before "::") has the lower
+// limit. Small limits here; XMLUtil.h documents the real ones.
+TEST(EngineXPathLimits, EvaluationStopsAtItsWorkLimit) {
+    XmlDocPtr doc = Load("<r xmlns:p='urn:p'>" + Repeat("<a/>", 400) + "</r>");
+    ASSERT_NE(doc, nullptr);
+    XPathEvaluator xpath(XPathEvaluator::WorkLimits{1000, 300});
+    std::vector<XPathHit> hits(1);
+    EXPECT_HR(xpath.Select(doc.get(), nullptr, "//a[count(//a) > 1]", false, hits), E_ABORT);
+    EXPECT_EQ(hits.size(), 1u) << "output left as it was";
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_HR(xpath.Select(doc.get(), nullptr, "//a", false, hits), S_OK);
+        EXPECT_EQ(hits.size(), 400u);
+    }
+    for (const char* expr : {"/r/a/namespace::*", "/r/a/namespace :: *"}) {
+        EXPECT_HR(xpath.Select(doc.get(), nullptr, expr, false, hits), E_ABORT) << expr;
+    }
+    ASSERT_HR(xpath.Select(doc.get(), nullptr, "/r/a[1]/namespace::*", false, hits), S_OK);
+    EXPECT_EQ(hits.size(), 2u);  // p and xml
+}
+
 TEST_F(EngineXPath, FollowsEditsAndOtherDocuments) {
     EXPECT_EQ(Ids(Select("//a")), "123");
     xmlNode* extra = xmlNewDocNode(doc_.get(), nullptr, ToXml("a"), nullptr);
