@@ -397,7 +397,7 @@ TEST(HostileInput, NamesLongerThanTheLoaderAcceptsAreNotSaved) {
     const std::wstring wide((xmlutil::kMaxNameBytes + 1) / 3 + 1, L'\x4E2D');
     for (const bool asAttribute : {false, true}) {
         SCOPED_TRACE(asAttribute ? "attribute" : "element");
-        for (const std::wstring& name : {longest + L"n", wide}) {
+        for (const std::wstring& name : {longest, longest + L"n", wide}) {
             CXMLUtil doc;
             ASSERT_HR(doc.LoadXML(L"<r/>"), S_OK);
             Handle root;
@@ -407,18 +407,12 @@ TEST(HostileInput, NamesLongerThanTheLoaderAcceptsAreNotSaved) {
             } else {
                 ASSERT_TRUE(doc.AppendChildNode(root, name, L""));
             }
-            ExpectSaveRefused(doc, tooLarge, tooLarge);
+            if (name == longest) {
+                ExpectSavedAndLoaded(doc);
+            } else {
+                ExpectSaveRefused(doc, tooLarge, tooLarge);
+            }
         }
-        CXMLUtil doc;
-        ASSERT_HR(doc.LoadXML(L"<r/>"), S_OK);
-        Handle root;
-        ASSERT_HR(doc.GetRootNode(root), S_OK);
-        if (asAttribute) {
-            ASSERT_HR(doc.SetNodeAttr(root, longest, L"v"), S_OK);
-        } else {
-            ASSERT_TRUE(doc.AppendChildNode(root, longest, L""));
-        }
-        ExpectSavedAndLoaded(doc);
     }
 }
 
