@@ -13,10 +13,10 @@
 namespace {
 
 using Handle = CComPtr<IXMLDOMNode>;
-using xmlutil::test::dom::NameOf;
 using xmlutil::test::ReadFileBytes;
 using xmlutil::test::TempDir;
 using xmlutil::test::WriteFileBytes;
+using xmlutil::test::dom::NameOf;
 
 std::wstring XmlOf(CXMLUtil& doc) {
     std::wstring xml = L"(GetXML failed)";
@@ -115,8 +115,7 @@ TEST(RealDocuments, UnreadEntitiesAreKeptAsReferenceNodes) {
         std::vector<Handle> children;
         ASSERT_HR(doc.GetChildNodes(c.parent, children), S_OK);
         ASSERT_FALSE(children.empty());
-        Handle reference = TypeOf(children[0]) == NODE_ENTITY_REFERENCE ? children[0]
-                                                                        : children[1];
+        Handle reference = TypeOf(children[0]) == NODE_ENTITY_REFERENCE ? children[0] : children[1];
         EXPECT_EQ(TypeOf(reference), NODE_ENTITY_REFERENCE);
         EXPECT_EQ(NameOf(reference), xmlutil::test::Widen(c.name));
         Handle none;

@@ -281,8 +281,7 @@ TEST(EngineParseSecurity, ExternalEntitiesAreNeverRead) {
     for (const std::string& markup :
          {"<!DOCTYPE a [<!ENTITY s SYSTEM \"" + secretUrl + "\">]><a>&s;</a>",
           "<!DOCTYPE a [<!ENTITY s SYSTEM \"" + secretPath + "\">]><a>&s;</a>",
-          "<!DOCTYPE a SYSTEM \"other.dtd\" [<!ENTITY s SYSTEM \"" + secretUrl +
-              "\">]><a>&s;</a>",
+          "<!DOCTYPE a SYSTEM \"other.dtd\" [<!ENTITY s SYSTEM \"" + secretUrl + "\">]><a>&s;</a>",
           "<!DOCTYPE a PUBLIC \"-//x//y\" \"" + secretUrl + "\" [<!ENTITY s PUBLIC \"-//p//q\" \"" +
               secretUrl + "\">]><a>&s;</a>",
           "<!DOCTYPE a SYSTEM \"" + dtdPath + "\"><a>&s;</a>"}) {
@@ -900,8 +899,8 @@ TEST(EngineSave, CharactersTheEncodingCannotHoldOutsideTextAreRefused) {
 // An encoding is used only when what it writes reads back the same.
 TEST(EngineSave, EncodingsThatDoNotReadBackAreRefused) {
     const std::string body = "\"?><a v=\"\xc3\x96\">\xe4\xb8\xad \\ ~ + \xf0\x9f\x98\x80</a>";
-    for (const char* encoding : {"GBK", "EUC-JP", "windows-1252", "KOI8-R", "Shift_JIS",
-                                 "SHIFT_JISX0213"}) {
+    for (const char* encoding :
+         {"GBK", "EUC-JP", "windows-1252", "KOI8-R", "Shift_JIS", "SHIFT_JISX0213"}) {
         XmlDocPtr doc =
             LoadText(std::string("<?xml version=\"1.0\" encoding=\"") + encoding + body);
         XmlDocPtr back = Load(Save(doc));

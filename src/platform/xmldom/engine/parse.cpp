@@ -18,8 +18,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "platform/xmldom/engine/engine.h"
 #include "platform/xmldom/engine/declaration.h"
+#include "platform/xmldom/engine/engine.h"
 #include "platform/xmldom/engine/error_guard.h"
 #include "platform/xmldom/engine/transcode.h"
 #include "platform/xmldom/engine/unread_entities.h"
@@ -196,7 +196,8 @@ xmlEntity* GetEntityWithinLimits(void* ctx, const xmlChar* name) {
     xmlEntity* ent = xmlSAX2GetEntity(ctx, name);
     auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
     ParseObservations* obs = ObservationsOf(ctx);
-    if (ent == nullptr && obs != nullptr && ctxt->inSubset == 0) EaseForUnreadEntity(ctxt, *obs, name);
+    if (ent == nullptr && obs != nullptr && ctxt->inSubset == 0)
+        EaseForUnreadEntity(ctxt, *obs, name);
     if (ent == nullptr || obs == nullptr || ctxt->inSubset != 0 ||
         ent->etype != XML_INTERNAL_GENERAL_ENTITY) {
         return ent;
@@ -401,8 +402,8 @@ bool MarkContradictsDeclaration(const InputLayout& layout, const std::string& de
     if (layout.utf8Mark)
         return !EqualsIgnoringCase(enc, "UTF-8") && !EqualsIgnoringCase(enc, "UTF8");
     // The names libxml2 itself writes UTF-16 under, too.
-    for (const char* utf16 : {"UTF-16", "UTF16", "UTF-16LE", "UTF-16BE", "ISO-10646-UCS-2", "UCS-2",
-                              "UCS2"}) {
+    for (const char* utf16 :
+         {"UTF-16", "UTF16", "UTF-16LE", "UTF-16BE", "ISO-10646-UCS-2", "UCS-2", "UCS2"}) {
         if (EqualsIgnoringCase(enc, utf16)) return false;
     }
     return true;

@@ -19,8 +19,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/xmldom/engine/engine.h"
 #include "platform/xmldom/engine/declaration.h"
+#include "platform/xmldom/engine/engine.h"
 #include "platform/xmldom/engine/error_guard.h"
 #include "platform/xmldom/engine/transcode.h"
 #include "platform/xmldom/engine/unread_entities.h"
@@ -153,9 +153,8 @@ class EncodabilityCheck {
             if (probe_->Valid() && probeBack_->Valid()) {
                 for (int c = 1; c < 0x80; ++c) {
                     const std::string alone(1, static_cast<char>(c));
-                    asciiAsIs_[c] =
-                        Converts(probe_->get(), alone) == alone &&
-                        Converts(probeBack_->get(), alone) == alone;
+                    asciiAsIs_[c] = Converts(probe_->get(), alone) == alone &&
+                                    Converts(probeBack_->get(), alone) == alone;
                 }
             }
         }
