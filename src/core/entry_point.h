@@ -8,6 +8,10 @@
 
 namespace xmlutil::core {
 
+// The entry point's Windows result type (the public headers leave BOOL to
+// programs that include <windows.h>).
+using BOOL = int;
+
 // DLL_PROCESS_ATTACH: initialises COM on the calling thread as a
 // multithreaded apartment and remembers the result. DLL_PROCESS_DETACH:
 // releases COM only when that result was S_OK. Other reasons do nothing.

@@ -9,8 +9,6 @@
 
 namespace xmlutil::xmldom {
 
-namespace {
-
 void AppendUtf8(char32_t c, std::string& out) {
     if (c < 0x80) {
         out += static_cast<char>(c);
@@ -31,7 +29,7 @@ void AppendUtf8(char32_t c, std::string& out) {
 
 // Decodes one UTF-8 sequence at `p` (not past `end`); a malformed or overlong
 // sequence yields U+FFFD and consumes one byte.
-char32_t DecodeOne(const unsigned char*& p, const unsigned char* end) {
+char32_t DecodeUtf8(const unsigned char*& p, const unsigned char* end) {
     const unsigned char lead = *p++;
     if (lead < 0x80) return lead;
     int extra;
@@ -55,6 +53,8 @@ char32_t DecodeOne(const unsigned char*& p, const unsigned char* end) {
     p += extra;
     return c;
 }
+
+namespace {
 
 bool IsAscii(const char* text, size_t size) {
     for (size_t i = 0; i < size; ++i) {
@@ -116,7 +116,7 @@ HRESULT BstrFromUtf8(const char* utf8, BSTR* out) noexcept {
         wide.reserve(size);
         const auto* p = reinterpret_cast<const unsigned char*>(source);
         const auto* end = p + size;
-        while (p < end) wide.push_back(static_cast<wchar_t>(DecodeOne(p, end)));
+        while (p < end) wide.push_back(static_cast<wchar_t>(DecodeUtf8(p, end)));
         *out = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
@@ -130,7 +130,7 @@ void AppendWideFromUtf8(const char* utf8, std::wstring& out) {
     out.reserve(out.size() + size);
     const auto* p = reinterpret_cast<const unsigned char*>(utf8);
     const auto* end = p + size;
-    while (p < end) out.push_back(static_cast<wchar_t>(DecodeOne(p, end)));
+    while (p < end) out.push_back(static_cast<wchar_t>(DecodeUtf8(p, end)));
 }
 
 HRESULT BstrFromUtf8(const std::string& utf8, BSTR* out) noexcept {

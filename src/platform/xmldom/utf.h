@@ -10,6 +10,14 @@
 
 namespace xmlutil::xmldom {
 
+// Appends the UTF-8 bytes of one code point (below U+110000).
+void AppendUtf8(char32_t c, std::string& out);
+
+// Decodes one UTF-8 sequence at `p` (not past `end`) and moves past it; a
+// malformed or overlong sequence, a surrogate or a value beyond U+10FFFF
+// yields U+FFFD and consumes one byte.
+char32_t DecodeUtf8(const unsigned char*& p, const unsigned char* end);
+
 // True for a code point XML 1.0 allows in a document (#x9, #xA, #xD,
 // #x20-#xD7FF, #xE000-#xFFFD, #x10000-#x10FFFF).
 bool IsXmlChar(char32_t c) noexcept;
