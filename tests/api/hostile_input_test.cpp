@@ -327,7 +327,7 @@ TEST(HostileInput, NamespaceAxisOverManyDeclarationsStopsAtTheWorkLimit) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("//namespace::* over 200 declarations x 20,000 elements: refused in %.3f s\n",
                 seconds);
-    EXPECT_LT(seconds, 3 * kOneSecond);
+    EXPECT_LT(seconds, kSanitized ? 15.0 : 3.0);
     EXPECT_EQ(nodes.size(), 1u);
     EXPECT_HR(doc.GetNodes(L"/r/namespace::*", nodes), S_OK);
     EXPECT_EQ(nodes.size(), 201u);

@@ -17,7 +17,7 @@ echo "ok: no STATIC_TLS flag"
 
 # Every exported symbol is a public name; no standard-library template leaks.
 leaked=$(nm -D --defined-only "$library" | awk '{print $3}' | c++filt |
-    grep -vE '^(CXMLUtil::|typeinfo (name )?for CXMLUtil$|vtable for CXMLUtil$|_com_|LoadMenuXml$|Sys|Variant|Co|IID_|CLSID_)' || true)
+    grep -vE '^(CXMLUtil::|typeinfo (name )?for CXMLUtil$|vtable for CXMLUtil$|_com_|LoadMenuXml$|Sys|Variant|Co|IID_|CLSID_|SafeArray|CreateErrorInfo$|GetErrorInfo$|SetErrorInfo$|CLSIDFromProgID$|MultiByteToWideChar$|WideCharToMultiByte$)' || true)
 [ -z "$leaked" ] || fail "symbols exported beyond the public API:
 $leaked"
 echo "ok: only the public API is exported"
