@@ -8,6 +8,7 @@
 #include "platform/xmldom/engine/declaration.h"
 #include "platform/xmldom/engine/error_guard.h"
 #include "platform/xmldom/engine/file_io.h"
+#include "platform/xmldom/engine/unread_entities.h"
 #include "platform/xmldom/tree.h"
 #include "platform/xmldom/utf.h"
 
@@ -22,7 +23,7 @@ HRESULT TextArgument(BSTR text, std::string& utf8) {
 // A processing-instruction target: a name without a colon; "xml" only in
 // lower case (the declaration), other spellings of it are reserved.
 bool IsValidTarget(const std::string& target) {
-    if (target.empty() || xmlValidateNCName(ToXml(target.c_str()), 0) != 0) return false;
+    if (!IsNcName(target)) return false;
     return target == kDeclarationTarget || !EqualsIgnoringCase(target, kDeclarationTarget);
 }
 
@@ -31,7 +32,7 @@ bool IsValidTarget(const std::string& target) {
 bool IsValidAttributeName(const std::string& qname) {
     if (attrs::IsDeclarationName(qname, nullptr)) {
         const std::string declared = qname.size() > 6 ? qname.substr(6) : std::string();
-        return declared.empty() || xmlValidateNCName(ToXml(declared.c_str()), 0) == 0;
+        return declared.empty() || IsNcName(declared);
     }
     return attrs::IsValidNodeName(qname);
 }
@@ -441,8 +442,11 @@ HRESULT DocumentObject::CloneDocument(bool deep, IXMLDOMNode** out) {
     if (deep) {
         xmlDoc* target = made->doc_;
         for (xmlNode* child = doc_->children; child != nullptr; child = child->next) {
-            // The document type is not copied: entities were expanded on load.
+            // The document type is not copied: entities were expanded on
+            // load, and a reference left unexpanded (its entity is never
+            // read) needs the original's document type to load again.
             if (child->type == XML_DTD_NODE) continue;
+            if (!ReferencesLoadIn(child, target)) return E_FAIL;
             xmlNode* cloned = tree::CopySubtree(child, target, true);
             if (cloned == nullptr) return E_OUTOFMEMORY;
             tree::LinkChild(reinterpret_cast<xmlNode*>(target), cloned, nullptr);

@@ -79,9 +79,16 @@ HRESULT ParseDocument(const ParseRequest& request, XmlDocPtr& out, ParseFailure*
 
 // ---- serialising -------------------------------------------------------------
 
+// Checks the subtree of `node` (every top-level node for the document node)
+// against the size limits the loader applies (xmlutil/load_limits.h): names,
+// texts, attribute values and the number of attributes of an element. S_OK,
+// or HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE) when the loader would refuse
+// its markup.
+HRESULT CheckLoadableSizes(const xmlNode* node);
+
 // The markup of `node` with its subtree as UTF-8, no indentation added. For the
 // document node: every top-level node, the declaration included as it stands.
-// E_OUTOFMEMORY when it cannot be built.
+// E_OUTOFMEMORY when it cannot be built; refused as CheckLoadableSizes says.
 HRESULT SerializeToUtf8(xmlNode* node, std::string& utf8);
 
 // The bytes of a file holding the whole document: one declaration, the "xml"
@@ -96,9 +103,13 @@ HRESULT SerializeToUtf8(xmlNode* node, std::string& utf8);
 //    hold a character of a name, comment, CDATA section or processing
 //    instruction, or the encoding is unknown or does not read back the same
 //    (EBCDIC, UTF-7, Shift_JIS's yen sign, names only ICU knows);
-//  - E_FAIL when the tree is deeper than the parser accepts, when the
-//    declaration's data is not a valid declaration, or when a processing
-//    instruction named "xml" stands anywhere but first in the document.
+//  - HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE) as CheckLoadableSizes says;
+//  - E_FAIL when the document has no root element, when the tree is deeper
+//    than the parser accepts, when the declaration's data is not a valid
+//    declaration, when a processing instruction named "xml" stands anywhere
+//    but first in the document, or when an entity reference names an entity
+//    the saved document would neither declare nor leave to an external subset
+//    (see ReferenceLoadsIn).
 // The bytes are written to `sink` as they are made, after every check passed;
 // a failing sink stops the save with its code. libxml2 running out of memory
 // while writing is E_OUTOFMEMORY: the written part is then incomplete.

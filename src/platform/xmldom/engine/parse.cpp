@@ -18,10 +18,12 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/xmldom/engine/attribute_bound.h"
 #include "platform/xmldom/engine/declaration.h"
 #include "platform/xmldom/engine/engine.h"
 #include "platform/xmldom/engine/error_guard.h"
 #include "platform/xmldom/engine/transcode.h"
+#include "platform/xmldom/engine/unread_entities.h"
 
 namespace xmlutil::xmldom {
 namespace {
@@ -44,7 +46,19 @@ struct ParseObservations {
     // into one long text would take quadratic time.
     size_t rescannedBytes = 0;
     bool expansionRefused = false;
-    bool undeclaredEntityInContent = false;
+    // General entities the internal subset declares with a SYSTEM or PUBLIC
+    // identifier: never read, their references are kept as nodes.
+    std::unordered_set<std::string> unreadEntities;
+    // References libxml2 found no entity for, and those of them kept as
+    // entity-reference nodes. Any other (in an attribute value, or one that
+    // is a well-formedness error) refuses the document.
+    size_t unresolvedReferences = 0;
+    size_t keptReferences = 0;
+    // A context whose flags were eased for one reference to an unread
+    // entity, with what they were (see EaseForUnreadEntity).
+    xmlParserCtxt* easedContext = nullptr;
+    int savedStandalone = 0;
+    int savedHasPErefs = 0;
     // libxml2 may stop building after an allocation failed and still call
     // the partial document well-formed.
     bool outOfMemory = false;
@@ -53,9 +67,6 @@ struct ParseObservations {
     // The caller's limits.
     bool prohibitDtd = false;
     size_t maxElementDepth = 0;
-    // Entities dropped because they name an external resource: a reference
-    // to one is refused as such, not as an undeclared entity.
-    std::unordered_set<std::string> externalEntities;
     // The first error that explains a refusal.
     ParseFailure failure;
     // Elements are checked as they are built; the tree pass after the parse
@@ -205,7 +216,7 @@ ParseFailureKind KindOf(const ParseObservations& obs, const xmlError& error) {
                        : ParseFailureKind::kNotWellFormed;
         case XML_ERR_UNDECLARED_ENTITY:
         case XML_WAR_UNDECLARED_ENTITY:
-            return error.str1 != nullptr && obs.externalEntities.count(error.str1) != 0
+            return error.str1 != nullptr && obs.unreadEntities.count(error.str1) != 0
                        ? ParseFailureKind::kRefusedDtd
                        : ParseFailureKind::kNotWellFormed;
         default:
@@ -300,6 +311,55 @@ void RefuseExpansion(xmlParserCtxt* ctxt, ParseObservations* obs) {
     ctxt->disableSAX = 1;
 }
 
+// Whether a reference in content to `name`, which libxml2 has no entity for,
+// is kept as an entity-reference node: the entity is declared but never
+// read, or the document has an external subset or parameter-entity
+// references (never read either) and is not standalone, so that XML makes an
+// undeclared entity a validity matter. Attribute values cannot hold one.
+bool KeepsUnresolvedReference(const xmlParserCtxt* ctxt, const ParseObservations& obs,
+                              const xmlChar* name) {
+    if (ctxt->instate == XML_PARSER_ATTRIBUTE_VALUE) return false;
+    if (obs.unreadEntities.count(FromXml(name)) != 0) return true;
+    const xmlParserCtxt* doc = obs.documentContext;
+    return doc != nullptr && doc->standalone != 1 &&
+           (doc->hasExternalSubset != 0 || doc->hasPErefs != 0);
+}
+
+void RestoreEasedContext(ParseObservations& obs) {
+    if (obs.easedContext == nullptr) return;
+    obs.easedContext->standalone = obs.savedStandalone;
+    obs.easedContext->hasPErefs = obs.savedHasPErefs;
+    obs.easedContext = nullptr;
+}
+
+// libxml2 calls a reference to an entity it has no entry for a fatal error
+// unless the context has an external subset or parameter-entity references
+// and is not standalone; then it warns and hands the name to the `reference`
+// handler. For a reference that is to be kept, the context says so until
+// that warning comes (entity content is parsed in a context of its own,
+// which knows nothing of the document's subsets).
+void EaseForUnreadEntity(xmlParserCtxt* ctxt, ParseObservations& obs, const xmlChar* name) {
+    RestoreEasedContext(obs);
+    if (!KeepsUnresolvedReference(ctxt, obs, name)) return;
+    obs.easedContext = ctxt;
+    obs.savedStandalone = ctxt->standalone;
+    obs.savedHasPErefs = ctxt->hasPErefs;
+    ctxt->standalone = 0;
+    ctxt->hasPErefs = 1;
+}
+
+// Keeps a reference libxml2 found no entity for as an entity-reference node
+// (no children: nothing is expanded), when it may be kept.
+void KeepUnresolvedReference(void* ctx, const xmlChar* name) {
+    auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    ParseObservations* obs = ObservationsOf(ctx);
+    if (obs == nullptr) return;
+    RestoreEasedContext(*obs);
+    if (name[0] == '#' || !KeepsUnresolvedReference(ctxt, *obs, name)) return;
+    ++obs->keptReferences;
+    xmlSAX2Reference(ctx, name);
+}
+
 // Looks an entity up for a reference and accounts for its expansion. Past
 // the limits the parse is refused and no entity is found (a NULL answer alone
 // would make libxml2 look the entity up again by itself).
@@ -307,6 +367,7 @@ xmlEntity* GetEntityWithinLimits(void* ctx, const xmlChar* name) {
     xmlEntity* ent = xmlSAX2GetEntity(ctx, name);
     auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
     ParseObservations* obs = ObservationsOf(ctx);
+    if (ent == nullptr && obs != nullptr && ctxt->inSubset == 0) EaseForUnreadEntity(ctxt, *obs, name);
     if (ent == nullptr || obs == nullptr || ctxt->inSubset != 0 ||
         ent->etype != XML_INTERNAL_GENERAL_ENTITY) {
         return ent;
@@ -316,6 +377,14 @@ xmlEntity* GetEntityWithinLimits(void* ctx, const xmlChar* name) {
         return nullptr;
     }
     if (!ctxt->wellFormed) return ent;  // libxml2 expands nothing more anyway
+    // Its replacement text is about to be parsed: the attributes of its tags
+    // are bounded as the document's are.
+    if (ctxt->instate == XML_PARSER_CONTENT && ent->children == nullptr &&
+        ent->content != nullptr &&
+        !AttributeBound().Scan(ent->content, static_cast<size_t>(xmlStrlen(ent->content)))) {
+        RefuseExpansion(ctxt, obs);
+        return nullptr;
+    }
     // In attribute values libxml2 decodes the replacement text anew each time,
     // looking every inner reference up again: count the text as written.
     obs->expandedBytes += ctxt->instate == XML_PARSER_CONTENT ? ExpansionOf(*obs, ent)
@@ -342,12 +411,21 @@ void CheckNewElement(xmlParserCtxt* ctxt, ParseObservations& obs, const xmlNode*
         obs.treePassNeeded = true;
         return;
     }
-    if (element->properties != nullptr && element->properties->next != nullptr &&
-        HasDuplicateExpandedAttribute(element)) {
-        NoteFailure(obs, ctxt, ParseFailureKind::kNotWellFormed, [element] {
-            return "Two attributes of element '" + std::string(FromXml(element->name)) +
-                   "' have the same name and namespace";
-        });
+    bool duplicate = false;
+    try {
+        duplicate = element->properties != nullptr && element->properties->next != nullptr &&
+                    HasDuplicateExpandedAttribute(element);
+    } catch (const std::bad_alloc&) {  // nothing may unwind through libxml2
+        obs.outOfMemory = true;
+        duplicate = true;
+    }
+    if (duplicate) {
+        if (!obs.outOfMemory) {
+            NoteFailure(obs, ctxt, ParseFailureKind::kNotWellFormed, [element] {
+                return "Two attributes of element '" + std::string(FromXml(element->name)) +
+                       "' have the same name and namespace";
+            });
+        }
         ctxt->wellFormed = 0;  // refused, as libxml2 2.9.14 does not see it
         ctxt->disableSAX = 1;  // nothing more is built
     }
@@ -406,22 +484,57 @@ void ObserveCharacters(void* ctx, const xmlChar* text, int length) {
     xmlSAX2Characters(ctx, text, length);
 }
 
-// Keeps internal entities and drops every entity declared with a SYSTEM or
-// PUBLIC identifier: with XML_PARSE_NOENT libxml2 would otherwise read the
-// file or URL it names while substituting it.
-void KeepInternalEntityDecl(void* ctx, const xmlChar* name, int type, const xmlChar* publicId,
-                            const xmlChar* systemId, xmlChar* content) {
-    if (publicId != nullptr || systemId != nullptr) {
-        ParseObservations* obs = ObservationsOf(ctx);
-        if (obs == nullptr || name == nullptr) return;
-        try {
-            obs->externalEntities.insert(FromXml(name));
-        } catch (const std::bad_alloc&) {
-            obs->outOfMemory = true;  // nothing may be thrown through libxml2
-        }
+// libxml2 appends a CDATA section to a CDATA section just before it, so two
+// sections with only indentation between them would load as one. Each
+// section becomes a node of its own, linked by hand (xmlAddChild would merge
+// it too).
+void KeepCDataSectionApart(void* ctx, const xmlChar* value, int length) {
+    auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    xmlNode* parent = ctxt->node;
+    if (parent == nullptr || parent->last == nullptr ||
+        parent->last->type != XML_CDATA_SECTION_NODE) {
+        xmlSAX2CDataBlock(ctx, value, length);
         return;
     }
-    xmlSAX2EntityDecl(ctx, name, type, publicId, systemId, content);
+    xmlNode* section = xmlNewCDataBlock(ctxt->myDoc, value, length);
+    if (section == nullptr) {
+        ParseObservations* obs = ObservationsOf(ctx);
+        if (obs != nullptr) obs->outOfMemory = true;
+        return;
+    }
+    section->parent = parent;
+    section->prev = parent->last;
+    parent->last->next = section;
+    parent->last = section;
+}
+
+// Keeps internal entities in libxml2's table and every entity declared with
+// a SYSTEM or PUBLIC identifier out of it: with XML_PARSE_NOENT libxml2 would
+// read the file or URL it names while substituting it. Such a declaration is
+// kept as text of the document type instead. The first declaration of a
+// name binds it, as XML says.
+void KeepInternalEntityDecl(void* ctx, const xmlChar* name, int type, const xmlChar* publicId,
+                            const xmlChar* systemId, xmlChar* content) {
+    auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    ParseObservations* obs = ObservationsOf(ctx);
+    if (obs == nullptr || name == nullptr) return;
+    const bool general =
+        type == XML_INTERNAL_GENERAL_ENTITY || type == XML_EXTERNAL_GENERAL_PARSED_ENTITY;
+    const bool boundUnread = general && obs->unreadEntities.count(FromXml(name)) != 0;
+    if (publicId == nullptr && systemId == nullptr) {
+        if (!boundUnread) xmlSAX2EntityDecl(ctx, name, type, publicId, systemId, content);
+        return;
+    }
+    if (boundUnread || (general && xmlGetDocEntity(ctxt->myDoc, name) != nullptr)) return;
+    try {
+        if (general) obs->unreadEntities.emplace(FromXml(name));
+    } catch (const std::bad_alloc&) {
+        obs->outOfMemory = true;
+        return;
+    }
+    if (!KeepUnreadEntityDeclaration(ctxt->myDoc, name, !general, publicId, systemId)) {
+        obs->outOfMemory = true;
+    }
 }
 
 // Refuses a document type declaration when the caller prohibits them,
@@ -445,19 +558,19 @@ void InternalSubsetUnlessProhibited(void* ctx, const xmlChar* name, const xmlCha
 void IgnoreExternalSubset(void* /*ctx*/, const xmlChar* /*name*/, const xmlChar* /*externalId*/,
                           const xmlChar* /*systemId*/) {}
 
-// Drops the report, noting a reference to an undeclared entity in content or
-// an attribute value. libxml2 treats that as a mere warning when the document
-// has an external subset (which is never read), and would then keep an
-// unresolved reference node or silently drop the reference from an attribute
-// value. Inside the DTD (`inSubset`) such a warning is about a parameter
-// entity that was not read, which a non-validating parser may skip.
+// Drops the report, counting references libxml2 found no entity for in
+// content or an attribute value: it warns of them when the document has an
+// external subset (which is never read), and then hands one in content to
+// the `reference` handler, but silently drops one from an attribute value.
+// Inside the DTD (`inSubset`) such a warning is about a parameter entity
+// that was not read, which a non-validating parser may skip.
 void ObserveParseError(void* ctx, xmlError* error) {
     auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
     ParseObservations* obs = ObservationsOf(ctx);
     if (obs == nullptr || error == nullptr) return;
     if (error->code == XML_ERR_NO_MEMORY) obs->outOfMemory = true;
     if (error->code == XML_WAR_UNDECLARED_ENTITY && ctxt->inSubset == 0) {
-        obs->undeclaredEntityInContent = true;
+        ++obs->unresolvedReferences;
     }
     if (error->code != XML_WAR_UNDECLARED_ENTITY || ctxt->inSubset == 0) {
         NoteLibxmlError(*obs, ctxt, *error);
@@ -518,9 +631,12 @@ bool MarkContradictsDeclaration(const InputLayout& layout, const std::string& de
     const std::string& enc = decl->encoding;
     if (layout.utf8Mark)
         return !EqualsIgnoringCase(enc, "UTF-8") && !EqualsIgnoringCase(enc, "UTF8");
-    return !EqualsIgnoringCase(enc, "UTF-16") && !EqualsIgnoringCase(enc, "UTF-16LE") &&
-           !EqualsIgnoringCase(enc, "UTF-16BE") && !EqualsIgnoringCase(enc, "ISO-10646-UCS-2") &&
-           !EqualsIgnoringCase(enc, "UCS-2");
+    // The names libxml2 itself writes UTF-16 under, too.
+    for (const char* utf16 : {"UTF-16", "UTF16", "UTF-16LE", "UTF-16BE", "ISO-10646-UCS-2", "UCS-2",
+                              "UCS2"}) {
+        if (EqualsIgnoringCase(enc, utf16)) return false;
+    }
+    return true;
 }
 
 bool IsXmlNamespace(const xmlNs* ns) {
@@ -555,16 +671,38 @@ bool IsWhitespaceOnlyText(const xmlNode* node) {
 
 // Two attributes of one element with the same local name in the same
 // namespace (through two prefixes bound to one URI) break namespace
-// well-formedness; libxml2 2.9.14 does not report it.
+// well-formedness; libxml2 2.9.14 does not report it. A handful are compared
+// pair by pair; more go through a hash set, so that a tag with thousands of
+// attributes is checked in linear time. Throws std::bad_alloc.
 bool HasDuplicateExpandedAttribute(const xmlNode* element) {
+    constexpr size_t kPairwise = 16;
+    size_t namespaced = 0;
     for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
-        if (a->ns == nullptr) continue;
-        for (const xmlAttr* b = a->next; b != nullptr; b = b->next) {
-            if (b->ns != nullptr && b->ns != a->ns && xmlStrEqual(a->name, b->name) &&
-                xmlStrEqual(a->ns->href, b->ns->href)) {
-                return true;
+        if (a->ns != nullptr) ++namespaced;
+    }
+    if (namespaced < 2) return false;
+    if (namespaced <= kPairwise) {
+        for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
+            if (a->ns == nullptr) continue;
+            for (const xmlAttr* b = a->next; b != nullptr; b = b->next) {
+                if (b->ns != nullptr && b->ns != a->ns && xmlStrEqual(a->name, b->name) &&
+                    xmlStrEqual(a->ns->href, b->ns->href)) {
+                    return true;
+                }
             }
         }
+        return false;
+    }
+    // The expanded name as one key: the URI, a NUL (which no name holds), the
+    // local name. The same prefix twice is libxml2's own error, seen already.
+    std::unordered_set<std::string> seen;
+    seen.reserve(namespaced);
+    for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
+        if (a->ns == nullptr) continue;
+        std::string key(a->ns->href != nullptr ? FromXml(a->ns->href) : "");
+        key.push_back('\0');
+        key.append(FromXml(a->name));
+        if (!seen.insert(std::move(key)).second) return true;
     }
     return false;
 }
@@ -641,11 +779,6 @@ bool IsDroppableIndentation(const xmlParserCtxt* ctxt) {
     const xmlNode* last = parent->last;
     if (last != nullptr && last->type == XML_TEXT_NODE) return false;  // it would join that text
     if (next[0] != '<') return false;
-    // A CDATA section right after a CDATA section joins it unless text
-    // stands between them ('\0': the look-ahead ends, so assume the worst).
-    const bool mayBeCData =
-        next[1] == '\0' || (next[1] == '!' && (next[2] == '[' || next[2] == '\0'));
-    if (mayBeCData && last != nullptr && last->type == XML_CDATA_SECTION_NODE) return false;
     if (parent->children != nullptr) return true;  // a sibling before it
     return next[1] != '/' && next[1] != '\0';      // markup after it, not the end tag
 }
@@ -683,8 +816,8 @@ bool InsertDeclaration(xmlDoc* doc, const std::string& data) {
 // memory that stays the caller's, or from a file read in large blocks as the
 // parse goes (a file is never held whole: a 60 MB file cost 60 MB more at
 // peak, and two more copies of its bytes). Every byte is checked for NUL
-// characters before the parser sees it. Input in an encoding whose ASCII
-// stands apart (GB2312) is handed on decoded to UTF-8, block by block.
+// characters before the parser sees it. Input in an encoding the engine
+// decodes itself (GB2312, Shift_JIS) is handed on as UTF-8, block by block.
 class InputFeed {
   public:
     explicit InputFeed(const ParseRequest& request) : request_(request) {}
@@ -717,16 +850,18 @@ class InputFeed {
     // Fixes the encoding layout the NUL check reads units by, and checks what
     // Start took. True when a NUL character was found there.
     bool BeginNulCheck(const InputLayout& layout) {
+        attributeBound_.emplace(layout.unitSize, layout.bigEndian);
         nulCheck_.emplace(layout);
         refused_ = nulCheck_->Scan(block_, blockSize_);
         if (refused_) Refuse(ParseFailureKind::kNotWellFormed, kNulReason);
         return refused_;
     }
 
-    // From here on the input, in `encodingName` (one KeepsAsciiApart
-    // accepts), is decoded to UTF-8 before the parser sees it: iconv then
-    // converts only the runs that are not ASCII, where libxml2 would have
-    // passed every byte through it. False when what Start took does not
+    // From here on the input, in `encodingName` (one DecodedByEngine
+    // accepts), is decoded to UTF-8 before the parser sees it: for GB2312
+    // iconv then converts only the runs that are not ASCII, where libxml2
+    // would have passed every byte through it; Shift_JIS is read as Windows
+    // reads it. False when what Start took does not
     // decode. Without a converter for the name, libxml2 is left to decode
     // (and to refuse) the input.
     // The room a block decodes into is taken here, once: decoding while
@@ -740,8 +875,20 @@ class InputFeed {
             return true;
         }
         decoded_.reserve(
-            AsciiApartDecoder::SpaceFor(request_.file != nullptr ? kBlockSize : blockSize_));
+            InputDecoder::SpaceFor(request_.file != nullptr ? kBlockSize : blockSize_));
+        attributeBound_.emplace();  // the parser is handed UTF-8 from here on
         return ServeBlock();
+    }
+
+    // For input parsed from memory (which Read never serves): checks the
+    // attributes of every start tag at once. False, and the input refused,
+    // when one has more than kMaxAttributesPerElement.
+    bool AttributesWithinBound() {
+        if (attributeBound_ && !attributeBound_->Scan(view_, viewSize_)) {
+            refused_ = true;
+            Refuse(ParseFailureKind::kTooLarge, kTooManyAttributesReason);
+        }
+        return !refused_;
     }
 
     // True when the parser is handed UTF-8 decoded here.
@@ -779,6 +926,13 @@ class InputFeed {
         }
         const size_t count =
             std::min(feed->viewSize_ - feed->offset_, static_cast<size_t>(std::max(length, 0)));
+        // The parser never sees a start tag with more attributes than the bound.
+        if (feed->attributeBound_ &&
+            !feed->attributeBound_->Scan(feed->view_ + feed->offset_, count)) {
+            feed->refused_ = true;
+            feed->Refuse(ParseFailureKind::kTooLarge, kTooManyAttributesReason);
+            return -1;
+        }
         std::memcpy(out, feed->view_ + feed->offset_, count);
         feed->offset_ += count;
         return static_cast<int>(count);
@@ -789,6 +943,8 @@ class InputFeed {
     // small enough to stay in cache while it is checked and copied on.
     static constexpr size_t kBlockSize = 256 * 1024;
     static constexpr const char* kNulReason = "The input holds a NUL character";
+    static constexpr const char* kTooManyAttributesReason =
+        "An element has more attributes than the loader accepts";
 
     // Notes why the input is refused (the first reason stays); false.
     bool Refuse(ParseFailureKind kind, const std::string& reason) {
@@ -864,7 +1020,8 @@ class InputFeed {
     size_t total_ = 0;    // bytes read from the file so far
     bool ended_ = false;  // the input has no more blocks
     std::optional<NulScanner> nulCheck_;
-    std::optional<AsciiApartDecoder> decoder_;
+    std::optional<AttributeBound> attributeBound_;
+    std::optional<InputDecoder> decoder_;
     std::string decoded_;
     bool refused_ = false;
     bool outOfMemory_ = false;
@@ -887,6 +1044,8 @@ XmlDocPtr RunParser(const ParseRequest& request, InputFeed& feed, ParseObservati
     ctxt->sax->serror = ObserveParseError;
     ctxt->sax->getEntity = GetEntityWithinLimits;
     ctxt->sax->startElementNs = StartElementWithinLimits;
+    ctxt->sax->cdataBlock = KeepCDataSectionApart;
+    ctxt->sax->reference = KeepUnresolvedReference;
     // Set apart from `characters`, the handler makes libxml2 tell ignorable
     // white space from text; without it, it never asks.
     if (!request.preserveWhiteSpace) {
@@ -904,6 +1063,7 @@ XmlDocPtr RunParser(const ParseRequest& request, InputFeed& feed, ParseObservati
     if (request.fromUnicodeText || feed.Decodes()) options |= XML_PARSE_IGNORE_ENC;
     XmlDocPtr doc;
     if (request.fromUnicodeText) {
+        if (!feed.AttributesWithinBound()) return nullptr;
         doc.reset(xmlCtxtReadMemory(ctxt.get(), request.data, static_cast<int>(request.size),
                                     nullptr, nullptr, options));
     } else {
@@ -915,7 +1075,8 @@ XmlDocPtr RunParser(const ParseRequest& request, InputFeed& feed, ParseObservati
     }
     if (ctxt->errNo == XML_ERR_NO_MEMORY) observations.outOfMemory = true;
     if (doc == nullptr || !ctxt->wellFormed || !ctxt->nsWellFormed || observations.outOfMemory ||
-        observations.undeclaredEntityInContent || observations.expansionRefused) {
+        observations.unresolvedReferences != observations.keptReferences ||
+        observations.expansionRefused) {
         return nullptr;
     }
     return doc;
@@ -952,7 +1113,7 @@ HRESULT Parse(const ParseRequest& request, XmlDocPtr& out, ParseFailure& failure
     }
     if (declaration && !request.fromUnicodeText && layout.unitSize == 1) {
         const auto decl = ParseDeclarationData(*declaration);
-        if (decl && KeepsAsciiApart(decl->encoding) && !feed.DecodeFrom(decl->encoding)) {
+        if (decl && DecodedByEngine(decl->encoding) && !feed.DecodeFrom(decl->encoding)) {
             return refuse(ParseFailureKind::kEncoding,
                           "The input holds bytes that are not valid " + decl->encoding);
         }
