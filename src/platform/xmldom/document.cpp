@@ -9,6 +9,7 @@
 #include "platform/xmldom/engine/error_guard.h"
 #include "platform/xmldom/engine/file_io.h"
 #include "platform/xmldom/engine/unread_entities.h"
+#include "platform/xmldom/error_report.h"
 #include "platform/xmldom/tree.h"
 #include "platform/xmldom/utf.h"
 
@@ -535,6 +536,7 @@ HRESULT DocumentObject::setProperty(BSTR name, VARIANT value) {
         }
         std::string reason;
         const HRESULT hr = properties_.Set(property, value, reason);
+        if (hr == E_FAIL) ReportFailure(IID_IXMLDOMDocument2, reason);
         if (hr == S_OK && property == L"SelectionNamespaces") {
             evaluator_.SetSelectionNamespaces(properties_.SelectionNamespaces());
         }

@@ -43,7 +43,7 @@ class DeclarationReader {
                 std::any_of(bindings.begin(), bindings.end(),
                             [&](const PrefixBinding& b) { return b.prefix == binding.prefix; });
             if (repeated) {
-                reason = "The prefix '" + binding.prefix + "' is declared twice";
+                Fail(reason, "the prefix '" + binding.prefix + "' is declared twice");
                 return std::nullopt;
             }
             bindings.push_back(std::move(binding));
