@@ -367,7 +367,8 @@ xmlEntity* GetEntityWithinLimits(void* ctx, const xmlChar* name) {
     xmlEntity* ent = xmlSAX2GetEntity(ctx, name);
     auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
     ParseObservations* obs = ObservationsOf(ctx);
-    if (ent == nullptr && obs != nullptr && ctxt->inSubset == 0) EaseForUnreadEntity(ctxt, *obs, name);
+    if (ent == nullptr && obs != nullptr && ctxt->inSubset == 0)
+        EaseForUnreadEntity(ctxt, *obs, name);
     if (ent == nullptr || obs == nullptr || ctxt->inSubset != 0 ||
         ent->etype != XML_INTERNAL_GENERAL_ENTITY) {
         return ent;
@@ -632,8 +633,8 @@ bool MarkContradictsDeclaration(const InputLayout& layout, const std::string& de
     if (layout.utf8Mark)
         return !EqualsIgnoringCase(enc, "UTF-8") && !EqualsIgnoringCase(enc, "UTF8");
     // The names libxml2 itself writes UTF-16 under, too.
-    for (const char* utf16 : {"UTF-16", "UTF16", "UTF-16LE", "UTF-16BE", "ISO-10646-UCS-2", "UCS-2",
-                              "UCS2"}) {
+    for (const char* utf16 :
+         {"UTF-16", "UTF16", "UTF-16LE", "UTF-16BE", "ISO-10646-UCS-2", "UCS-2", "UCS2"}) {
         if (EqualsIgnoringCase(enc, utf16)) return false;
     }
     return true;
@@ -1126,6 +1127,9 @@ HRESULT Parse(const ParseRequest& request, XmlDocPtr& out, ParseFailure& failure
     observations.maxElementDepth = request.maxElementDepth;
     silence.ForwardTo(ObserveUnroutedError, &observations);
     XmlDocPtr doc = RunParser(request, feed, observations);
+    // The parser context is gone: later reports must not reach it.
+    silence.ForwardTo(nullptr, nullptr);
+    observations.documentContext = nullptr;
     failure = std::move(observations.failure);
     if (feed.Refused()) {
         if (feed.OutOfMemory()) return refuse(ParseFailureKind::kOutOfMemory, "Out of memory");
