@@ -29,6 +29,20 @@ inline constexpr IID IID_IXMLDOMCDATASection = XMLUTIL_MSXML_GUID(0x2933BF8A);
 inline constexpr IID IID_IXMLDOMParseError = {
     0x3EFAA426, 0x272F, 0x11D2, {0x83, 0x6F, 0x00, 0x00, 0xF8, 0x7A, 0x77, 0x82}};
 
+// ---- IXMLDOMDocument2 and the classes that create the same document ----
+inline constexpr IID IID_IXMLDOMDocument2 = XMLUTIL_MSXML_GUID(0x2933BF95);
+inline constexpr IID IID_IXMLDOMSchemaCollection = {
+    0x373984C8, 0xB845, 0x449B, {0x91, 0xE7, 0x45, 0xAC, 0x83, 0x03, 0x6A, 0xDE}};
+inline constexpr CLSID CLSID_FreeThreadedDOMDocument = XMLUTIL_MSXML_GUID(0x2933BF91);
+inline constexpr CLSID CLSID_DOMDocument30 = {
+    0xF5078F32, 0xC551, 0x11D3, {0x89, 0xB9, 0x00, 0x00, 0xF8, 0x1F, 0xE2, 0x21}};
+inline constexpr CLSID CLSID_FreeThreadedDOMDocument30 = {
+    0xF5078F33, 0xC551, 0x11D3, {0x89, 0xB9, 0x00, 0x00, 0xF8, 0x1F, 0xE2, 0x21}};
+inline constexpr CLSID CLSID_DOMDocument60 = {
+    0x88D96A05, 0xF192, 0x11D4, {0xA6, 0x5F, 0x00, 0x40, 0x96, 0x32, 0x51, 0xE5}};
+inline constexpr CLSID CLSID_FreeThreadedDOMDocument60 = {
+    0x88D96A06, 0xF192, 0x11D4, {0xA6, 0x5F, 0x00, 0x40, 0x96, 0x32, 0x51, 0xE5}};
+
 // IXMLDOMParseError::get_errorCode values: what kind of failure stopped the
 // last load (0 when it succeeded). A file that could not be opened or read
 // gives the system's code instead (HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND),
@@ -81,6 +95,7 @@ struct IXMLDOMComment;
 struct IXMLDOMCDATASection;
 struct IXMLDOMProcessingInstruction;
 struct IXMLDOMParseError;
+struct IXMLDOMSchemaCollection;
 
 // A node of the tree. Methods answer S_OK, S_FALSE with an empty result where
 // there is nothing to give (no parent, no sibling, no match, no attribute map),
@@ -205,7 +220,35 @@ struct IXMLDOMDocument : IXMLDOMNode {
     virtual HRESULT put_preserveWhiteSpace(VARIANT_BOOL isPreserving) = 0;
 };
 
+// Schema collections are not provided; declared so that code naming them
+// compiles (get_namespaces answers E_NOTIMPL).
+struct IXMLDOMSchemaCollection : IUnknown {};
+
+// The document's second interface, reached by QueryInterface.
+struct IXMLDOMDocument2 : IXMLDOMDocument {
+    // E_NOTIMPL: schema collections are not provided.
+    virtual HRESULT get_namespaces(IXMLDOMSchemaCollection** namespaceCollection) = 0;
+    // E_NOTIMPL: schema collections are not provided.
+    virtual HRESULT get_schemas(VARIANT* otherCollection) = 0;
+    // E_NOTIMPL: schema collections are not provided.
+    virtual HRESULT putref_schemas(VARIANT otherCollection) = 0;
+    // E_NOTIMPL: documents are checked for well-formedness only.
+    virtual HRESULT validate(IXMLDOMParseError** errorObj) = 0;
+    // Sets a property by name: SelectionNamespaces, SelectionLanguage,
+    // ProhibitDTD, MaxElementDepth, ValidateOnParse, and (accepted, without
+    // effect) ResolveExternals, AllowDocumentFunction, NewParser,
+    // ServerHTTPRequest, AllowXsltScript, MultipleErrorMessages. E_INVALIDARG
+    // for another name or a value of the wrong type; E_FAIL for a malformed
+    // value (nothing changes; the reason is in the thread's error information).
+    virtual HRESULT setProperty(BSTR name, VARIANT value) = 0;
+    // The value of a property setProperty takes, in a variant the caller
+    // clears. E_INVALIDARG for another name.
+    virtual HRESULT getProperty(BSTR name, VARIANT* value) = 0;
+};
+
 XMLUTIL_DEFINE_UUIDOF(IXMLDOMNode, IID_IXMLDOMNode);
+XMLUTIL_DEFINE_UUIDOF(IXMLDOMDocument2, IID_IXMLDOMDocument2);
+XMLUTIL_DEFINE_UUIDOF(IXMLDOMSchemaCollection, IID_IXMLDOMSchemaCollection);
 XMLUTIL_DEFINE_UUIDOF(IXMLDOMDocument, IID_IXMLDOMDocument);
 XMLUTIL_DEFINE_UUIDOF(IXMLDOMNodeList, IID_IXMLDOMNodeList);
 XMLUTIL_DEFINE_UUIDOF(IXMLDOMNamedNodeMap, IID_IXMLDOMNamedNodeMap);

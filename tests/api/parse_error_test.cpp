@@ -22,12 +22,19 @@ using xmlutil::test::dom::Text;
 
 // Written as a Windows program would be: create the document, load the file,
 // and on failure print what the parse error object says.
-void ReportLoad(const std::wstring& path) {
-    CComPtr<IXMLDOMDocument> doc;
-    if (FAILED(CoCreateInstance(CLSID_DOMDocument, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IXMLDOMDocument, reinterpret_cast<void**>(&doc)))) {
+void ReportLoad(const std::wstring& path, bool prohibitDtd) {
+    CComPtr<IXMLDOMDocument2> doc;
+    if (FAILED(CoCreateInstance(CLSID_DOMDocument60, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IXMLDOMDocument2, reinterpret_cast<void**>(&doc)))) {
         return;
     }
+    VARIANT prohibit;
+    VariantInit(&prohibit);
+    prohibit.vt = VT_BOOL;
+    prohibit.boolVal = prohibitDtd ? VARIANT_TRUE : VARIANT_FALSE;
+    BSTR property = SysAllocString(L"ProhibitDTD");
+    doc->setProperty(property, prohibit);
+    SysFreeString(property);
     VARIANT source;
     VariantInit(&source);
     source.vt = VT_BSTR;
@@ -63,6 +70,7 @@ TEST(ParseError, BrokenFilesAreExplained) {
         const char* what;
         std::string bytes;
         const char* printed;
+        bool prohibitDtd = false;
     } cases[] = {
         {"unclosed tag", "<Root>\n  <Menu>\n    <Item/>\n</Root>\n",
          "80040601 Opening and ending tag mismatch: Menu line 2 and Root (line 4, position 8)\n"},
@@ -84,6 +92,12 @@ TEST(ParseError, BrokenFilesAreExplained) {
         {"undeclared prefix", "<Root>\n<p:a/></Root>",
          "80040601 Namespace prefix p on a is not defined (line 2, position 5)\n"},
         {"well-formed", "<Root/>", "loaded\n"},
+        {"DTD under ProhibitDTD",
+         "<?xml version=\"1.0\"?>\n<!DOCTYPE Root [<!ELEMENT Root ANY>]>\n<Root/>",
+         "80040603 The document has a DTD, which is prohibited (ProhibitDTD) (line 2, position "
+         "16)\n",
+         true},
+        {"the same DTD allowed", "<!DOCTYPE Root [<!ELEMENT Root ANY>]><Root/>", "loaded\n"},
     };
     TempDir dir;
     const std::string path = dir.File("in.xml");
@@ -91,12 +105,12 @@ TEST(ParseError, BrokenFilesAreExplained) {
         WriteFileBytes(path, c.bytes);
         CapturedOutput errors(2);
         CapturedOutput out(1);
-        ReportLoad(xmlutil::test::Widen(path));
+        ReportLoad(xmlutil::test::Widen(path), c.prohibitDtd);
         EXPECT_EQ(out.Finish(), c.printed) << c.what;
         EXPECT_EQ(errors.Finish(), "") << c.what;
     }
     CapturedOutput out(1);
-    ReportLoad(dir.WideFile("missing.xml"));
+    ReportLoad(dir.WideFile("missing.xml"), false);
     EXPECT_EQ(out.Finish(), "80070002 The file does not exist (line 0, position 0)\n");
 }
 

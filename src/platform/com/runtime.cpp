@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The parts of the COM runtime the library and its callers use: per-thread
 // initialisation with a threading model, creation of the one class it
-// serves, and task memory.
+// serves (under each of its class names), and task memory.
 #include <cstdlib>
 #include <cwchar>
+#include <initializer_list>
 
 #include "platform/xmldom/document_factory.h"
 #include "xmlutil/msxml.h"
@@ -19,7 +20,20 @@ struct ThreadApartment {
 };
 thread_local ThreadApartment apartment;
 
-DWORD ModelOf(DWORD coInit) { return coInit & COINIT_APARTMENTTHREADED; }
+DWORD ModelOf(DWORD coInit) {
+    return coInit & COINIT_APARTMENTTHREADED;
+}
+
+// The class names of the DOM document: every version and threading model
+// creates the same document here.
+bool IsDocumentClass(REFCLSID clsid) {
+    for (const CLSID& known : {CLSID_DOMDocument, CLSID_DOMDocument30, CLSID_DOMDocument60,
+                               CLSID_FreeThreadedDOMDocument, CLSID_FreeThreadedDOMDocument30,
+                               CLSID_FreeThreadedDOMDocument60}) {
+        if (IsEqualCLSID(clsid, known)) return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -37,18 +51,21 @@ HRESULT CoInitializeEx(LPVOID, DWORD coInit) {
     return S_OK;
 }
 
-HRESULT CoInitialize(LPVOID reserved) { return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED); }
+HRESULT CoInitialize(LPVOID reserved) {
+    return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED);
+}
 
 void CoUninitialize() {
     if (apartment.initCount > 0) --apartment.initCount;
 }
 
-// Serves CLSID_DOMDocument only. A thread that has not initialised COM is not
-// refused: the document needs no apartment of its own here.
+// Serves the DOM document, under each of the class names that create it. A
+// thread that has not initialised COM is not refused: the document needs no
+// apartment of its own here.
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID riid, LPVOID* out) {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
-    if (!IsEqualCLSID(clsid, CLSID_DOMDocument)) return REGDB_E_CLASSNOTREG;
+    if (!IsDocumentClass(clsid)) return REGDB_E_CLASSNOTREG;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
     return xmlutil::xmldom::CreateDocument(riid, out);
 }

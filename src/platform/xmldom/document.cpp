@@ -9,6 +9,7 @@
 #include "platform/xmldom/engine/error_guard.h"
 #include "platform/xmldom/engine/file_io.h"
 #include "platform/xmldom/engine/unread_entities.h"
+#include "platform/xmldom/error_report.h"
 #include "platform/xmldom/tree.h"
 #include "platform/xmldom/utf.h"
 
@@ -133,8 +134,9 @@ HRESULT DocumentObject::QueryInterface(REFIID riid, void** out) {
         *out = static_cast<IDocumentWriter*>(this);
         return S_OK;
     }
-    if (riid == IID_IUnknown || riid == IID_IXMLDOMNode || riid == IID_IXMLDOMDocument) {
-        *out = static_cast<IXMLDOMDocument*>(this);
+    if (riid == IID_IUnknown || riid == IID_IXMLDOMNode || riid == IID_IXMLDOMDocument ||
+        riid == IID_IXMLDOMDocument2) {
+        *out = static_cast<IXMLDOMDocument2*>(this);
         AddRef();
         return S_OK;
     }
@@ -162,8 +164,10 @@ void DocumentObject::ReplaceContent(XmlDocPtr doc) noexcept {
     Changed();
 }
 
-HRESULT DocumentObject::LoadParsed(const ParseRequest& request, const std::wstring& url,
+HRESULT DocumentObject::LoadParsed(ParseRequest request, const std::wstring& url,
                                    VARIANT_BOOL* isSuccessful) {
+    request.prohibitDtd = properties_.ProhibitDtd();
+    request.maxElementDepth = properties_.MaxElementDepth();
     XmlDocPtr parsed;
     ParseFailure failure;
     const HRESULT hr = ParseDocument(request, parsed, &failure);
@@ -434,6 +438,8 @@ HRESULT DocumentObject::CloneDocument(bool deep, IXMLDOMNode** out) {
     made->async_ = async_;
     made->validateOnParse_ = validateOnParse_;
     made->preserveWhiteSpace_ = preserveWhiteSpace_;
+    made->properties_ = properties_;
+    made->evaluator_.SetSelectionNamespaces(properties_.SelectionNamespaces());
     if (deep) {
         xmlDoc* target = made->doc_;
         for (xmlNode* child = doc_->children; child != nullptr; child = child->next) {
@@ -498,6 +504,57 @@ HRESULT DocumentObject::put_preserveWhiteSpace(VARIANT_BOOL isPreserving) {
 
 HRESULT DocumentObject::get_parseError(IXMLDOMParseError** errorObj) {
     return MakeParseError(lastParseError_, errorObj);
+}
+
+// ---- IXMLDOMDocument2 -------------------------------------------------------------
+
+HRESULT DocumentObject::get_namespaces(IXMLDOMSchemaCollection** namespaceCollection) {
+    if (namespaceCollection != nullptr) *namespaceCollection = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT DocumentObject::get_schemas(VARIANT* otherCollection) {
+    if (otherCollection != nullptr) VariantInit(otherCollection);
+    return E_NOTIMPL;
+}
+
+HRESULT DocumentObject::putref_schemas(VARIANT /*otherCollection*/) {
+    return E_NOTIMPL;
+}
+
+HRESULT DocumentObject::validate(IXMLDOMParseError** errorObj) {
+    if (errorObj != nullptr) *errorObj = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT DocumentObject::setProperty(BSTR name, VARIANT value) {
+    return Guarded([&]() -> HRESULT {
+        const std::wstring property = name != nullptr ? name : L"";
+        if (property == L"ValidateOnParse") {
+            if (value.vt != VT_BOOL) return E_INVALIDARG;
+            return put_validateOnParse(value.boolVal);
+        }
+        std::string reason;
+        const HRESULT hr = properties_.Set(property, value, reason);
+        if (hr == E_FAIL) ReportFailure(IID_IXMLDOMDocument2, reason);
+        if (hr == S_OK && property == L"SelectionNamespaces") {
+            evaluator_.SetSelectionNamespaces(properties_.SelectionNamespaces());
+        }
+        return hr;
+    });
+}
+
+HRESULT DocumentObject::getProperty(BSTR name, VARIANT* value) {
+    return Guarded([&]() -> HRESULT {
+        const std::wstring property = name != nullptr ? name : L"";
+        if (property == L"ValidateOnParse") {
+            if (value == nullptr) return E_POINTER;
+            VariantInit(value);
+            value->vt = VT_BOOL;
+            return get_validateOnParse(&value->boolVal);
+        }
+        return properties_.Get(property, value);
+    });
 }
 
 }  // namespace xmlutil::xmldom

@@ -8,7 +8,7 @@
 namespace xmlutil::xmldom {
 
 // A new, empty document: answers the interface `riid` through `*out`
-// (IXMLDOMDocument, IXMLDOMNode or IUnknown), E_NOINTERFACE for any other,
+// (IXMLDOMDocument2, IXMLDOMDocument, IXMLDOMNode or IUnknown), E_NOINTERFACE for any other,
 // E_OUTOFMEMORY when it cannot be made.
 HRESULT CreateDocument(REFIID riid, void** out);
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/xmldom/document_properties.h"
 #include "platform/xmldom/engine/engine.h"
 #include "platform/xmldom/fast_path_interfaces.h"
 #include "platform/xmldom/node_methods.h"
@@ -16,7 +17,7 @@ namespace xmlutil::xmldom {
 
 // The document object: the wrapper of the document node and the owner of the
 // current xmlDoc.
-class DocumentObject final : public NodeMethods<IXMLDOMDocument>,
+class DocumentObject final : public NodeMethods<IXMLDOMDocument2>,
                              public DomNode,
                              public IDocumentWriter {
   public:
@@ -74,14 +75,23 @@ class DocumentObject final : public NodeMethods<IXMLDOMDocument>,
     // Parse errors
     HRESULT get_parseError(IXMLDOMParseError** errorObj) override;
 
+    // IXMLDOMDocument2
+    HRESULT get_namespaces(IXMLDOMSchemaCollection** namespaceCollection) override;
+    HRESULT get_schemas(VARIANT* otherCollection) override;
+    HRESULT putref_schemas(VARIANT otherCollection) override;
+    HRESULT validate(IXMLDOMParseError** errorObj) override;
+    HRESULT setProperty(BSTR name, VARIANT value) override;
+    HRESULT getProperty(BSTR name, VARIANT* value) override;
+    // Why the last selection on this document failed (one line, UTF-8).
+    const std::string& SelectionFailure() const { return evaluator_.FailureReason(); }
+
   private:
     explicit DocumentObject(WrapperPool* pool) : pool_(pool) {}
     ~DocumentObject();
     // Makes `doc` the content, retiring (or freeing) the previous one.
     void ReplaceContent(XmlDocPtr doc) noexcept;
     // Parses the request into the content; keeps why it failed, with `url`.
-    HRESULT LoadParsed(const ParseRequest& request, const std::wstring& url,
-                       VARIANT_BOOL* isSuccessful);
+    HRESULT LoadParsed(ParseRequest request, const std::wstring& url, VARIANT_BOOL* isSuccessful);
     // A new node of the current xmlDoc, handed out as interface I.
     template <class I>
     HRESULT Hand(xmlNode* created, I** out);
@@ -104,6 +114,7 @@ class DocumentObject final : public NodeMethods<IXMLDOMDocument>,
     VARIANT_BOOL preserveWhiteSpace_ = VARIANT_FALSE;
     // Why the last load failed; cleared by one that succeeds.
     ParseErrorState lastParseError_;
+    DocumentProperties properties_;
 };
 
 }  // namespace xmlutil::xmldom

@@ -10,6 +10,7 @@
 #include "platform/xmldom/engine/declaration.h"
 #include "platform/xmldom/engine/error_guard.h"
 #include "platform/xmldom/engine/unread_entities.h"
+#include "platform/xmldom/error_report.h"
 #include "platform/xmldom/lists.h"
 #include "platform/xmldom/tree.h"
 #include "platform/xmldom/utf.h"
@@ -197,7 +198,10 @@ HRESULT InsertChild(DomNode& self, IXMLDOMNode* newChild, xmlNode* before,
 
 HRESULT Select(DomNode& self, BSTR query, bool firstOnly, std::vector<CComPtr<IXMLDOMNode>>& out) {
     std::string expression;
-    if (FAILED(Utf8FromBstr(query, expression))) return E_FAIL;
+    if (FAILED(Utf8FromBstr(query, expression))) {
+        ReportFailure(IID_IXMLDOMNode, "The expression holds a character XML cannot hold");
+        return E_FAIL;
+    }
     xmlNode* context = self.XmlNode();
     xmlDoc* doc =
         context->type == XML_DOCUMENT_NODE ? reinterpret_cast<xmlDoc*>(context) : context->doc;
@@ -225,6 +229,12 @@ HRESULT Select(DomNode& self, BSTR query, bool firstOnly, std::vector<CComPtr<IX
             wrappedHits.push_back(std::move(wrapped));
             return S_OK;
         });
+    // The reason (a prefix bound nowhere, a malformed expression) goes to the
+    // thread's error object, where _com_error::Description reads it.
+    if (hr == E_FAIL) {
+        const std::string& reason = self.Owner().SelectionFailure();
+        ReportFailure(IID_IXMLDOMNode, reason.empty() ? "The selection failed" : reason);
+    }
     if (FAILED(hr)) return hr;
     out = std::move(wrappedHits);
     return S_OK;

@@ -17,6 +17,7 @@
 #include "platform/xmldom/engine/byte_sink.h"
 #include "platform/xmldom/engine/file_io.h"
 #include "platform/xmldom/engine/xml_ptr.h"
+#include "platform/xmldom/engine/xpath_namespaces.h"
 #include "xmlutil/wintypes.h"
 
 namespace xmlutil::xmldom {
@@ -202,7 +203,19 @@ class XPathEvaluator {
     // the document (or when it is replaced): drops everything derived from it.
     void DocumentChanged();
 
+    // Prefixes in expressions resolve to these bindings first, then to the
+    // document's own declaration of the prefix (the first in document order).
+    // A prefix bound nowhere, or declared with different namespaces in the
+    // document and not bound here, fails the selection with E_FAIL.
+    void SetSelectionNamespaces(PrefixBindings bindings);
+    // Why the last Select answered E_FAIL, one line naming what was wrong
+    // ("" after a selection that did not fail).
+    const std::string& FailureReason() const;
+
   private:
+    // E_FAIL, with the reason that `expression` does not compile or evaluate.
+    HRESULT Invalid(xmlXPathContext* ctx, const std::string& expression);
+
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -1170,6 +1170,9 @@ HRESULT Parse(const ParseRequest& request, XmlDocPtr& out, ParseFailure& failure
     observations.maxElementDepth = request.maxElementDepth;
     silence.ForwardTo(ObserveUnroutedError, &observations);
     XmlDocPtr doc = RunParser(request, feed, observations);
+    // The parser context is gone: later reports must not reach it.
+    silence.ForwardTo(nullptr, nullptr);
+    observations.documentContext = nullptr;
     failure = std::move(observations.failure);
     if (feed.Refused()) {
         if (feed.OutOfMemory()) return refuse(ParseFailureKind::kOutOfMemory, "Out of memory");

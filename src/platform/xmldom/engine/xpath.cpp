@@ -4,6 +4,7 @@
 // answered from indexes (xpath_index.h). Errors are dropped, never printed.
 #include <libxml/xpathInternals.h>
 
+#include <algorithm>
 #include <string_view>
 #include <unordered_map>
 
@@ -25,15 +26,66 @@ struct XPathEvaluator::State {
     std::unordered_map<std::string, XmlXPathCompExprPtr> compiled;
     // Derived from the tree: dropped by DocumentChanged() and with the context.
     AttributeIndexes indexes;
+    DocumentPrefixes declaredPrefixes;
+    bool declaredPrefixesRead = false;
+    // The caller's bindings, and what is registered in the context now.
+    PrefixBindings selectionNamespaces;
+    PrefixBindings registered;
+    std::string failure;
 
     // The context for `target`, made anew when the document is another one.
     xmlXPathContext* ContextFor(xmlDoc* target) {
         if (context == nullptr || doc != target) {
             context.reset(xmlXPathNewContext(target));
             doc = context == nullptr ? nullptr : target;
-            indexes.Clear();
+            Forget();
+            registered.clear();
         }
         return context.get();
+    }
+
+    void Forget() {
+        indexes.Clear();
+        declaredPrefixesRead = false;
+    }
+
+    // The prefix declarations of the document, read once per change.
+    const DocumentPrefixes* Declared() {
+        if (!declaredPrefixesRead) {
+            declaredPrefixes.Read(doc);
+            declaredPrefixesRead = true;
+        }
+        return &declaredPrefixes;
+    }
+
+    // Registers in the context the namespace of each prefix `expression`
+    // uses, and no other. E_FAIL (with `failure`) when one cannot be resolved.
+    HRESULT BindPrefixes(xmlXPathContext* ctx, const std::string& expression) {
+        PrefixBindings resolved;
+        if (!ResolvePrefixes(
+                expression, selectionNamespaces, [this] { return Declared(); }, resolved,
+                failure)) {
+            return E_FAIL;
+        }
+        if (Same(resolved, registered)) return S_OK;
+        registered.clear();
+        xmlXPathRegisteredNsCleanup(ctx);
+        for (const PrefixBinding& binding : resolved) {
+            if (xmlXPathRegisterNs(ctx, ToXml(binding.prefix.c_str()),
+                                   ToXml(binding.uri.c_str())) != 0) {
+                xmlXPathRegisteredNsCleanup(ctx);
+                return E_OUTOFMEMORY;
+            }
+        }
+        registered = std::move(resolved);
+        return S_OK;
+    }
+
+    static bool Same(const PrefixBindings& a, const PrefixBindings& b) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                          [](const PrefixBinding& x, const PrefixBinding& y) {
+                              return x.prefix == y.prefix && x.uri == y.uri;
+                          });
     }
 
     // The compiled form of `expression`; nullptr when it does not compile.
@@ -177,16 +229,24 @@ HRESULT XPathEvaluator::Select(xmlDoc* doc, xmlNode* context, const std::string&
 HRESULT XPathEvaluator::Select(xmlDoc* doc, xmlNode* context, const std::string& expression,
                                bool firstOnly, const HitReceiver& receive, bool deepTree) {
     if (doc == nullptr) return E_INVALIDARG;
+    state_->failure.clear();
     ErrorSilencer silence;
     xmlXPathContext* ctx = state_->ContextFor(doc);
     if (ctx == nullptr) return E_OUTOFMEMORY;
     const ContextReportsTo reports(ctx, silence);
+    if (expression.find(':') != std::string::npos) {
+        const HRESULT hr = state_->BindPrefixes(ctx, expression);
+        if (FAILED(hr)) return hr;
+    }
+    xmlResetError(&ctx->lastError);
     xmlXPathCompExpr* comp = state_->Compiled(ctx, expression);
-    if (comp == nullptr) return silence.OutOfMemory() ? E_OUTOFMEMORY : E_FAIL;
+    if (comp == nullptr) return silence.OutOfMemory() ? E_OUTOFMEMORY : Invalid(ctx, expression);
     const bool unstreamed = deepTree && MayBeStreamed(expression);
     if (unstreamed) {
         comp = state_->Compiled(ctx, Unstreamed(expression));
-        if (comp == nullptr) return silence.OutOfMemory() ? E_OUTOFMEMORY : E_FAIL;
+        if (comp == nullptr) {
+            return silence.OutOfMemory() ? E_OUTOFMEMORY : Invalid(ctx, expression);
+        }
     }
     // libxml2 counts operations on the context, across evaluations, and stops
     // one that passes opLimit with an error: each expression starts afresh,
@@ -212,15 +272,39 @@ HRESULT XPathEvaluator::Select(xmlDoc* doc, xmlNode* context, const std::string&
     // After an allocation failure libxml2 may hand back a partial node-set.
     if (silence.OutOfMemory()) return E_OUTOFMEMORY;
     // On reaching the limit libxml2 sets the count to it and hands back no result.
-    if (result == nullptr && ctx->opCount >= ctx->opLimit) return E_ABORT;
-    if (result == nullptr || result->type != XPATH_NODESET) return E_FAIL;
+    if (result == nullptr && ctx->opCount >= ctx->opLimit) {
+        state_->failure = "The expression '" + expression + "' needs more work than a query may take";
+        return E_ABORT;
+    }
+    if (result == nullptr) return Invalid(ctx, expression);
+    if (result->type != XPATH_NODESET) {
+        state_->failure = "The expression '" + expression + "' does not select nodes";
+        return E_FAIL;
+    }
     return Deliver(result->nodesetval, firstOnly, receive);
+}
+
+HRESULT XPathEvaluator::Invalid(xmlXPathContext* ctx, const std::string& expression) {
+    state_->failure = "The expression '" + expression + "' is not valid XPath 1.0";
+    if (ctx->lastError.code != XML_ERR_OK) {
+        state_->failure += " (error at character " + std::to_string(ctx->lastError.int1 + 1) + ")";
+    }
+    return E_FAIL;
 }
 
 void XPathEvaluator::DocumentChanged() {
     // The context holds only the document pointer (checked on every call) and
-    // compiled expressions are tree-independent: only the indexes go.
-    state_->indexes.Clear();
+    // compiled expressions are tree-independent (prefixes are looked up as
+    // they are evaluated): only what was read from the tree goes.
+    state_->Forget();
+}
+
+void XPathEvaluator::SetSelectionNamespaces(PrefixBindings bindings) {
+    state_->selectionNamespaces = std::move(bindings);
+}
+
+const std::string& XPathEvaluator::FailureReason() const {
+    return state_->failure;
 }
 
 }  // namespace xmlutil::xmldom
