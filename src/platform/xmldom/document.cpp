@@ -183,7 +183,9 @@ HRESULT DocumentObject::loadXML(BSTR bstrXML, VARIANT_BOOL* isSuccessful) {
         request.size = utf8.size();
         request.fromUnicodeText = true;
         request.preserveWhiteSpace = PreserveWhiteSpace();
-        return LoadParsed(request, isSuccessful);
+        const HRESULT hr = LoadParsed(request, isSuccessful);
+        if (hr == S_OK) url_.clear();
+        return hr;
     });
 }
 
@@ -200,7 +202,9 @@ HRESULT DocumentObject::load(VARIANT xmlSource, VARIANT_BOOL* isSuccessful) {
         ParseRequest request;
         request.file = &input;
         request.preserveWhiteSpace = PreserveWhiteSpace();
-        return LoadParsed(request, isSuccessful);
+        hr = LoadParsed(request, isSuccessful);
+        if (hr == S_OK) url_ = path;
+        return hr;
     });
 }
 
@@ -408,6 +412,7 @@ HRESULT DocumentObject::CloneDocument(bool deep, IXMLDOMNode** out) {
     made->async_ = async_;
     made->validateOnParse_ = validateOnParse_;
     made->preserveWhiteSpace_ = preserveWhiteSpace_;
+    made->resolveExternals_ = resolveExternals_;
     if (deep) {
         xmlDoc* target = made->doc_;
         for (xmlNode* child = doc_->children; child != nullptr; child = child->next) {
