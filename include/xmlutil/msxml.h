@@ -6,8 +6,12 @@
 
 #include "wintypes.h"
 
-#define XMLUTIL_MSXML_GUID(d1) \
-    { d1, 0x7B36, 0x11D2, { 0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60 } }
+#define XMLUTIL_MSXML_GUID(d1)                             \
+    {                                                      \
+        d1, 0x7B36, 0x11D2, {                              \
+            0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60 \
+        }                                                  \
+    }
 
 inline constexpr CLSID CLSID_DOMDocument = XMLUTIL_MSXML_GUID(0x2933BF90);
 inline constexpr IID IID_IXMLDOMNode = XMLUTIL_MSXML_GUID(0x2933BF80);
@@ -242,8 +246,7 @@ struct IXMLDOMDocument : IXMLDOMNode {
     virtual HRESULT createProcessingInstruction(BSTR target, BSTR data,
                                                 IXMLDOMProcessingInstruction** pi) = 0;
     virtual HRESULT createAttribute(BSTR name, IXMLDOMAttribute** attribute) = 0;
-    virtual HRESULT createNode(VARIANT type, BSTR name, BSTR namespaceURI,
-                               IXMLDOMNode** node) = 0;
+    virtual HRESULT createNode(VARIANT type, BSTR name, BSTR namespaceURI, IXMLDOMNode** node) = 0;
     // Parses the file named by a VT_BSTR variant; *isSuccessful is VARIANT_TRUE
     // only when the document was replaced by the parsed content.
     virtual HRESULT load(VARIANT xmlSource, VARIANT_BOOL* isSuccessful) = 0;

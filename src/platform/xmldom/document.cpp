@@ -2,12 +2,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/xmldom/engine/file_io.h"
 #include "platform/xmldom/attributes.h"
 #include "platform/xmldom/document_factory.h"
 #include "platform/xmldom/document_object.h"
 #include "platform/xmldom/engine/declaration.h"
 #include "platform/xmldom/engine/error_guard.h"
+#include "platform/xmldom/engine/file_io.h"
 #include "platform/xmldom/tree.h"
 #include "platform/xmldom/utf.h"
 

@@ -118,8 +118,7 @@ bool CanHoldChildren(const xmlNode* node) {
 }
 
 bool CanBeChild(const xmlNode* node) {
-    return node->type == XML_ELEMENT_NODE || node->type == XML_ENTITY_REF_NODE ||
-           IsTextLike(node);
+    return node->type == XML_ELEMENT_NODE || node->type == XML_ENTITY_REF_NODE || IsTextLike(node);
 }
 
 // What a document may hold at its top: one element, no text, a declaration
@@ -688,10 +687,19 @@ HRESULT GetNodeTypeString(DomNode& self, BSTR* typeString) {
     *typeString = nullptr;
     DOMNodeType type = NODE_INVALID;
     GetNodeType(self, &type);
-    static const char* const kNames[] = {
-        "",          "element", "attribute",    "text",         "cdatasection",
-        "entityreference", "entity",  "processinginstruction", "comment", "document",
-        "documenttype",    "documentfragment", "notation"};
+    static const char* const kNames[] = {"",
+                                         "element",
+                                         "attribute",
+                                         "text",
+                                         "cdatasection",
+                                         "entityreference",
+                                         "entity",
+                                         "processinginstruction",
+                                         "comment",
+                                         "document",
+                                         "documenttype",
+                                         "documentfragment",
+                                         "notation"};
     const size_t index = static_cast<size_t>(type);
     return BstrFromUtf8(index < sizeof kNames / sizeof kNames[0] ? kNames[index] : "", typeString);
 }

@@ -48,8 +48,7 @@ HRESULT RemoveAttribute(DomNode& self, BSTR name);
 // (element_ops.cpp)
 HRESULT GetAttributeNode(DomNode& self, BSTR name, IXMLDOMAttribute** attribute);
 HRESULT SetAttributeNode(DomNode& self, IXMLDOMAttribute* attribute, IXMLDOMAttribute** replaced);
-HRESULT RemoveAttributeNode(DomNode& self, IXMLDOMAttribute* attribute,
-                            IXMLDOMAttribute** removed);
+HRESULT RemoveAttributeNode(DomNode& self, IXMLDOMAttribute* attribute, IXMLDOMAttribute** removed);
 // The elements below `self` (an element, or the document) named `tagName`.
 HRESULT GetElementsByTagName(DomNode& self, BSTR tagName, IXMLDOMNodeList** list);
 HRESULT Normalize(DomNode& self);
