@@ -222,6 +222,14 @@ TEST(DomPortedMembers, AppendingAFragmentMovesItsChildrenOrNothing) {
     ASSERT_EQ(fragment->appendChild(b, nullptr), S_OK);
     EXPECT_EQ(XmlOf(fragment), L"<a/><b/>");
 
+    {  // a fragment never inserted goes with its children (the leak check sees it)
+        CComPtr<IXMLDOMDocumentFragment> dropped;
+        ASSERT_EQ(doc->createDocumentFragment(&dropped), S_OK);
+        CComPtr<IXMLDOMElement> orphan;
+        ASSERT_EQ(doc->createElement(Arg(L"o"), &orphan), S_OK);
+        ASSERT_EQ(dropped->appendChild(orphan, nullptr), S_OK);
+    }
+
     CComPtr<IXMLDOMDocument> empty = NewDocument();
     EXPECT_HR(empty->appendChild(fragment, nullptr), E_FAIL);  // two document elements
     EXPECT_EQ(XmlOf(fragment), L"<a/><b/>");
@@ -321,6 +329,13 @@ TEST(DomPortedMembers, EntityReferencesJoinATreeOnlyWhereTheyResolve) {
     EXPECT_HR(r->appendChild(unknown, nullptr), E_FAIL);
     EXPECT_HR(doc->createEntityReference(Arg(L"a b"), Out(unknown)), E_INVALIDARG);
     EXPECT_EQ(XmlOf(r), L"<r>&amp;</r>");
+    // Copied and moved like any other child.
+    CComPtr<IXMLDOMNode> copy;
+    ASSERT_EQ(r->cloneNode(VARIANT_TRUE, &copy), S_OK);
+    CComPtr<IXMLDOMDocument> other = Parsed(L"<o/>");
+    ASSERT_EQ(Select(other, L"/o")->appendChild(copy, nullptr), S_OK);
+    ASSERT_EQ(Select(other, L"/o")->appendChild(amp, nullptr), S_OK);
+    EXPECT_EQ(XmlOf(Select(other, L"/o")), L"<o><r>&amp;</r>&amp;</o>");
 }
 
 TEST(DomPortedMembers, DocumentReportsItsStateAndTypedValuesAreText) {
