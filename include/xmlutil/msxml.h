@@ -194,13 +194,21 @@ struct IXMLDOMAttribute : IXMLDOMNode {
 // the node cannot hold ("--" in a comment, "]]>" in CDATA, a character XML
 // forbids) is E_INVALIDARG with the node unchanged.
 struct IXMLDOMCharacterData : IXMLDOMNode {
+    // The node's text.
     virtual HRESULT get_data(BSTR* data) = 0;
+    // Replaces the node's text, as put_text does.
     virtual HRESULT put_data(BSTR data) = 0;
+    // The number of characters of the text.
     virtual HRESULT get_length(long* dataLength) = 0;
+    // `count` characters from `offset`.
     virtual HRESULT substringData(long offset, long count, BSTR* data) = 0;
+    // Adds `data` at the end.
     virtual HRESULT appendData(BSTR data) = 0;
+    // Adds `data` in front of the character at `offset`.
     virtual HRESULT insertData(long offset, BSTR data) = 0;
+    // Removes `count` characters from `offset`.
     virtual HRESULT deleteData(long offset, long count) = 0;
+    // Replaces `count` characters from `offset` by `data`.
     virtual HRESULT replaceData(long offset, long count, BSTR data) = 0;
 };
 
@@ -213,7 +221,9 @@ struct IXMLDOMCDATASection : IXMLDOMText {};
 struct IXMLDOMComment : IXMLDOMCharacterData {};
 
 struct IXMLDOMProcessingInstruction : IXMLDOMNode {
+    // The name after "<?" ("xml" for the declaration).
     virtual HRESULT get_target(BSTR* name) = 0;
+    // What follows the target, up to "?>".
     virtual HRESULT get_data(BSTR* value) = 0;
     // E_INVALIDARG for data holding "?>" (or, for the declaration, not a
     // valid declaration), with the node unchanged.
@@ -233,6 +243,7 @@ struct IXMLDOMDocumentFragment : IXMLDOMNode {};
 struct IXMLDOMEntityReference : IXMLDOMNode {};
 
 struct IXMLDOMImplementation : IUnknown {
+    // Whether the DOM offers `feature` in `version` (no object offers this).
     virtual HRESULT hasFeature(BSTR feature, BSTR version, VARIANT_BOOL* hasFeature) = 0;
 };
 
@@ -270,6 +281,7 @@ struct IXMLDOMDocument : IXMLDOMNode {
     // Makes the element the document element, in place of the current one
     // (appended when there is none). E_INVALIDARG for null.
     virtual HRESULT putref_documentElement(IXMLDOMElement* DOMElement) = 0;
+    // A new, empty fragment of this document.
     virtual HRESULT createDocumentFragment(IXMLDOMDocumentFragment** docFrag) = 0;
     // A reference to the entity `name`, detached. E_INVALIDARG for a name XML
     // forbids; inserting it is refused (E_FAIL) unless the entity is
@@ -291,6 +303,7 @@ struct IXMLDOMDocument : IXMLDOMNode {
     // Stored and reported (default VARIANT_FALSE); external DTDs and entities
     // are never read either way.
     virtual HRESULT get_resolveExternals(VARIANT_BOOL* isResolving) = 0;
+    // Any non-zero value is stored as VARIANT_TRUE.
     virtual HRESULT put_resolveExternals(VARIANT_BOOL isResolving) = 0;
 };
 
