@@ -31,6 +31,22 @@ inline constexpr IID IID_IXMLDOMImplementation = XMLUTIL_MSXML_GUID(0x2933BF8F);
 inline constexpr IID IID_IXMLDOMDocumentFragment = {
     0x3EFAA413, 0x272F, 0x11D2, {0x83, 0x6F, 0x00, 0x00, 0xF8, 0x7A, 0x77, 0x82}};
 
+// ---- parse errors ----
+inline constexpr IID IID_IXMLDOMParseError = {
+    0x3EFAA426, 0x272F, 0x11D2, {0x83, 0x6F, 0x00, 0x00, 0xF8, 0x7A, 0x77, 0x82}};
+
+// IXMLDOMParseError::get_errorCode values: what kind of failure stopped the
+// last load (0 when it succeeded). A file that could not be opened or read
+// gives the system's code instead (HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND),
+// E_ACCESSDENIED, ...), and running out of memory E_OUTOFMEMORY.
+inline constexpr HRESULT XMLUTIL_E_NOT_WELL_FORMED = XMLUTIL_HR(0x80040601);
+// An unknown or unsupported encoding, or bytes the encoding does not have.
+inline constexpr HRESULT XMLUTIL_E_ENCODING = XMLUTIL_HR(0x80040602);
+// A DTD under ProhibitDTD, or a reference to an external entity (never loaded).
+inline constexpr HRESULT XMLUTIL_E_DTD_REFUSED = XMLUTIL_HR(0x80040603);
+// Elements nested past the depth limit, or entity expansion past its limit.
+inline constexpr HRESULT XMLUTIL_E_TOO_LARGE = XMLUTIL_HR(0x80040604);
+
 enum DOMNodeType {
     NODE_INVALID = 0,
     NODE_ELEMENT = 1,
@@ -62,6 +78,7 @@ struct IXMLDOMDocumentType;
 struct IXMLDOMDocumentFragment;
 struct IXMLDOMEntityReference;
 struct IXMLDOMImplementation;
+struct IXMLDOMParseError;
 
 // A node of the tree. Methods answer S_OK, S_FALSE with an empty result where
 // there is nothing to give (no parent, no sibling, no match, no attribute map),
@@ -247,6 +264,26 @@ struct IXMLDOMImplementation : IUnknown {
     virtual HRESULT hasFeature(BSTR feature, BSTR version, VARIANT_BOOL* hasFeature) = 0;
 };
 
+// What stopped a load. Every getter answers S_OK, or E_POINTER for a null
+// pointer; strings are BSTRs the caller frees ("" when there is nothing).
+struct IXMLDOMParseError : IUnknown {
+    // 0, or one of the XMLUTIL_E_* kinds above, or a file or memory code.
+    virtual HRESULT get_errorCode(long* errorCode) = 0;
+    // The path load was given; "" for loadXML.
+    virtual HRESULT get_url(BSTR* urlString) = 0;
+    // One line saying what went wrong, from the parser's own message.
+    virtual HRESULT get_reason(BSTR* reasonString) = 0;
+    // The text of the offending line around the error, at most 240 bytes of it.
+    virtual HRESULT get_srcText(BSTR* sourceString) = 0;
+    // Line of the error, from 1 (0 when no position is known).
+    virtual HRESULT get_line(long* lineNumber) = 0;
+    // Character of the error on its line, from 1 (0 when unknown).
+    virtual HRESULT get_linepos(long* linePosition) = 0;
+    // Offset of the error: characters before it for loadXML, bytes of the
+    // file (as UTF-8) before it for load.
+    virtual HRESULT get_filepos(long* filePosition) = 0;
+};
+
 // The document: also the node at the top of its tree.
 struct IXMLDOMDocument : IXMLDOMNode {
     virtual HRESULT get_documentElement(IXMLDOMElement** documentElement) = 0;
@@ -263,6 +300,9 @@ struct IXMLDOMDocument : IXMLDOMNode {
     virtual HRESULT load(VARIANT xmlSource, VARIANT_BOOL* isSuccessful) = 0;
     // Parses Unicode text; an encoding named in its declaration is ignored.
     virtual HRESULT loadXML(BSTR bstrXML, VARIANT_BOOL* isSuccessful) = 0;
+    // Why the last load or loadXML failed (errorCode 0 when it succeeded or
+    // none was made): a new object holding that state. E_POINTER.
+    virtual HRESULT get_parseError(IXMLDOMParseError** errorObj) = 0;
     // Writes the document to the file named by a VT_BSTR variant, in the
     // encoding its XML declaration names (UTF-8 without one).
     virtual HRESULT save(VARIANT destination) = 0;
@@ -322,3 +362,4 @@ XMLUTIL_DEFINE_UUIDOF(IXMLDOMDocumentType, IID_IXMLDOMDocumentType);
 XMLUTIL_DEFINE_UUIDOF(IXMLDOMDocumentFragment, IID_IXMLDOMDocumentFragment);
 XMLUTIL_DEFINE_UUIDOF(IXMLDOMEntityReference, IID_IXMLDOMEntityReference);
 XMLUTIL_DEFINE_UUIDOF(IXMLDOMImplementation, IID_IXMLDOMImplementation);
+XMLUTIL_DEFINE_UUIDOF(IXMLDOMParseError, IID_IXMLDOMParseError);

@@ -150,6 +150,7 @@ class ScriptedDocument : public Counted<IXMLDOMDocument> {
     XMLUTIL_NOT_SCRIPTED(abort)
     XMLUTIL_NOT_SCRIPTED(get_resolveExternals, VARIANT_BOOL*)
     XMLUTIL_NOT_SCRIPTED(put_resolveExternals, VARIANT_BOOL)
+    XMLUTIL_NOT_SCRIPTED(get_parseError, IXMLDOMParseError**)
 
   private:
     template <class F, class... Args>

@@ -8,6 +8,7 @@
 #include "platform/xmldom/engine/engine.h"
 #include "platform/xmldom/fast_path_interfaces.h"
 #include "platform/xmldom/node_methods.h"
+#include "platform/xmldom/parse_error.h"
 #include "platform/xmldom/wrapper_pool.h"
 #include "xmlutil/atl.h"
 
@@ -83,13 +84,17 @@ class DocumentObject final : public NodeMethods<IXMLDOMDocument>,
     HRESULT abort() override;
     HRESULT get_resolveExternals(VARIANT_BOOL* isResolving) override;
     HRESULT put_resolveExternals(VARIANT_BOOL isResolving) override;
+    // Parse errors
+    HRESULT get_parseError(IXMLDOMParseError** errorObj) override;
 
   private:
     explicit DocumentObject(WrapperPool* pool) : pool_(pool) {}
     ~DocumentObject();
     // Makes `doc` the content, retiring (or freeing) the previous one.
     void ReplaceContent(XmlDocPtr doc) noexcept;
-    HRESULT LoadParsed(const ParseRequest& request, VARIANT_BOOL* isSuccessful);
+    // Parses the request into the content; keeps why it failed, with `url`.
+    HRESULT LoadParsed(const ParseRequest& request, const std::wstring& url,
+                       VARIANT_BOOL* isSuccessful);
     // A new node of the current xmlDoc, handed out as interface I.
     template <class I>
     HRESULT Hand(xmlNode* created, I** out);
@@ -113,6 +118,8 @@ class DocumentObject final : public NodeMethods<IXMLDOMDocument>,
     // The path of the last successful load (UTF-8); empty after loadXML.
     std::string url_;
     VARIANT_BOOL resolveExternals_ = VARIANT_FALSE;
+    // Why the last load failed; cleared by one that succeeds.
+    ParseErrorState lastParseError_;
 };
 
 }  // namespace xmlutil::xmldom
