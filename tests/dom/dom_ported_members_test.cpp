@@ -336,6 +336,15 @@ TEST(DomPortedMembers, EntityReferencesJoinATreeOnlyWhereTheyResolve) {
     ASSERT_EQ(Select(other, L"/o")->appendChild(copy, nullptr), S_OK);
     ASSERT_EQ(Select(other, L"/o")->appendChild(amp, nullptr), S_OK);
     EXPECT_EQ(XmlOf(Select(other, L"/o")), L"<o><r>&amp;</r>&amp;</o>");
+
+    // Under an external DTD (never read) an undeclared entity still loads.
+    CComPtr<IXMLDOMDocument> page = Parsed(L"<!DOCTYPE p SYSTEM 'p.dtd'><p><a>&nbsp;</a><b/></p>");
+    CComPtr<IXMLDOMNode> nbsp;
+    ASSERT_EQ(Select(page, L"/p/a")->get_firstChild(&nbsp), S_OK);
+    EXPECT_EQ(Text([&](BSTR* out) { return nbsp->get_nodeTypeString(out); }), L"entityreference");
+    EXPECT_EQ(Select(page, L"/p/b")->appendChild(nbsp, nullptr), S_OK);
+    EXPECT_EQ(XmlOf(Select(page, L"/p")), L"<p><a/><b>&nbsp;</b></p>");
+    EXPECT_HR(r->appendChild(nbsp, nullptr), E_FAIL);
 }
 
 TEST(DomPortedMembers, DocumentReportsItsStateAndTypedValuesAreText) {

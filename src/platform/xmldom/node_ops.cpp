@@ -233,14 +233,20 @@ HRESULT Select(DomNode& self, BSTR query, bool firstOnly, std::vector<CComPtr<IX
 // ---- fragments, entity references, replacement --------------------------------
 
 // An entity reference is written out as "&name;": it may join a tree only
-// when the entity is predefined or declared by the document, or the saved
-// file would not load.
+// when the entity is predefined or declared by the document, or when the
+// document names an external DTD (which is never read: there an undeclared
+// entity is a validity matter, and the file still loads). Anywhere else the
+// saved file would not load.
 bool ResolvableHere(const xmlNode* parent, const xmlNode* child) {
     if (child->type != XML_ENTITY_REF_NODE) return true;
     xmlDoc* doc = parent->type == XML_DOCUMENT_NODE
                       ? reinterpret_cast<xmlDoc*>(const_cast<xmlNode*>(parent))
                       : parent->doc;
-    return xmlGetDocEntity(doc, child->name) != nullptr;
+    const xmlDtd* dtd = doc->intSubset;
+    const bool externalDtd =
+        doc->extSubset != nullptr ||
+        (dtd != nullptr && (dtd->ExternalID != nullptr || dtd->SystemID != nullptr));
+    return externalDtd || xmlGetDocEntity(doc, child->name) != nullptr;
 }
 
 // What InsertChild would refuse for any child of `fragment` at its place,
