@@ -384,3 +384,42 @@ TEST(DomPortedMembers, DocumentReportsItsStateAndTypedValuesAreText) {
 }
 
 }  // namespace
+
+TEST(DomPortedMembers, ValueSettersTakeEveryVariantAsItsText) {
+    struct Case {
+        VARTYPE vt;
+        const wchar_t* text;
+        void (*fill)(VARIANT&);
+    };
+    const Case cases[] = {
+        {VT_BOOL, L"-1", [](VARIANT& v) { v.boolVal = VARIANT_TRUE; }},
+        {VT_R8, L"0.1", [](VARIANT& v) { v.dblVal = 0.1; }},
+        {VT_I8, L"9007199254740993", [](VARIANT& v) { v.llVal = 9007199254740993LL; }},
+        {VT_UI4, L"4294967295", [](VARIANT& v) { v.ulVal = 4294967295u; }},
+        {VT_DATE, L"2024-03-01", [](VARIANT& v) { v.date = 45352.0; }},
+        {VT_I2, L"-7", [](VARIANT& v) { v.iVal = -7; }},
+    };
+    CComPtr<IXMLDOMDocument> doc = Parsed(L"<r a=''><e/>t</r>");
+    CComPtr<IXMLDOMElement> r = As<IXMLDOMElement>(Select(doc, L"/r"));
+    CComPtr<IXMLDOMAttribute> a = As<IXMLDOMAttribute>(Select(doc, L"/r/@a"));
+    CComPtr<IXMLDOMNode> e = Select(doc, L"/r/e");
+    CComPtr<IXMLDOMNode> t = Select(doc, L"/r/text()");
+    for (const Case& c : cases) {
+        VARIANT value;
+        VariantInit(&value);
+        value.vt = c.vt;
+        c.fill(value);
+        ASSERT_EQ(r->setAttribute(Arg(L"k"), value), S_OK) << c.text;
+        ASSERT_EQ(a->put_value(value), S_OK);
+        ASSERT_EQ(e->put_nodeTypedValue(value), S_OK);
+        ASSERT_EQ(t->put_nodeValue(value), S_OK);
+        const std::wstring x(c.text);
+        EXPECT_EQ(XmlOf(r),
+                  L"<r a=\"" + x + L"\" k=\"" + x + L"\"><e>" + x + L"</e>" + x + L"</r>");
+    }
+    VARIANT nothing;
+    VariantInit(&nothing);
+    EXPECT_HR(r->setAttribute(Arg(L"k"), nothing), E_INVALIDARG);
+    EXPECT_HR(t->put_nodeValue(nothing), E_INVALIDARG);
+    EXPECT_EQ(TextOf(t), L"-7");
+}

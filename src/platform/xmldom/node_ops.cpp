@@ -56,19 +56,31 @@ HRESULT CheckContent(const xmlNode* node, const std::string& text) {
     }
 }
 
+// Owns the variant VariantChangeType fills.
+class ConvertedVariant {
+  public:
+    ConvertedVariant() { VariantInit(&value_); }
+    ~ConvertedVariant() { VariantClear(&value_); }
+    ConvertedVariant(const ConvertedVariant&) = delete;
+    ConvertedVariant& operator=(const ConvertedVariant&) = delete;
+    VARIANT* get() { return &value_; }
+
+  private:
+    VARIANT value_;
+};
+
+// The text a value stands for: a string as it is, any other value as
+// VariantChangeType writes it ("-1" for true, "0.1", "2024-03-01", ...).
+// E_INVALIDARG for no value (VT_EMPTY, VT_NULL) and for one that has no text,
+// or for text XML cannot hold.
 HRESULT StringFromVariant(const VARIANT& value, std::string& utf8) {
-    switch (value.vt) {
-        case VT_BSTR:
-            return Utf8FromBstr(value.bstrVal, utf8);
-        case VT_I4:
-            utf8 = std::to_string(value.lVal);
-            return S_OK;
-        case VT_I2:
-            utf8 = std::to_string(value.iVal);
-            return S_OK;
-        default:
-            return E_INVALIDARG;
-    }
+    if (value.vt == VT_BSTR) return Utf8FromBstr(value.bstrVal, utf8);
+    if (value.vt == VT_EMPTY || value.vt == VT_NULL) return E_INVALIDARG;
+    ConvertedVariant text;
+    const HRESULT hr = VariantChangeType(text.get(), &value, 0, VT_BSTR);
+    if (hr == E_OUTOFMEMORY) return hr;
+    if (FAILED(hr) || text.get()->vt != VT_BSTR) return E_INVALIDARG;
+    return Utf8FromBstr(text.get()->bstrVal, utf8);
 }
 
 HRESULT SetBstrVariant(const std::string& utf8, VARIANT* value) {
@@ -357,7 +369,8 @@ HRESULT PutNodeValue(DomNode& self, const VARIANT& value) {
     std::string utf8;
     const HRESULT hr = StringFromVariant(value, utf8);
     if (FAILED(hr)) return hr;
-    std::wstring wide(utf8.begin(), utf8.end());  // digits and sign only
+    std::wstring wide;
+    AppendWideFromUtf8(utf8.c_str(), wide);
     return SetValueOf(self, wide.data());
 }
 
