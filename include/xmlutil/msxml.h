@@ -24,6 +24,12 @@ inline constexpr IID IID_IXMLDOMText = XMLUTIL_MSXML_GUID(0x2933BF87);
 inline constexpr IID IID_IXMLDOMComment = XMLUTIL_MSXML_GUID(0x2933BF88);
 inline constexpr IID IID_IXMLDOMProcessingInstruction = XMLUTIL_MSXML_GUID(0x2933BF89);
 inline constexpr IID IID_IXMLDOMCDATASection = XMLUTIL_MSXML_GUID(0x2933BF8A);
+inline constexpr IID IID_IXMLDOMCharacterData = XMLUTIL_MSXML_GUID(0x2933BF84);
+inline constexpr IID IID_IXMLDOMDocumentType = XMLUTIL_MSXML_GUID(0x2933BF8B);
+inline constexpr IID IID_IXMLDOMEntityReference = XMLUTIL_MSXML_GUID(0x2933BF8E);
+inline constexpr IID IID_IXMLDOMImplementation = XMLUTIL_MSXML_GUID(0x2933BF8F);
+inline constexpr IID IID_IXMLDOMDocumentFragment = {
+    0x3EFAA413, 0x272F, 0x11D2, {0x83, 0x6F, 0x00, 0x00, 0xF8, 0x7A, 0x77, 0x82}};
 
 // ---- parse errors ----
 inline constexpr IID IID_IXMLDOMParseError = {
@@ -94,6 +100,11 @@ struct IXMLDOMText;
 struct IXMLDOMComment;
 struct IXMLDOMCDATASection;
 struct IXMLDOMProcessingInstruction;
+struct IXMLDOMCharacterData;
+struct IXMLDOMDocumentType;
+struct IXMLDOMDocumentFragment;
+struct IXMLDOMEntityReference;
+struct IXMLDOMImplementation;
 struct IXMLDOMParseError;
 struct IXMLDOMSchemaCollection;
 
@@ -127,6 +138,33 @@ struct IXMLDOMNode : IUnknown {
     virtual HRESULT get_namespaceURI(BSTR* namespaceURI) = 0;
     virtual HRESULT get_prefix(BSTR* prefix) = 0;
     virtual HRESULT get_baseName(BSTR* nameString) = 0;
+
+    // ---- the rest of the node surface ported code calls ----
+    // "element", "text", "cdatasection", ... for the node's type.
+    virtual HRESULT get_nodeTypeString(BSTR* nodeType) = 0;
+    // Puts newChild (a fragment: its children) where oldChild is and detaches
+    // oldChild, handed back in outOldChild. E_INVALIDARG when oldChild is not
+    // a child; the refusals of insertBefore, with the tree unchanged.
+    virtual HRESULT replaceChild(IXMLDOMNode* newChild, IXMLDOMNode* oldChild,
+                                 IXMLDOMNode** outOldChild) = 0;
+    // VARIANT_TRUE: no value of this service comes from a schema default.
+    virtual HRESULT get_specified(VARIANT_BOOL* isSpecified) = 0;
+    // S_FALSE with null: there is no schema, so no definition.
+    virtual HRESULT get_definition(IXMLDOMNode** definitionNode) = 0;
+    // Without a schema, the text: get_text for an element, the value for an
+    // attribute, text, CDATA, comment or PI; S_FALSE with VT_NULL otherwise.
+    virtual HRESULT get_nodeTypedValue(VARIANT* typedValue) = 0;
+    // Sets what get_nodeTypedValue reads, the variant converted to text.
+    // E_FAIL for a node without a value; put_nodeValue's refusals.
+    virtual HRESULT put_nodeTypedValue(VARIANT typedValue) = 0;
+    // S_FALSE with VT_NULL: no node has a data type without a schema.
+    virtual HRESULT get_dataType(VARIANT* dataTypeName) = 0;
+    // E_NOTIMPL: XSLT is not available.
+    virtual HRESULT transformNode(IXMLDOMNode* stylesheet, BSTR* xmlString) = 0;
+    // VARIANT_TRUE: every node is complete once load returns.
+    virtual HRESULT get_parsed(VARIANT_BOOL* isParsed) = 0;
+    // E_NOTIMPL: XSLT is not available.
+    virtual HRESULT transformNodeToObject(IXMLDOMNode* stylesheet, VARIANT outputObject) = 0;
 };
 
 // An ordered list of nodes: the children of a node (live) or the matches of
@@ -149,6 +187,20 @@ struct IXMLDOMNamedNodeMap : IUnknown {
     virtual HRESULT get_length(long* listLength) = 0;
     // The length into a LONG, as Windows code declares it (fails like get_length).
     HRESULT get_length(LONG* listLength) { return xmlutil_detail::LongOut(this, listLength); }
+
+    // ---- the rest of the map surface ported code calls ----
+    // The attribute with that base name in that namespace ("" or null: none);
+    // declarations are in "http://www.w3.org/2000/xmlns/". S_FALSE when absent.
+    virtual HRESULT getQualifiedItem(BSTR baseName, BSTR namespaceURI,
+                                     IXMLDOMNode** qualifiedItem) = 0;
+    // Removes what getQualifiedItem finds; S_FALSE when absent, the refusals
+    // of removeNamedItem.
+    virtual HRESULT removeQualifiedItem(BSTR baseName, BSTR namespaceURI,
+                                        IXMLDOMNode** qualifiedItem) = 0;
+    // The next item from the map's own position; S_FALSE with null at the end.
+    virtual HRESULT nextNode(IXMLDOMNode** nextItem) = 0;
+    // Sets the position nextNode reads from back to the first item.
+    virtual HRESULT reset() = 0;
 };
 
 struct IXMLDOMElement : IXMLDOMNode {
@@ -157,6 +209,26 @@ struct IXMLDOMElement : IXMLDOMNode {
     virtual HRESULT getAttribute(BSTR name, VARIANT* value) = 0;
     virtual HRESULT setAttribute(BSTR name, VARIANT value) = 0;
     virtual HRESULT removeAttribute(BSTR name) = 0;
+
+    // ---- the rest of the element surface ported code calls ----
+    // The attribute node of that qualified name; S_FALSE with null when absent.
+    virtual HRESULT getAttributeNode(BSTR name, IXMLDOMAttribute** attributeNode) = 0;
+    // Puts a detached attribute on the element (one from another document is
+    // moved), replacing the one of the same name, handed back in
+    // attributeNode (null when none). E_FAIL when it belongs to another
+    // element; E_INVALIDARG for a prefix nothing declares.
+    virtual HRESULT setAttributeNode(IXMLDOMAttribute* DOMAttribute,
+                                     IXMLDOMAttribute** attributeNode) = 0;
+    // Detaches one of the element's attributes, handed back in attributeNode.
+    // E_INVALIDARG when it is not one of them.
+    virtual HRESULT removeAttributeNode(IXMLDOMAttribute* DOMAttribute,
+                                        IXMLDOMAttribute** attributeNode) = 0;
+    // The elements below this one with that qualified name ("*": all), in
+    // document order, as they are when called.
+    virtual HRESULT getElementsByTagName(BSTR tagName, IXMLDOMNodeList** resultList) = 0;
+    // Joins adjacent text nodes below the element into the first of them and
+    // drops empty ones; the nodes dropped stay valid, detached.
+    virtual HRESULT normalize() = 0;
 };
 
 struct IXMLDOMAttribute : IXMLDOMNode {
@@ -165,10 +237,64 @@ struct IXMLDOMAttribute : IXMLDOMNode {
     virtual HRESULT put_value(VARIANT attributeValue) = 0;
 };
 
-struct IXMLDOMText : IXMLDOMNode {};
+// Text, CDATA and comment nodes. Offsets and counts are in wchar_t units
+// (one per Unicode character); an offset past the end or a negative count is
+// E_INVALIDARG; a count past the end reaches the end. An edit whose result
+// the node cannot hold ("--" in a comment, "]]>" in CDATA, a character XML
+// forbids) is E_INVALIDARG with the node unchanged.
+struct IXMLDOMCharacterData : IXMLDOMNode {
+    // The node's text.
+    virtual HRESULT get_data(BSTR* data) = 0;
+    // Replaces the node's text, as put_text does.
+    virtual HRESULT put_data(BSTR data) = 0;
+    // The number of characters of the text.
+    virtual HRESULT get_length(long* dataLength) = 0;
+    // `count` characters from `offset`.
+    virtual HRESULT substringData(long offset, long count, BSTR* data) = 0;
+    // Adds `data` at the end.
+    virtual HRESULT appendData(BSTR data) = 0;
+    // Adds `data` in front of the character at `offset`.
+    virtual HRESULT insertData(long offset, BSTR data) = 0;
+    // Removes `count` characters from `offset`.
+    virtual HRESULT deleteData(long offset, long count) = 0;
+    // Replaces `count` characters from `offset` by `data`.
+    virtual HRESULT replaceData(long offset, long count, BSTR data) = 0;
+};
+
+struct IXMLDOMText : IXMLDOMCharacterData {
+    // Keeps the text before `offset`; the rest goes to a new node of the same
+    // kind, placed right after this one when it has a parent.
+    virtual HRESULT splitText(long offset, IXMLDOMText** rightHandTextNode) = 0;
+};
 struct IXMLDOMCDATASection : IXMLDOMText {};
-struct IXMLDOMComment : IXMLDOMNode {};
-struct IXMLDOMProcessingInstruction : IXMLDOMNode {};
+struct IXMLDOMComment : IXMLDOMCharacterData {};
+
+struct IXMLDOMProcessingInstruction : IXMLDOMNode {
+    // The name after "<?" ("xml" for the declaration).
+    virtual HRESULT get_target(BSTR* name) = 0;
+    // What follows the target, up to "?>".
+    virtual HRESULT get_data(BSTR* value) = 0;
+    // E_INVALIDARG for data holding "?>" (or, for the declaration, not a
+    // valid declaration), with the node unchanged.
+    virtual HRESULT put_data(BSTR value) = 0;
+};
+
+// The document type read from a DOCTYPE.
+struct IXMLDOMDocumentType : IXMLDOMNode {
+    // The name of the root element the DOCTYPE names.
+    virtual HRESULT get_name(BSTR* rootName) = 0;
+};
+
+// A node that holds nodes apart from any tree; inserting it moves its children.
+struct IXMLDOMDocumentFragment : IXMLDOMNode {};
+
+// A reference to an entity (&name;); its children are the entity's.
+struct IXMLDOMEntityReference : IXMLDOMNode {};
+
+struct IXMLDOMImplementation : IUnknown {
+    // Whether the DOM offers `feature` in `version` (no object offers this).
+    virtual HRESULT hasFeature(BSTR feature, BSTR version, VARIANT_BOOL* hasFeature) = 0;
+};
 
 // What stopped a load. Every getter answers S_OK, or E_POINTER for a null
 // pointer; strings are BSTRs the caller frees ("" when there is nothing).
@@ -218,6 +344,39 @@ struct IXMLDOMDocument : IXMLDOMNode {
     virtual HRESULT put_validateOnParse(VARIANT_BOOL isValidating) = 0;
     virtual HRESULT get_preserveWhiteSpace(VARIANT_BOOL* isPreserving) = 0;
     virtual HRESULT put_preserveWhiteSpace(VARIANT_BOOL isPreserving) = 0;
+
+    // ---- the rest of the document surface ported code calls ----
+    // S_FALSE with null when the document has no DOCTYPE.
+    virtual HRESULT get_doctype(IXMLDOMDocumentType** documentType) = 0;
+    // E_NOTIMPL: no DOM implementation object is offered.
+    virtual HRESULT get_implementation(IXMLDOMImplementation** impl) = 0;
+    // Makes the element the document element, in place of the current one
+    // (appended when there is none). E_INVALIDARG for null.
+    virtual HRESULT putref_documentElement(IXMLDOMElement* DOMElement) = 0;
+    // A new, empty fragment of this document.
+    virtual HRESULT createDocumentFragment(IXMLDOMDocumentFragment** docFrag) = 0;
+    // A reference to the entity `name`, detached. E_INVALIDARG for a name XML
+    // forbids; inserting it is refused (E_FAIL) unless the entity is
+    // predefined or declared by the document, so a saved file always loads.
+    virtual HRESULT createEntityReference(BSTR name, IXMLDOMEntityReference** entityRef) = 0;
+    // The elements of the document with that qualified name ("*": all), in
+    // document order, as they are when called.
+    virtual HRESULT getElementsByTagName(BSTR tagName, IXMLDOMNodeList** resultList) = 0;
+    // The element whose ID attribute (declared in the DTD, or xml:id) has that
+    // value; S_FALSE with null when none.
+    virtual HRESULT nodeFromID(BSTR idString, IXMLDOMNode** node) = 0;
+    // 4 (completed): loading is synchronous.
+    virtual HRESULT get_readyState(long* value) = 0;
+    // The path the document was last loaded from with load; S_FALSE with
+    // null when its content came from elsewhere.
+    virtual HRESULT get_url(BSTR* urlString) = 0;
+    // S_OK: there is never a load in progress to stop.
+    virtual HRESULT abort() = 0;
+    // Stored and reported (default VARIANT_FALSE); external DTDs and entities
+    // are never read either way.
+    virtual HRESULT get_resolveExternals(VARIANT_BOOL* isResolving) = 0;
+    // Any non-zero value is stored as VARIANT_TRUE.
+    virtual HRESULT put_resolveExternals(VARIANT_BOOL isResolving) = 0;
 };
 
 // Schema collections are not provided; declared so that code naming them
@@ -258,4 +417,9 @@ XMLUTIL_DEFINE_UUIDOF(IXMLDOMText, IID_IXMLDOMText);
 XMLUTIL_DEFINE_UUIDOF(IXMLDOMCDATASection, IID_IXMLDOMCDATASection);
 XMLUTIL_DEFINE_UUIDOF(IXMLDOMComment, IID_IXMLDOMComment);
 XMLUTIL_DEFINE_UUIDOF(IXMLDOMProcessingInstruction, IID_IXMLDOMProcessingInstruction);
+XMLUTIL_DEFINE_UUIDOF(IXMLDOMCharacterData, IID_IXMLDOMCharacterData);
+XMLUTIL_DEFINE_UUIDOF(IXMLDOMDocumentType, IID_IXMLDOMDocumentType);
+XMLUTIL_DEFINE_UUIDOF(IXMLDOMDocumentFragment, IID_IXMLDOMDocumentFragment);
+XMLUTIL_DEFINE_UUIDOF(IXMLDOMEntityReference, IID_IXMLDOMEntityReference);
+XMLUTIL_DEFINE_UUIDOF(IXMLDOMImplementation, IID_IXMLDOMImplementation);
 XMLUTIL_DEFINE_UUIDOF(IXMLDOMParseError, IID_IXMLDOMParseError);

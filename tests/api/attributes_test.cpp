@@ -362,6 +362,14 @@ class ItemByItemMap : public fake_dom::Counted<IXMLDOMNamedNodeMap> {
         return real_->get_item(index, item);
     }
     HRESULT get_length(long* length) override { return real_->get_length(length); }
+    HRESULT getQualifiedItem(BSTR base, BSTR uri, IXMLDOMNode** item) override {
+        return real_->getQualifiedItem(base, uri, item);
+    }
+    HRESULT removeQualifiedItem(BSTR base, BSTR uri, IXMLDOMNode** item) override {
+        return real_->removeQualifiedItem(base, uri, item);
+    }
+    HRESULT nextNode(IXMLDOMNode** item) override { return real_->nextNode(item); }
+    HRESULT reset() override { return real_->reset(); }
 
   private:
     CComPtr<IXMLDOMNamedNodeMap> real_;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "dom/com_holders.h"
+#include "dom/utf8_out.h"
 #include "platform/xmldom/engine/file_io.h"
 #include "support/private_access.h"
 #include "support/scripted_dom.h"
@@ -358,6 +359,34 @@ TEST_F(XmlTest, GetXmlOfDocumentAndOfOneElement) {
     xml = L"replaced";
     EXPECT_HR(util.GetXML(xml, Node(L"/r/a")), S_OK);
     EXPECT_EQ(xml, L"<a k=\"1\"><b>t</b></a>");
+}
+
+TEST(Serialising, Gb2312DocumentWrittenOutAsUtf8LoadsBackEqual) {
+    TempDir dir;
+    // U+4E2D U+6587 in GB2312 are D6 D0 and CE C4.
+    WriteFileBytes(dir.File("gb.xml"),
+                   "<?xml version=\"1.0\" encoding=\"gb2312\" standalone=\"yes\"?>"
+                   "<Root k=\"\xD6\xD0\">\xCE\xC4</Root>");
+    CXMLUtil util;
+    ASSERT_HR(util.Load(dir.WideFile("gb.xml")), S_OK);
+    std::wstring xml;
+    ASSERT_HR(util.GetXML(xml), S_OK);
+    EXPECT_EQ(xml.rfind(L"<?xml version=\"1.0\" standalone=\"yes\"?>", 0), 0u);
+    WriteFileBytes(dir.File("utf8.xml"), xmlutil::dom::Utf8UpToNul(xml));
+
+    CXMLUtil reloaded;
+    ASSERT_HR(reloaded.Load(dir.WideFile("utf8.xml")), S_OK);
+    std::wstring again;
+    ASSERT_HR(reloaded.GetXML(again), S_OK);
+    EXPECT_EQ(again, xml);
+    std::wstring text;
+    EXPECT_HR(reloaded.GetNodeValue(L"/Root", text), S_OK);
+    EXPECT_EQ(text, L"\u6587");
+    // Saving still writes the declared encoding.
+    ASSERT_HR(util.Save(dir.WideFile("saved.xml")), S_OK);
+    EXPECT_EQ(
+        ReadFileBytes(dir.File("saved.xml")).rfind("<?xml version=\"1.0\" encoding=\"gb2312\"", 0),
+        0u);
 }
 
 TEST(Serialising, FailureKeepsTheOutputAndIsRecorded) {

@@ -93,6 +93,16 @@ class Node : public Counted<IXMLDOMNode> {
     HRESULT selectSingleNode(BSTR, IXMLDOMNode**) override { return E_NOTIMPL; }
     HRESULT get_namespaceURI(BSTR*) override { return E_NOTIMPL; }
     HRESULT get_prefix(BSTR*) override { return E_NOTIMPL; }
+    HRESULT get_nodeTypeString(BSTR*) override { return E_NOTIMPL; }
+    HRESULT replaceChild(IXMLDOMNode*, IXMLDOMNode*, IXMLDOMNode**) override { return E_NOTIMPL; }
+    HRESULT get_specified(VARIANT_BOOL*) override { return E_NOTIMPL; }
+    HRESULT get_definition(IXMLDOMNode**) override { return E_NOTIMPL; }
+    HRESULT get_nodeTypedValue(VARIANT*) override { return E_NOTIMPL; }
+    HRESULT put_nodeTypedValue(VARIANT) override { return E_NOTIMPL; }
+    HRESULT get_dataType(VARIANT*) override { return E_NOTIMPL; }
+    HRESULT transformNode(IXMLDOMNode*, BSTR*) override { return E_NOTIMPL; }
+    HRESULT get_parsed(VARIANT_BOOL*) override { return E_NOTIMPL; }
+    HRESULT transformNodeToObject(IXMLDOMNode*, VARIANT) override { return E_NOTIMPL; }
 
   private:
     template <class T>
@@ -136,6 +146,10 @@ class Map : public Items<IXMLDOMNamedNodeMap> {
     HRESULT getNamedItem(BSTR, IXMLDOMNode**) override { return E_NOTIMPL; }
     HRESULT setNamedItem(IXMLDOMNode*, IXMLDOMNode**) override { return E_NOTIMPL; }
     HRESULT removeNamedItem(BSTR, IXMLDOMNode**) override { return E_NOTIMPL; }
+    HRESULT getQualifiedItem(BSTR, BSTR, IXMLDOMNode**) override { return E_NOTIMPL; }
+    HRESULT removeQualifiedItem(BSTR, BSTR, IXMLDOMNode**) override { return E_NOTIMPL; }
+    HRESULT nextNode(IXMLDOMNode**) override { return E_NOTIMPL; }
+    HRESULT reset() override { return E_NOTIMPL; }
 };
 
 }  // namespace fake_dom

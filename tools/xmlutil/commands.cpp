@@ -198,11 +198,22 @@ std::string DescribeChild(IXMLDOMNode* child) {
 
 // Printed markup is UTF-8 whatever the file's encoding, so a declaration at
 // its start must name UTF-8: saved from the terminal, it then loads as it reads.
+// The DOM writes the declaration of its Unicode text without an encoding:
+// one naming UTF-8 is added after the version.
 void DeclareUtf8(std::wstring& xml) {
     if (xml.compare(0, 6, L"<?xml ") != 0) return;
     const size_t end = xml.find(L"?>");
     const size_t name = xml.find(L"encoding", 6);
-    if (end == std::wstring::npos || name == std::wstring::npos || name > end) return;
+    if (end == std::wstring::npos) return;
+    if (name == std::wstring::npos || name > end) {
+        const size_t version = xml.find_first_of(L"\"'", 6);
+        const size_t versionEnd =
+            version == std::wstring::npos ? version : xml.find(xml[version], version + 1);
+        if (versionEnd != std::wstring::npos && versionEnd < end) {
+            xml.insert(versionEnd + 1, L" encoding=\"UTF-8\"");
+        }
+        return;
+    }
     const size_t open = xml.find_first_of(L"\"'", name);
     if (open == std::wstring::npos || open > end) return;
     const size_t close = xml.find(xml[open], open + 1);

@@ -57,7 +57,8 @@ bool IsDeclaration(const xmlNode* node) {
 }
 
 bool CanHoldChildren(const xmlNode* node) {
-    return node->type == XML_ELEMENT_NODE || node->type == XML_DOCUMENT_NODE;
+    return node->type == XML_ELEMENT_NODE || node->type == XML_DOCUMENT_NODE ||
+           node->type == XML_DOCUMENT_FRAG_NODE;
 }
 
 bool CanBeChild(const xmlNode* node) {
@@ -65,6 +66,7 @@ bool CanBeChild(const xmlNode* node) {
         case XML_ELEMENT_NODE:
         case XML_TEXT_NODE:
         case XML_CDATA_SECTION_NODE:
+        case XML_ENTITY_REF_NODE:
         case XML_COMMENT_NODE:
         case XML_PI_NODE:
             return true;

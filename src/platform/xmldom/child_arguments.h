@@ -14,10 +14,11 @@ namespace xmlutil::xmldom::childargs {
 
 // The XML declaration: a processing instruction with target "xml".
 bool IsDeclaration(const xmlNode* node);
-// An element or the document node.
+// An element, the document node or a document fragment.
 bool CanHoldChildren(const xmlNode* node);
-// The kinds a caller may place as a child: element, text, CDATA, comment,
-// processing instruction.
+// The kinds a caller may place as a child: element, text, CDATA, entity
+// reference, comment, processing instruction. (A fragment places its
+// children instead.)
 bool CanBeChild(const xmlNode* node);
 // True when `node` is in `parent`'s list of children.
 bool IsChildOf(const xmlNode* node, const xmlNode* parent);

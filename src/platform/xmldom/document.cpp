@@ -198,7 +198,9 @@ HRESULT DocumentObject::loadXML(BSTR bstrXML, VARIANT_BOOL* isSuccessful) {
         request.size = utf8.size();
         request.fromUnicodeText = true;
         request.preserveWhiteSpace = PreserveWhiteSpace();
-        return LoadParsed(request, std::wstring(), isSuccessful);
+        const HRESULT hr = LoadParsed(request, std::wstring(), isSuccessful);
+        if (hr == S_OK) url_.clear();
+        return hr;
     });
 }
 
@@ -230,7 +232,9 @@ HRESULT DocumentObject::load(VARIANT xmlSource, VARIANT_BOOL* isSuccessful) {
         ParseRequest request;
         request.file = &input;
         request.preserveWhiteSpace = PreserveWhiteSpace();
-        return LoadParsed(request, url, isSuccessful);
+        hr = LoadParsed(request, url, isSuccessful);
+        if (hr == S_OK) url_ = path;
+        return hr;
     });
 }
 
@@ -440,6 +444,7 @@ HRESULT DocumentObject::CloneDocument(bool deep, IXMLDOMNode** out) {
     made->preserveWhiteSpace_ = preserveWhiteSpace_;
     made->properties_ = properties_;
     made->evaluator_.SetSelectionNamespaces(properties_.SelectionNamespaces());
+    made->resolveExternals_ = resolveExternals_;
     if (deep) {
         xmlDoc* target = made->doc_;
         for (xmlNode* child = doc_->children; child != nullptr; child = child->next) {

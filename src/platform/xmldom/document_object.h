@@ -72,6 +72,19 @@ class DocumentObject final : public NodeMethods<IXMLDOMDocument2>,
     HRESULT get_preserveWhiteSpace(VARIANT_BOOL* isPreserving) override;
     HRESULT put_preserveWhiteSpace(VARIANT_BOOL isPreserving) override;
 
+    // ---- the rest of the document surface (document_nodes.cpp) ----
+    HRESULT get_doctype(IXMLDOMDocumentType** documentType) override;
+    HRESULT get_implementation(IXMLDOMImplementation** impl) override;
+    HRESULT putref_documentElement(IXMLDOMElement* DOMElement) override;
+    HRESULT createDocumentFragment(IXMLDOMDocumentFragment** docFrag) override;
+    HRESULT createEntityReference(BSTR name, IXMLDOMEntityReference** entityRef) override;
+    HRESULT getElementsByTagName(BSTR tagName, IXMLDOMNodeList** resultList) override;
+    HRESULT nodeFromID(BSTR idString, IXMLDOMNode** node) override;
+    HRESULT get_readyState(long* value) override;
+    HRESULT get_url(BSTR* urlString) override;
+    HRESULT abort() override;
+    HRESULT get_resolveExternals(VARIANT_BOOL* isResolving) override;
+    HRESULT put_resolveExternals(VARIANT_BOOL isResolving) override;
     // Parse errors
     HRESULT get_parseError(IXMLDOMParseError** errorObj) override;
 
@@ -112,6 +125,9 @@ class DocumentObject final : public NodeMethods<IXMLDOMDocument2>,
     VARIANT_BOOL async_ = VARIANT_TRUE;
     VARIANT_BOOL validateOnParse_ = VARIANT_TRUE;
     VARIANT_BOOL preserveWhiteSpace_ = VARIANT_FALSE;
+    // The path of the last successful load (UTF-8); empty after loadXML.
+    std::string url_;
+    VARIANT_BOOL resolveExternals_ = VARIANT_FALSE;
     // Why the last load failed; cleared by one that succeeds.
     ParseErrorState lastParseError_;
     DocumentProperties properties_;

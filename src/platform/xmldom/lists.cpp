@@ -332,13 +332,7 @@ class AttributeMap final : public CountedObject<IXMLDOMNamedNodeMap>, public IAt
         return Guarded([&]() -> HRESULT {
             std::string qname;
             if (FAILED(Utf8FromBstr(name, qname))) return S_FALSE;
-            xmlNode* elem = self_.XmlNode();
-            std::string declared;
-            if (attrs::IsDeclarationName(qname, &declared)) {
-                xmlNs* ns = attrs::FindDeclaration(elem, declared);
-                return ns == nullptr ? S_FALSE : EmitDeclaration(ns, item);
-            }
-            return Emit(reinterpret_cast<xmlNode*>(attrs::FindAttribute(elem, qname)), item);
+            return NamedItem(qname, item);
         });
     }
 
@@ -365,9 +359,7 @@ class AttributeMap final : public CountedObject<IXMLDOMNamedNodeMap>, public IAt
         return Guarded([&]() -> HRESULT {
             std::string qname;
             if (FAILED(Utf8FromBstr(name, qname))) return S_FALSE;
-            const HRESULT hr = attrs::RemoveByName(self_, qname, item);
-            if (hr == S_OK) self_.Owner().Changed();
-            return hr;
+            return RemoveNamed(qname, item);
         });
     }
 
@@ -400,13 +392,90 @@ class AttributeMap final : public CountedObject<IXMLDOMNamedNodeMap>, public IAt
         return S_OK;
     }
 
+    HRESULT getQualifiedItem(BSTR baseName, BSTR namespaceURI, IXMLDOMNode** item) override {
+        if (item == nullptr) return E_POINTER;
+        *item = nullptr;
+        return Guarded([&]() -> HRESULT {
+            std::string qname;
+            const HRESULT hr = FindQualified(baseName, namespaceURI, qname);
+            if (hr != S_OK) return hr;
+            return NamedItem(qname, item);
+        });
+    }
+
+    HRESULT removeQualifiedItem(BSTR baseName, BSTR namespaceURI, IXMLDOMNode** item) override {
+        if (item != nullptr) *item = nullptr;
+        return Guarded([&]() -> HRESULT {
+            std::string qname;
+            const HRESULT hr = FindQualified(baseName, namespaceURI, qname);
+            if (hr != S_OK) return hr;
+            return RemoveNamed(qname, item);
+        });
+    }
+
+    HRESULT nextNode(IXMLDOMNode** next) override {
+        if (next == nullptr) return E_POINTER;
+        const HRESULT hr = get_item(position_, next);
+        if (hr == S_OK) ++position_;
+        return hr;
+    }
+
+    HRESULT reset() override {
+        position_ = 0;
+        return S_OK;
+    }
+
   private:
+    HRESULT NamedItem(const std::string& qname, IXMLDOMNode** item) {
+        xmlNode* elem = self_.XmlNode();
+        std::string declared;
+        if (attrs::IsDeclarationName(qname, &declared)) {
+            xmlNs* ns = attrs::FindDeclaration(elem, declared);
+            return ns == nullptr ? S_FALSE : EmitDeclaration(ns, item);
+        }
+        return Emit(reinterpret_cast<xmlNode*>(attrs::FindAttribute(elem, qname)), item);
+    }
+
+    HRESULT RemoveNamed(const std::string& qname, IXMLDOMNode** item) {
+        const HRESULT hr = attrs::RemoveByName(self_, qname, item);
+        if (hr == S_OK) self_.Owner().Changed();
+        return hr;
+    }
+
+    // The qualified name of the declaration or attribute with that base name
+    // in that namespace (declarations are in the xmlns namespace); S_FALSE
+    // when there is none.
+    HRESULT FindQualified(BSTR baseName, BSTR namespaceURI, std::string& qname) {
+        std::string base;
+        std::string uri;
+        if (FAILED(Utf8FromBstr(baseName, base)) || FAILED(Utf8FromBstr(namespaceURI, uri))) {
+            return S_FALSE;
+        }
+        xmlNode* elem = self_.XmlNode();
+        if (uri == attrs::kXmlnsUri) {
+            for (const xmlNs* ns = elem->nsDef; ns != nullptr; ns = ns->next) {
+                if (base != DeclarationBaseName(ns)) continue;
+                qname = ns->prefix == nullptr ? "xmlns" : "xmlns:" + base;
+                return S_OK;
+            }
+            return S_FALSE;
+        }
+        for (xmlAttr* attr = elem->properties; attr != nullptr; attr = attr->next) {
+            const auto* node = reinterpret_cast<const xmlNode*>(attr);
+            if (base != AttributeBaseName(attr) || attrs::NamespaceUri(node) != uri) continue;
+            qname = attrs::QualifiedName(node);
+            return S_OK;
+        }
+        return S_FALSE;
+    }
+
     HRESULT EmitDeclaration(const xmlNs* ns, IXMLDOMNode** item) {
         return attrs::WrapDeclaration(self_.XmlNode()->doc, ns->prefix, ns->href, item);
     }
 
     CComPtr<IXMLDOMNode> element_;  // keeps the element alive
     DomNode& self_;
+    long position_ = 0;  // where nextNode reads
 };
 
 template <class Object, class I, class... Args>

@@ -87,6 +87,49 @@ class NodeMethods : public I {
         return Guarded([&] { return ops::GetBaseName(Self(), nameString); });
     }
 
+    // ---- the rest of the node surface ported code calls ----
+    HRESULT get_nodeTypeString(BSTR* nodeType) override {
+        return Guarded([&] { return ops::GetNodeTypeString(Self(), nodeType); });
+    }
+    HRESULT replaceChild(IXMLDOMNode* newChild, IXMLDOMNode* oldChild,
+                         IXMLDOMNode** outOldChild) override {
+        return Guarded([&] { return ops::ReplaceChild(Self(), newChild, oldChild, outOldChild); });
+    }
+    HRESULT get_specified(VARIANT_BOOL* isSpecified) override {
+        if (isSpecified == nullptr) return E_POINTER;
+        *isSpecified = VARIANT_TRUE;
+        return S_OK;
+    }
+    HRESULT get_definition(IXMLDOMNode** definitionNode) override {
+        if (definitionNode == nullptr) return E_POINTER;
+        *definitionNode = nullptr;
+        return S_FALSE;
+    }
+    HRESULT get_nodeTypedValue(VARIANT* typedValue) override {
+        return Guarded([&] { return ops::GetNodeTypedValue(Self(), typedValue); });
+    }
+    HRESULT put_nodeTypedValue(VARIANT typedValue) override {
+        return Guarded([&] { return ops::PutNodeTypedValue(Self(), typedValue); });
+    }
+    HRESULT get_dataType(VARIANT* dataTypeName) override {
+        if (dataTypeName == nullptr) return E_POINTER;
+        VariantInit(dataTypeName);
+        dataTypeName->vt = VT_NULL;
+        return S_FALSE;
+    }
+    HRESULT transformNode(IXMLDOMNode* /*stylesheet*/, BSTR* xmlString) override {
+        if (xmlString != nullptr) *xmlString = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT get_parsed(VARIANT_BOOL* isParsed) override {
+        if (isParsed == nullptr) return E_POINTER;
+        *isParsed = VARIANT_TRUE;
+        return S_OK;
+    }
+    HRESULT transformNodeToObject(IXMLDOMNode* /*stylesheet*/, VARIANT /*outputObject*/) override {
+        return E_NOTIMPL;
+    }
+
   protected:
     // The node these methods work on.
     virtual DomNode& Self() = 0;

@@ -57,19 +57,31 @@ HRESULT CheckContent(const xmlNode* node, const std::string& text) {
     }
 }
 
+// Owns the variant VariantChangeType fills.
+class ConvertedVariant {
+  public:
+    ConvertedVariant() { VariantInit(&value_); }
+    ~ConvertedVariant() { VariantClear(&value_); }
+    ConvertedVariant(const ConvertedVariant&) = delete;
+    ConvertedVariant& operator=(const ConvertedVariant&) = delete;
+    VARIANT* get() { return &value_; }
+
+  private:
+    VARIANT value_;
+};
+
+// The text a value stands for: a string as it is, any other value as
+// VariantChangeType writes it ("-1" for true, "0.1", "2024-03-01", ...).
+// E_INVALIDARG for no value (VT_EMPTY, VT_NULL) and for one that has no text,
+// or for text XML cannot hold.
 HRESULT StringFromVariant(const VARIANT& value, std::string& utf8) {
-    switch (value.vt) {
-        case VT_BSTR:
-            return Utf8FromBstr(value.bstrVal, utf8);
-        case VT_I4:
-            utf8 = std::to_string(value.lVal);
-            return S_OK;
-        case VT_I2:
-            utf8 = std::to_string(value.iVal);
-            return S_OK;
-        default:
-            return E_INVALIDARG;
-    }
+    if (value.vt == VT_BSTR) return Utf8FromBstr(value.bstrVal, utf8);
+    if (value.vt == VT_EMPTY || value.vt == VT_NULL) return E_INVALIDARG;
+    ConvertedVariant text;
+    const HRESULT hr = VariantChangeType(text.get(), &value, 0, VT_BSTR);
+    if (hr == E_OUTOFMEMORY) return hr;
+    if (FAILED(hr) || text.get()->vt != VT_BSTR) return E_INVALIDARG;
+    return Utf8FromBstr(text.get()->bstrVal, utf8);
 }
 
 HRESULT SetBstrVariant(const std::string& utf8, VARIANT* value) {
@@ -240,6 +252,89 @@ HRESULT Select(DomNode& self, BSTR query, bool firstOnly, std::vector<CComPtr<IX
     return S_OK;
 }
 
+// ---- fragments, entity references, replacement --------------------------------
+
+// An entity reference is written out as "&name;": it may join a tree only
+// when the entity is predefined or declared by the document, or when the
+// document names an external DTD (which is never read: there an undeclared
+// entity is a validity matter, and the file still loads). Anywhere else the
+// saved file would not load.
+bool ResolvableHere(const xmlNode* parent, const xmlNode* child) {
+    if (child->type != XML_ENTITY_REF_NODE) return true;
+    xmlDoc* doc = parent->type == XML_DOCUMENT_NODE
+                      ? reinterpret_cast<xmlDoc*>(const_cast<xmlNode*>(parent))
+                      : parent->doc;
+    const xmlDtd* dtd = doc->intSubset;
+    const bool externalDtd =
+        doc->extSubset != nullptr ||
+        (dtd != nullptr && (dtd->ExternalID != nullptr || dtd->SystemID != nullptr));
+    return externalDtd || xmlGetDocEntity(doc, child->name) != nullptr;
+}
+
+// What InsertChild would refuse for any child of `fragment` at its place,
+// checked for all of them before the first moves, so that a refusal leaves
+// both trees as they were.
+HRESULT CheckFragmentChildren(xmlNode* parent, xmlNode* fragment, xmlNode* before) {
+    if (parent == fragment) return E_FAIL;
+    const bool atTop = parent->type == XML_DOCUMENT_NODE;
+    int elements = 0;
+    for (xmlNode* child = fragment->children; child != nullptr; child = child->next) {
+        HRESULT hr = childargs::CheckPlacement(parent, child, before, nullptr);
+        if (FAILED(hr)) return hr;
+        if (!ResolvableHere(parent, child)) return E_FAIL;
+        // The children go in one by one: a declaration only ahead of the rest.
+        if (childargs::IsDeclaration(child) && child != fragment->children) return E_FAIL;
+        if (child->type == XML_ELEMENT_NODE) ++elements;
+        NameBinding binding;
+        hr = BindingAt(parent, child, binding);
+        if (FAILED(hr)) return hr;
+    }
+    return atTop && elements > 1 ? E_FAIL : S_OK;
+}
+
+// Moves the children of `fragment`, in order, to `self` before `before`;
+// the fragment is left empty and handed back.
+HRESULT InsertFragment(DomNode& self, DomNode& fragment, xmlNode* before,
+                       IXMLDOMNode** outNewChild) {
+    if (outNewChild != nullptr) *outNewChild = nullptr;
+    xmlNode* frag = fragment.XmlNode();
+    HRESULT hr = CheckFragmentChildren(self.XmlNode(), frag, before);
+    if (FAILED(hr)) return hr;
+    // Each child is held by a handle while it moves.
+    std::vector<CComPtr<IXMLDOMNode>> children;
+    for (xmlNode* child = frag->children; child != nullptr; child = child->next) {
+        CComPtr<IXMLDOMNode> wrapped;
+        hr = WrapNode(child, &wrapped.p);
+        if (FAILED(hr)) return hr;
+        children.push_back(std::move(wrapped));
+    }
+    CComPtr<IXMLDOMNode> keep(fragment.NodeInterface());
+    fragment.Owner().Changed();
+    for (const CComPtr<IXMLDOMNode>& child : children) {
+        hr = InsertChild(self, child, before, nullptr);
+        if (FAILED(hr)) return hr;  // only when memory ran out part way
+    }
+    if (outNewChild != nullptr) *outNewChild = keep.Detach();
+    return S_OK;
+}
+
+// InsertChild, for a fragment its children, for an entity reference only
+// where it resolves.
+HRESULT Insert(DomNode& self, IXMLDOMNode* newChild, xmlNode* before, IXMLDOMNode** outNewChild) {
+    DomNode* incoming = newChild == nullptr ? nullptr : AsDomNode(newChild);
+    if (incoming != nullptr) {
+        const xmlNode* child = incoming->XmlNode();
+        if (child->type == XML_DOCUMENT_FRAG_NODE) {
+            return InsertFragment(self, *incoming, before, outNewChild);
+        }
+        if (!ResolvableHere(self.XmlNode(), child)) {
+            if (outNewChild != nullptr) *outNewChild = nullptr;
+            return E_FAIL;
+        }
+    }
+    return InsertChild(self, newChild, before, outNewChild);
+}
+
 }  // namespace
 
 HRESULT GetNodeName(DomNode& self, BSTR* name) {
@@ -284,7 +379,8 @@ HRESULT PutNodeValue(DomNode& self, const VARIANT& value) {
     std::string utf8;
     const HRESULT hr = StringFromVariant(value, utf8);
     if (FAILED(hr)) return hr;
-    std::wstring wide(utf8.begin(), utf8.end());  // digits and sign only
+    std::wstring wide;
+    AppendWideFromUtf8(utf8.c_str(), wide);
     return SetValueOf(self, wide.data());
 }
 
@@ -400,11 +496,11 @@ HRESULT InsertBefore(DomNode& self, IXMLDOMNode* newChild, const VARIANT& refChi
         if (outNewChild != nullptr) *outNewChild = nullptr;
         return E_INVALIDARG;
     }
-    return InsertChild(self, newChild, before, outNewChild);
+    return Insert(self, newChild, before, outNewChild);
 }
 
 HRESULT AppendChild(DomNode& self, IXMLDOMNode* newChild, IXMLDOMNode** outNewChild) {
-    return InsertChild(self, newChild, nullptr, outNewChild);
+    return Insert(self, newChild, nullptr, outNewChild);
 }
 
 HRESULT RemoveChild(DomNode& self, IXMLDOMNode* child, IXMLDOMNode** oldChild) {
@@ -459,7 +555,9 @@ HRESULT GetText(DomNode& self, BSTR* text) {
         xmlNode* root = xmlDocGetRootElement(reinterpret_cast<xmlDoc*>(node));
         return BstrFromUtf8(root == nullptr ? std::string() : ContentOf(root), text);
     }
-    if (node->type == XML_ELEMENT_NODE || node->type == XML_ATTRIBUTE_NODE || IsTextLike(node)) {
+    if (node->type == XML_ELEMENT_NODE || node->type == XML_ATTRIBUTE_NODE ||
+        node->type == XML_DOCUMENT_FRAG_NODE || node->type == XML_ENTITY_REF_NODE ||
+        IsTextLike(node)) {
         return BstrFromUtf8(ContentOf(node), text);
     }
     return BstrFromUtf8("", text);
@@ -572,6 +670,86 @@ HRESULT RemoveAttribute(DomNode& self, BSTR name) {
     const HRESULT hr = attrs::RemoveByName(self, qname, nullptr);
     if (hr == S_OK) self.Owner().Changed();
     return hr;
+}
+
+HRESULT GetNodeTypeString(DomNode& self, BSTR* typeString) {
+    if (typeString == nullptr) return E_POINTER;
+    *typeString = nullptr;
+    DOMNodeType type = NODE_INVALID;
+    GetNodeType(self, &type);
+    static const char* const kNames[] = {"",
+                                         "element",
+                                         "attribute",
+                                         "text",
+                                         "cdatasection",
+                                         "entityreference",
+                                         "entity",
+                                         "processinginstruction",
+                                         "comment",
+                                         "document",
+                                         "documenttype",
+                                         "documentfragment",
+                                         "notation"};
+    const size_t index = static_cast<size_t>(type);
+    return BstrFromUtf8(index < sizeof kNames / sizeof kNames[0] ? kNames[index] : "", typeString);
+}
+
+HRESULT ReplaceChild(DomNode& self, IXMLDOMNode* newChild, IXMLDOMNode* oldChild,
+                     IXMLDOMNode** outOldChild) {
+    if (outOldChild != nullptr) *outOldChild = nullptr;
+    if (newChild == nullptr || oldChild == nullptr) return E_INVALIDARG;
+    DomNode* incoming = AsDomNode(newChild);
+    DomNode* outgoing = AsDomNode(oldChild);
+    if (incoming == nullptr || outgoing == nullptr) return E_INVALIDARG;
+    xmlNode* parent = self.XmlNode();
+    xmlNode* old = outgoing->XmlNode();
+    xmlNode* fresh = incoming->XmlNode();
+    HRESULT hr = childargs::CheckRemoval(parent, old);
+    if (FAILED(hr)) return hr;
+    xmlNode* next = old->next;
+    // A fragment's children are checked by Insert, with the old child still
+    // in place (a fragment cannot be the old child's place-taker at the top).
+    if (fresh->type != XML_DOCUMENT_FRAG_NODE) {
+        hr = childargs::CheckPlacement(parent, fresh, next, old);
+        if (FAILED(hr)) return hr;
+    }
+    CComPtr<IXMLDOMNode> keepOld(outgoing->NodeInterface());
+    if (fresh != old) {
+        // Taken out first, so that the newcomer may take the place of the
+        // only element at the top of a document; put back on a refusal.
+        tree::Remove(old);
+        self.Owner().Changed();
+        hr = Insert(self, newChild, next, nullptr);
+        if (FAILED(hr)) {
+            InsertChild(self, keepOld, next, nullptr);
+            return hr;
+        }
+    }
+    if (outOldChild != nullptr) *outOldChild = keepOld.Detach();
+    return S_OK;
+}
+
+HRESULT GetNodeTypedValue(DomNode& self, VARIANT* value) {
+    if (value == nullptr) return E_POINTER;
+    if (self.XmlNode()->type != XML_ELEMENT_NODE) return GetNodeValue(self, value);
+    VariantInit(value);
+    BSTR text = nullptr;
+    const HRESULT hr = GetText(self, &text);
+    if (FAILED(hr)) return hr;
+    value->vt = VT_BSTR;
+    value->bstrVal = text;
+    return S_OK;
+}
+
+HRESULT PutNodeTypedValue(DomNode& self, const VARIANT& value) {
+    xmlNode* node = self.XmlNode();
+    if (node->type != XML_ELEMENT_NODE) return PutNodeValue(self, value);
+    std::string utf8;
+    const HRESULT hr = StringFromVariant(value, utf8);
+    if (FAILED(hr)) return hr;
+    tree::ReplaceChildrenWithText(node, utf8);
+    self.Owner().Changed();
+    return S_OK;
 }
 
 }  // namespace xmlutil::xmldom::ops

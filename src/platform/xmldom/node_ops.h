@@ -35,10 +35,34 @@ HRESULT SelectSingleNode(DomNode& self, BSTR query, IXMLDOMNode** node);
 HRESULT GetNamespaceUri(DomNode& self, BSTR* uri);
 HRESULT GetPrefix(DomNode& self, BSTR* prefix);
 HRESULT GetBaseName(DomNode& self, BSTR* name);
+HRESULT GetNodeTypeString(DomNode& self, BSTR* typeString);
+HRESULT ReplaceChild(DomNode& self, IXMLDOMNode* newChild, IXMLDOMNode* oldChild,
+                     IXMLDOMNode** outOldChild);
+HRESULT GetNodeTypedValue(DomNode& self, VARIANT* value);
+HRESULT PutNodeTypedValue(DomNode& self, const VARIANT& value);
 
 // IXMLDOMElement
 HRESULT GetAttribute(DomNode& self, BSTR name, VARIANT* value);
 HRESULT SetAttribute(DomNode& self, BSTR name, const VARIANT& value);
 HRESULT RemoveAttribute(DomNode& self, BSTR name);
+// (element_ops.cpp)
+HRESULT GetAttributeNode(DomNode& self, BSTR name, IXMLDOMAttribute** attribute);
+HRESULT SetAttributeNode(DomNode& self, IXMLDOMAttribute* attribute, IXMLDOMAttribute** replaced);
+HRESULT RemoveAttributeNode(DomNode& self, IXMLDOMAttribute* attribute, IXMLDOMAttribute** removed);
+// The elements below `self` (an element, or the document) named `tagName`.
+HRESULT GetElementsByTagName(DomNode& self, BSTR tagName, IXMLDOMNodeList** list);
+HRESULT Normalize(DomNode& self);
+
+// IXMLDOMCharacterData, IXMLDOMText, IXMLDOMProcessingInstruction
+// (character_data.cpp)
+HRESULT GetData(DomNode& self, BSTR* data);
+HRESULT GetDataLength(DomNode& self, long* length);
+HRESULT SubstringData(DomNode& self, long offset, long count, BSTR* data);
+// Replaces `count` characters from `offset` by `data`: insertData, deleteData
+// (no data), appendData (offset at the end) and replaceData in one.
+HRESULT ReplaceData(DomNode& self, long offset, long count, BSTR data);
+HRESULT AppendData(DomNode& self, BSTR data);
+HRESULT SplitText(DomNode& self, long offset, IXMLDOMText** right);
+HRESULT GetTarget(DomNode& self, BSTR* target);
 
 }  // namespace xmlutil::xmldom::ops

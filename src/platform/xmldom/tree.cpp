@@ -338,11 +338,13 @@ bool IsCompleteCopy(xmlNode* original, xmlNode* copy, bool deep) {
         const xmlNode* a = from[i];
         const xmlNode* b = to[i];
         if (a->type != b->type) return false;
-        const bool named =
-            a->type == XML_ELEMENT_NODE || a->type == XML_ATTRIBUTE_NODE || a->type == XML_PI_NODE;
+        const bool named = a->type == XML_ELEMENT_NODE || a->type == XML_ATTRIBUTE_NODE ||
+                           a->type == XML_PI_NODE || a->type == XML_ENTITY_REF_NODE;
         if (named && !SameText(a->name, b->name)) return false;
+        // An entity reference's content is its entity's, which a copy in
+        // another document finds there (or not) by name.
         if (a->type != XML_ELEMENT_NODE && a->type != XML_ATTRIBUTE_NODE &&
-            !SameText(a->content, b->content)) {
+            a->type != XML_ENTITY_REF_NODE && !SameText(a->content, b->content)) {
             return false;
         }
         if ((a->ns == nullptr) != (b->ns == nullptr)) return false;

@@ -114,11 +114,11 @@ void WrapperCore::Retarget(xmlNode* node) noexcept {
 
 namespace {
 
-using TextWrapper = NodeWrapper<IXMLDOMText>;
-using CDataWrapper = NodeWrapper<IXMLDOMCDATASection>;
-using CommentWrapper = NodeWrapper<IXMLDOMComment>;
-using ProcessingInstructionWrapper = NodeWrapper<IXMLDOMProcessingInstruction>;
-using PlainWrapper = NodeWrapper<IXMLDOMNode>;  // document type and other rare kinds
+using CDataWrapper = TextWrapper<IXMLDOMCDATASection>;
+using CommentWrapper = CharacterDataWrapper<IXMLDOMComment>;
+using FragmentWrapper = NodeWrapper<IXMLDOMDocumentFragment>;
+using EntityReferenceWrapper = NodeWrapper<IXMLDOMEntityReference>;
+using PlainWrapper = NodeWrapper<IXMLDOMNode>;  // other rare kinds
 
 template <class W>
 IXMLDOMNode* Make(xmlNode* node, xmlDoc* xdoc, DocumentObject* owner) {
@@ -160,7 +160,7 @@ HRESULT WrapNode(xmlNode* node, xmlDoc* xdoc, IXMLDOMNode** out) noexcept {
             *out = Make<AttributeWrapper>(node, xdoc, owner);
             break;
         case XML_TEXT_NODE:
-            *out = Make<TextWrapper>(node, xdoc, owner);
+            *out = Make<TextWrapper<IXMLDOMText>>(node, xdoc, owner);
             break;
         case XML_CDATA_SECTION_NODE:
             *out = Make<CDataWrapper>(node, xdoc, owner);
@@ -170,6 +170,15 @@ HRESULT WrapNode(xmlNode* node, xmlDoc* xdoc, IXMLDOMNode** out) noexcept {
             break;
         case XML_PI_NODE:
             *out = Make<ProcessingInstructionWrapper>(node, xdoc, owner);
+            break;
+        case XML_DTD_NODE:
+            *out = Make<DocumentTypeWrapper>(node, xdoc, owner);
+            break;
+        case XML_DOCUMENT_FRAG_NODE:
+            *out = Make<FragmentWrapper>(node, xdoc, owner);
+            break;
+        case XML_ENTITY_REF_NODE:
+            *out = Make<EntityReferenceWrapper>(node, xdoc, owner);
             break;
         default:
             *out = Make<PlainWrapper>(node, xdoc, owner);

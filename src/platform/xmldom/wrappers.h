@@ -23,7 +23,8 @@ class NodeWrapper : public WrapperCore, public NodeMethods<I> {  // WrapperCore 
             return S_OK;
         }
         if (riid == IID_IUnknown || riid == IID_IXMLDOMNode || riid == __uuidof(I) ||
-            (std::is_base_of_v<IXMLDOMText, I> && riid == IID_IXMLDOMText)) {
+            (std::is_base_of_v<IXMLDOMText, I> && riid == IID_IXMLDOMText) ||
+            (std::is_base_of_v<IXMLDOMCharacterData, I> && riid == IID_IXMLDOMCharacterData)) {
             *out = static_cast<I*>(this);
             AddRef();
             return S_OK;
@@ -57,6 +58,86 @@ class ElementWrapper final : public NodeWrapper<IXMLDOMElement> {
     }
     HRESULT removeAttribute(BSTR name) override {
         return Guarded([&] { return ops::RemoveAttribute(*this, name); });
+    }
+    HRESULT getAttributeNode(BSTR name, IXMLDOMAttribute** attributeNode) override {
+        return Guarded([&] { return ops::GetAttributeNode(*this, name, attributeNode); });
+    }
+    HRESULT setAttributeNode(IXMLDOMAttribute* attribute,
+                             IXMLDOMAttribute** attributeNode) override {
+        return Guarded([&] { return ops::SetAttributeNode(*this, attribute, attributeNode); });
+    }
+    HRESULT removeAttributeNode(IXMLDOMAttribute* attribute,
+                                IXMLDOMAttribute** attributeNode) override {
+        return Guarded([&] { return ops::RemoveAttributeNode(*this, attribute, attributeNode); });
+    }
+    HRESULT getElementsByTagName(BSTR tagName, IXMLDOMNodeList** resultList) override {
+        return Guarded([&] { return ops::GetElementsByTagName(*this, tagName, resultList); });
+    }
+    HRESULT normalize() override {
+        return Guarded([&] { return ops::Normalize(*this); });
+    }
+};
+
+// Text, CDATA and comment nodes.
+template <class I>
+class CharacterDataWrapper : public NodeWrapper<I> {
+  public:
+    using NodeWrapper<I>::NodeWrapper;
+    HRESULT get_data(BSTR* data) override {
+        return Guarded([&] { return ops::GetData(*this, data); });
+    }
+    HRESULT put_data(BSTR data) override {
+        return Guarded([&] { return ops::PutText(*this, data); });
+    }
+    HRESULT get_length(long* dataLength) override {
+        return Guarded([&] { return ops::GetDataLength(*this, dataLength); });
+    }
+    HRESULT substringData(long offset, long count, BSTR* data) override {
+        return Guarded([&] { return ops::SubstringData(*this, offset, count, data); });
+    }
+    HRESULT appendData(BSTR data) override {
+        return Guarded([&] { return ops::AppendData(*this, data); });
+    }
+    HRESULT insertData(long offset, BSTR data) override {
+        return Guarded([&] { return ops::ReplaceData(*this, offset, 0, data); });
+    }
+    HRESULT deleteData(long offset, long count) override {
+        return Guarded([&] { return ops::ReplaceData(*this, offset, count, nullptr); });
+    }
+    HRESULT replaceData(long offset, long count, BSTR data) override {
+        return Guarded([&] { return ops::ReplaceData(*this, offset, count, data); });
+    }
+};
+
+// Text and CDATA nodes.
+template <class I>
+class TextWrapper final : public CharacterDataWrapper<I> {
+  public:
+    using CharacterDataWrapper<I>::CharacterDataWrapper;
+    HRESULT splitText(long offset, IXMLDOMText** rightHandTextNode) override {
+        return Guarded([&] { return ops::SplitText(*this, offset, rightHandTextNode); });
+    }
+};
+
+class ProcessingInstructionWrapper final : public NodeWrapper<IXMLDOMProcessingInstruction> {
+  public:
+    using NodeWrapper::NodeWrapper;
+    HRESULT get_target(BSTR* name) override {
+        return Guarded([&] { return ops::GetTarget(*this, name); });
+    }
+    HRESULT get_data(BSTR* value) override {
+        return Guarded([&] { return ops::GetData(*this, value); });
+    }
+    HRESULT put_data(BSTR value) override {
+        return Guarded([&] { return ops::PutText(*this, value); });
+    }
+};
+
+class DocumentTypeWrapper final : public NodeWrapper<IXMLDOMDocumentType> {
+  public:
+    using NodeWrapper::NodeWrapper;
+    HRESULT get_name(BSTR* rootName) override {
+        return Guarded([&] { return ops::GetNodeName(*this, rootName); });
     }
 };
 

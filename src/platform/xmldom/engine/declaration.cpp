@@ -98,6 +98,14 @@ std::optional<XmlDeclaration> ParseDeclarationData(std::string_view data) {
     return decl;
 }
 
+std::string DeclarationDataForText(std::string_view data) {
+    const std::optional<XmlDeclaration> decl = ParseDeclarationData(data);
+    if (!decl || decl->encoding.empty()) return std::string(data);
+    std::string text = "version=\"" + decl->version + "\"";
+    if (!decl->standalone.empty()) text += " standalone=\"" + decl->standalone + "\"";
+    return text;
+}
+
 InputLayout DetectInputLayout(const unsigned char* b, size_t n) {
     InputLayout layout;
     if (n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {

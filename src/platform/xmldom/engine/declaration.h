@@ -24,6 +24,12 @@ struct XmlDeclaration {
 // order. Nothing when the data is not a valid declaration.
 std::optional<XmlDeclaration> ParseDeclarationData(std::string_view data);
 
+// The declaration data as the DOM's text of a node shows it: without its
+// encoding pseudo-attribute (that text is Unicode, whatever the file's bytes
+// were), version and standalone kept. Data that is no valid declaration, or
+// names no encoding, is returned as it is.
+std::string DeclarationDataForText(std::string_view data);
+
 // How the bytes of a document are laid out, as told by its first bytes.
 struct InputLayout {
     size_t unitSize = 1;     // 1 for byte encodings, 2 for UTF-16, 4 for UTF-32

@@ -87,7 +87,9 @@ HRESULT ParseDocument(const ParseRequest& request, XmlDocPtr& out, ParseFailure*
 HRESULT CheckLoadableSizes(const xmlNode* node);
 
 // The markup of `node` with its subtree as UTF-8, no indentation added. For the
-// document node: every top-level node, the declaration included as it stands.
+// document node: every top-level node, the declaration included without its
+// encoding pseudo-attribute (the text is not in the encoding it would name;
+// saving writes it whole), as for the declaration node itself.
 // E_OUTOFMEMORY when it cannot be built; refused as CheckLoadableSizes says.
 HRESULT SerializeToUtf8(xmlNode* node, std::string& utf8);
 

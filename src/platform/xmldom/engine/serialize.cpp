@@ -893,7 +893,35 @@ HRESULT SerializeAttribute(const ErrorSilencer& silence, xmlNode* attr, std::str
 
 }  // namespace
 
+namespace {
+
+// Rewrites the declaration `written` starts with, when `declaration` (a
+// declaration node) is the first node written, as the text of a node shows
+// it (see DeclarationDataForText). The node itself is left alone.
+void DropDeclaredEncoding(const xmlNode* declaration, std::string& written) {
+    if (!IsDeclarationNode(declaration) || declaration->content == nullptr) return;
+    const std::string data = FromXml(declaration->content);
+    const std::string asWritten = "<?xml " + data + "?>";
+    if (written.compare(0, asWritten.size(), asWritten) != 0) return;
+    written.replace(0, asWritten.size(), "<?xml " + DeclarationDataForText(data) + "?>");
+}
+
+HRESULT SerializeNodeToUtf8(xmlNode* node, std::string& utf8);
+
+}  // namespace
+
 HRESULT SerializeToUtf8(xmlNode* node, std::string& utf8) {
+    const HRESULT hr = SerializeNodeToUtf8(node, utf8);
+    if (hr != S_OK) return hr;
+    const xmlNode* first =
+        node->type == XML_DOCUMENT_NODE ? reinterpret_cast<xmlDoc*>(node)->children : node;
+    if (first != nullptr) DropDeclaredEncoding(first, utf8);
+    return S_OK;
+}
+
+namespace {
+
+HRESULT SerializeNodeToUtf8(xmlNode* node, std::string& utf8) {
     if (node == nullptr) return E_INVALIDARG;
     if (const HRESULT fits = CheckLoadableSizes(node); fits != S_OK) return fits;
     ErrorSilencer silence;
@@ -922,6 +950,8 @@ HRESULT SerializeToUtf8(xmlNode* node, std::string& utf8) {
         silence, kUtf8, kBaseSaveOptions,
         [node](xmlSaveCtxt* save) { return xmlSaveTree(save, node); }, utf8);
 }
+
+}  // namespace
 
 HRESULT SerializeForSave(xmlDoc* doc, bool indent, file::ByteSink& sink) {
     if (doc == nullptr) return E_INVALIDARG;
