@@ -155,6 +155,7 @@ enum VARENUM : VARTYPE {
     VT_NULL = 1,
     VT_I2 = 2,
     VT_I4 = 3,
+    VT_R8 = 5,
     VT_BSTR = 8,
     VT_BOOL = 11,
     VT_UNKNOWN = 13,
@@ -167,6 +168,7 @@ struct VARIANT {
     WORD wReserved3;
     union {
         LONG lVal;
+        double dblVal;
         SHORT iVal;
         VARIANT_BOOL boolVal;
         BSTR bstrVal;
@@ -179,6 +181,7 @@ typedef VARIANT VARIANTARG;
 #define V_VT(v) ((v)->vt)
 #define V_BSTR(v) ((v)->bstrVal)
 #define V_I4(v) ((v)->lVal)
+#define V_R8(v) ((v)->dblVal)
 #define V_BOOL(v) ((v)->boolVal)
 
 extern "C" {

@@ -100,4 +100,25 @@ HRESULT ResultFromWriteErrno(int err) {
     }
 }
 
+HRESULT ResultFromReadErrno(int err) {
+    switch (err) {
+        case ENOENT:
+            return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+        case ENOTDIR:
+            return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+        case EACCES:
+        case EPERM:
+            return E_ACCESSDENIED;
+        case EISDIR:
+            return HRESULT_FROM_WIN32(ERROR_DIRECTORY);
+        case ENAMETOOLONG:
+        case ELOOP:
+            return HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
+        case ENOMEM:
+            return E_OUTOFMEMORY;
+        default:
+            return HRESULT_FROM_WIN32(ERROR_READ_FAULT);
+    }
+}
+
 }  // namespace xmlutil::tool

@@ -2,14 +2,15 @@
 #include <string>
 #include <vector>
 
-#include "platform/xmldom/engine/file_io.h"
 #include "platform/xmldom/attributes.h"
 #include "platform/xmldom/document_factory.h"
 #include "platform/xmldom/document_object.h"
 #include "platform/xmldom/engine/declaration.h"
 #include "platform/xmldom/engine/error_guard.h"
+#include "platform/xmldom/engine/file_io.h"
 #include "platform/xmldom/tree.h"
 #include "platform/xmldom/utf.h"
+#include "platform/xmldom/xpath_value.h"
 
 namespace xmlutil::xmldom {
 
@@ -122,8 +123,17 @@ HRESULT DocumentObject::Select(xmlDoc* doc, xmlNode* context, const std::string&
                              StateOf(doc).mayBeTooDeepToStream);
 }
 
+HRESULT DocumentObject::EvaluateValue(const std::string& expression, XPathValue& value) {
+    if (doc_ != evaluatorDoc_) {
+        evaluator_.DocumentChanged();
+        evaluatorDoc_ = doc_;
+    }
+    return evaluator_.Evaluate(doc_, nullptr, expression, value);
+}
+
 HRESULT DocumentObject::QueryInterface(REFIID riid, void** out) {
     if (out == nullptr) return E_POINTER;
+    if (riid == IID_IXmlutilXPathValue) return CreateXPathValue(*this, out);
     if (riid == IID_XmlutilDomNode) {  // uncounted: see AsDomNode
         *out = static_cast<DomNode*>(this);
         return S_OK;

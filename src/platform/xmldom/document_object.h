@@ -35,6 +35,8 @@ class DocumentObject final : public NodeMethods<IXMLDOMDocument>,
     // Evaluates an expression from `context` (a node of `doc`).
     HRESULT Select(xmlDoc* doc, xmlNode* context, const std::string& expression, bool firstOnly,
                    const HitReceiver& receive);
+    // The value of an expression evaluated against the whole document.
+    HRESULT EvaluateValue(const std::string& expression, XPathValue& value);
     // Where the wrappers of this object's nodes live.
     WrapperPool& Pool() const { return *pool_.get(); }
     bool PreserveWhiteSpace() const { return preserveWhiteSpace_ != VARIANT_FALSE; }

@@ -1,0 +1,150 @@
+// SPDX-License-Identifier: MIT
+#include "session.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <optional>
+#include <utility>
+
+#include "create_file.h"
+#include "input.h"
+#include "output.h"
+#include "results.h"
+#include "text.h"
+
+namespace xmlutil::tool {
+namespace {
+
+// A file name or expression as it may appear in the one-line message.
+std::string OnOneLine(std::string text) {
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20) c = '?';
+    }
+    return text;
+}
+
+// Why the library did not load what it was given: it only says S_FALSE.
+[[noreturn]] void FailLoad(const Run& run, const std::string& file) {
+    run.Fail(file, "not well-formed XML", S_FALSE);
+}
+
+void LoadStream(const Run& run, Document& doc, const std::string& file, InputSource& input) {
+    std::string bytes;
+    if (std::optional<InputProblem> problem = input.ReadAll(bytes)) {
+        run.Fail(file, problem->what, problem->code);
+    }
+    (void)doc;
+    run.Fail(file, "reading a stream needs the byte-array load", E_NOTIMPL);
+}
+
+// Where a save goes: a descriptor this process holds, or a file by its path.
+struct SaveTarget {
+    std::optional<int> descriptor;
+    std::string path;
+};
+
+SaveTarget TargetOf(const Run& run) {
+    const Invocation& invocation = run.Command();
+    if (invocation.output ? *invocation.output == "-" : run.File() == "-") {
+        return SaveTarget{STDOUT_FILENO, "-o -"};
+    }
+    const std::string& path = invocation.output ? *invocation.output : run.File();
+    return SaveTarget{DescriptorBehind(path), path};
+}
+
+// The library saves to a file by its name; a descriptor gets a copy of what
+// it saved under a private name, written as a stream.
+void SaveToDescriptor(const Run& run, Document& doc, const std::string& shown, int fd) {
+    StagingFolder staging;
+    run.Require(shown, "cannot save", staging.Create(TemporaryFolder() + "/out.xml"));
+    const std::string& staged = staging.FilePath();
+    run.Require(shown, "cannot save", doc.Save(run.Wide(shown, staged)));
+    std::fflush(stdout);
+    if (const int err = CopyFileTo(staged, fd)) {
+        run.Fail(shown, std::string("cannot write: ") + std::strerror(err),
+                 ResultFromWriteErrno(err));
+    }
+}
+
+}  // namespace
+
+Document& KeptDocument() {
+    static std::deque<Document> documents;
+    return documents.emplace_back();
+}
+
+std::string ShownName(const std::string& file) {
+    return file == "-" ? "(standard input)" : file;
+}
+
+void Run::Fail(const std::string& file, const std::string& what, HRESULT hr) const {
+    std::string message = "xmlutil " + invocation_.subcommand + ": ";
+    if (!file.empty()) message += ShownName(file) + ": ";
+    throw Exit{kExitFailure, OnOneLine(message + what) + ": " + DescribeResult(hr)};
+}
+
+void Run::NoMatch(const std::string& file, const std::string& xpath) const {
+    throw Exit{kExitNoMatch, OnOneLine("xmlutil " + invocation_.subcommand + ": " +
+                                       ShownName(file) + ": no node matches " + xpath)};
+}
+
+std::wstring Run::Wide(const std::string& file, const std::string& argument) const {
+    std::optional<std::wstring> wide = WideFromUtf8(argument);
+    if (!wide) {
+        Fail(file, "argument is not valid UTF-8", HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION));
+    }
+    return std::move(*wide);
+}
+
+void LoadFile(const Run& run, Document& doc, const std::string& file) {
+    if (doc.IsError()) run.Fail(file, "cannot create a document", doc.LastResult());
+    InputSource input;
+    if (std::optional<InputProblem> problem = input.Open(file)) {
+        run.Fail(file, problem->what, problem->code);
+    }
+    if (!input.IsRegularFile()) return LoadStream(run, doc, file, input);
+    if (doc.Load(run.Wide(file, file)) != S_OK) FailLoad(run, file);
+}
+
+void LoadFile(const Run& run, Document& doc) {
+    LoadFile(run, doc, run.File());
+}
+
+NodePtr SelectNode(const Run& run, Document& doc, const std::string& xpath) {
+    NodePtr node;
+    const HRESULT hr = doc.GetSingleNode(run.Wide(run.File(), xpath), node);
+    if (hr == S_FALSE) run.NoMatch(run.File(), xpath);
+    run.Require(run.File(), "cannot evaluate " + xpath, hr);
+    return node;
+}
+
+std::vector<NodePtr> SelectTargets(const Run& run, Document& doc, const std::string& xpath) {
+    if (!run.Command().all) return {SelectNode(run, doc, xpath)};
+    std::vector<NodePtr> nodes;
+    run.Require(run.File(), "cannot evaluate " + xpath,
+                doc.GetNodes(run.Wide(run.File(), xpath), nodes));
+    if (nodes.empty()) run.NoMatch(run.File(), xpath);
+    return nodes;
+}
+
+void SaveDocument(const Run& run, Document& doc) {
+    const SaveTarget target = TargetOf(run);
+    NodePtr root;
+    const HRESULT rootResult = doc.GetRootNode(root);
+    if (rootResult != S_OK) {
+        run.Fail(target.path, "the edit leaves no document element, nothing written", rootResult);
+    }
+    if (target.descriptor) return SaveToDescriptor(run, doc, target.path, *target.descriptor);
+    run.Require(target.path, "cannot save", doc.Save(run.Wide(target.path, target.path)));
+}
+
+void ReportChanged(const Run& run, size_t count) {
+    if (!run.Command().all) return;
+    std::fprintf(stderr, "xmlutil %s: %s: %zu node%s changed\n", run.Command().subcommand.c_str(),
+                 OnOneLine(ShownName(run.File())).c_str(), count, count == 1 ? "" : "s");
+}
+
+}  // namespace xmlutil::tool
