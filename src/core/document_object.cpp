@@ -1,10 +1,21 @@
 // SPDX-License-Identifier: MIT
 // CXMLUtil's lifetime: creating or sharing its document, copies, the
 // recorded result.
+#include "core/entry_point.h"
 #include "dom/com_holders.h"
 #include "xmlutil/XMLUtil.h"
 
 using xmlutil::dom::Bstr;
+
+namespace {
+
+// A static archive links only the objects a program refers to, and nothing
+// calls the entry point by name: this reference brings its object (and so its
+// load-time constructor) into every program that makes a CXMLUtil.
+using EntryPoint = decltype(&xmlutil::core::DllMain);
+[[maybe_unused]] __attribute__((used)) const EntryPoint kEntryPoint = &xmlutil::core::DllMain;
+
+}  // namespace
 
 CXMLUtil::CXMLUtil(short async) : m_hr(S_OK) {
     CreateEmptyXML(async);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "core/entry_point.h"
 
+#include "platform/xmldom/startup.h"
+
 namespace xmlutil::core {
 namespace {
 
@@ -12,6 +14,8 @@ HRESULT comInitialization = S_OK;
 BOOL DllMain(HINSTANCE /*module*/, DWORD reason, LPVOID /*reserved*/) {
     switch (reason) {
         case DLL_PROCESS_ATTACH:
+            // The DOM service starts before any caller's thread can reach it.
+            xmlutil::xmldom::StartDomService();
             comInitialization = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
             break;
         case DLL_PROCESS_DETACH:

@@ -6,37 +6,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cwchar>
-#include <type_traits>
+
+#include "common/utf8.h"
 
 namespace xmlutil::dom {
 namespace {
-
-constexpr char32_t kReplacement = 0xFFFD;
-
-char32_t ScalarOrReplacement(wchar_t unit) {
-    // wchar_t is 32 bits here and may be signed: compare as unsigned.
-    const auto code = static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(unit));
-    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-    return (surrogate || code > 0x10FFFF) ? kReplacement : code;
-}
-
-void AppendUtf8(char32_t code, std::string& out) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
 
 // Writes all of `bytes` to `fd`; gives up quietly on an error, as a message
 // that cannot be printed is no failure of the call that printed it.
@@ -69,7 +43,7 @@ std::string Utf8UpToNul(const std::wstring& text) {
     out.reserve(text.size());
     for (const wchar_t unit : text) {
         if (unit == L'\0') break;
-        AppendUtf8(ScalarOrReplacement(unit), out);
+        utf8::Append(utf8::ScalarOrReplacement(unit), out);
     }
     return out;
 }

@@ -16,7 +16,7 @@ void AppendCopiesOfChildren(IXMLDOMNode* menu, IXMLDOMNode* target) {
     // still while it is walked.
     for (long i = 0; i < count; ++i) {
         CComPtr<IXMLDOMNode> child;
-        if (children->get_item(i, &child) != S_OK || child == nullptr) continue;
+        if (children->get_item(i, &child) != S_OK || !child) continue;
         CComPtr<IXMLDOMNode> copy;
         if (child->cloneNode(VARIANT_TRUE, &copy) != S_OK) continue;
         target->appendChild(copy, nullptr);
@@ -27,7 +27,7 @@ void AppendCopiesOfChildren(IXMLDOMNode* menu, IXMLDOMNode* target) {
 
 extern "C" XMLUTIL_API int LoadMenuXml(CComPtr<IXMLDOMNode>& parent, const wchar_t* path) {
     // Nothing to merge into, or no file named: nothing is appended.
-    if (parent == nullptr || path == nullptr) return 0;
+    if (!parent || path == nullptr) return 0;
 
     // The menu document lives only for this call; copies appended to the
     // caller's tree do not depend on it.

@@ -40,8 +40,17 @@ HRESULT CreateElement(IXMLDOMDocument* doc, const BstrArg& name, CComPtr<IXMLDOM
 // The node under which an append lands: `parent`, or the document itself
 // when the caller passed an empty handle.
 IXMLDOMNode* AppendTarget(const CComPtr<IXMLDOMNode>& parent, IXMLDOMDocument* doc) {
-    if (parent != nullptr) return parent;
+    if (parent) return parent.p;
     return doc;
+}
+
+// Appends `child` under `target`, as appendChild answers. A node object of
+// the caller's own that answers S_OK without handing back a node has not
+// appended anything usable: that is E_POINTER, as a missing target is.
+HRESULT Append(IXMLDOMNode* target, IXMLDOMNode* child, CComPtr<IXMLDOMNode>& appended) {
+    if (target == nullptr) return E_POINTER;
+    const HRESULT hr = target->appendChild(child, &appended);
+    return hr == S_OK && appended == nullptr ? E_POINTER : hr;
 }
 
 }  // namespace
@@ -76,9 +85,8 @@ CComPtr<IXMLDOMNode> CXMLUtil::AppendChildNode(CComPtr<IXMLDOMNode> parent, std:
 
     // The append is asked for even without an element: the service refuses a
     // null child, so a failed creation reports both messages.
-    IXMLDOMNode* target = AppendTarget(parent, m_pDoc);
     CComPtr<IXMLDOMNode> appended;
-    m_hr = target == nullptr ? E_POINTER : target->appendChild(element, &appended);
+    m_hr = Append(AppendTarget(parent, m_pDoc), element, appended);
     if (m_hr != S_OK) {
         PrintNameMessage(L"append", name);
         return CComPtr<IXMLDOMNode>();
@@ -92,7 +100,7 @@ CComPtr<IXMLDOMNode> CXMLUtil::AppendChildNode(CComPtr<IXMLDOMNode> parent, std:
 CComPtr<IXMLDOMNode> CXMLUtil::AppendChildNode(CComPtr<IXMLDOMNode> parent,
                                                CComPtr<IXMLDOMNode> node, short deep) {
     // Nothing to copy: the earlier recorded result is deliberately kept.
-    if (node == nullptr) return CComPtr<IXMLDOMNode>();
+    if (!node) return CComPtr<IXMLDOMNode>();
 
     CComPtr<IXMLDOMNode> copy;
     m_hr = node->cloneNode(deep, &copy);
@@ -101,15 +109,14 @@ CComPtr<IXMLDOMNode> CXMLUtil::AppendChildNode(CComPtr<IXMLDOMNode> parent,
                                     std::to_wstring(kCloneFailureLine));
         return CComPtr<IXMLDOMNode>();
     }
-    IXMLDOMNode* target = AppendTarget(parent, m_pDoc);
     CComPtr<IXMLDOMNode> appended;
-    m_hr = target == nullptr ? E_POINTER : target->appendChild(copy, &appended);
+    m_hr = Append(AppendTarget(parent, m_pDoc), copy, appended);
     if (m_hr != S_OK) return CComPtr<IXMLDOMNode>();
     return appended;
 }
 
 long CXMLUtil::RemoveChild(CComPtr<IXMLDOMNode> parent, CComPtr<IXMLDOMNode> child) {
-    if (parent == nullptr || child == nullptr) return m_hr = E_POINTER;
+    if (!parent || !child) return m_hr = E_POINTER;
     // The detached node is released when `removed` goes out of scope; handles
     // the caller holds keep it alive.
     CComPtr<IXMLDOMNode> removed;
@@ -118,7 +125,7 @@ long CXMLUtil::RemoveChild(CComPtr<IXMLDOMNode> parent, CComPtr<IXMLDOMNode> chi
 }
 
 long CXMLUtil::RemoveNode(CComPtr<IXMLDOMNode> node) {
-    if (node == nullptr) return m_hr = E_POINTER;
+    if (!node) return m_hr = E_POINTER;
     CComPtr<IXMLDOMNode> parent;
     m_hr = node->get_parentNode(&parent);
     if (m_hr != S_OK) return m_hr;
@@ -128,14 +135,11 @@ long CXMLUtil::RemoveNode(CComPtr<IXMLDOMNode> node) {
 
 long CXMLUtil::RemoveNode(std::wstring xpath) {
     CComPtr<IXMLDOMNode> node;
-    m_hr = GetSingleNode(xpath, node);
-    if (m_hr != S_OK) return m_hr;
-    m_hr = RemoveNode(node);
-    return m_hr;
+    return GetSingleNode(std::move(xpath), node) == S_OK ? m_hr = RemoveNode(node) : m_hr;
 }
 
 long CXMLUtil::RemoveAllChild(CComPtr<IXMLDOMNode> node) {
-    if (node == nullptr) return m_hr = E_POINTER;
+    if (!node) return m_hr = E_POINTER;
     CComPtr<IXMLDOMNodeList> children;
     m_hr = node->get_childNodes(&children);
     if (m_hr != S_OK) return m_hr;
@@ -157,8 +161,5 @@ long CXMLUtil::RemoveAllChild(CComPtr<IXMLDOMNode> node) {
 
 long CXMLUtil::RemoveAllChild(std::wstring xpath) {
     CComPtr<IXMLDOMNode> node;
-    m_hr = GetSingleNode(xpath, node);
-    if (m_hr != S_OK) return m_hr;
-    m_hr = RemoveAllChild(node);
-    return m_hr;
+    return GetSingleNode(std::move(xpath), node) == S_OK ? m_hr = RemoveAllChild(node) : m_hr;
 }

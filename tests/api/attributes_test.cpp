@@ -315,6 +315,18 @@ TEST_F(AttributesTest, ListsAreWrittenInOrderUpToTheFirstRefusal) {
     EXPECT_EQ(Pairs(L"/r"), (Strings{L"a=3", L"b=2", L"x=1"})) << "z is never tried";
 }
 
+// Names the loader reads (XML 1.0 fifth edition) are written back: the
+// lists GetNodeAttrs reads go onto another element, and CreateNode takes them.
+TEST_F(AttributesTest, EveryNameTheLoaderReadsIsWrittenBack) {
+    ASSERT_NO_FATAL_FAILURE(
+        Load(L"<r><from \U00010000a='1' \uF900='2' \uFFFD\U000EFFFF='3'/><to/></r>"));
+    Strings names, values;
+    ASSERT_HR(util.GetNodeAttrs(std::wstring(L"/r/from"), names, values), S_OK);
+    EXPECT_HR(util.SetNodeAttrs(std::wstring(L"/r/to"), names, values), S_OK);
+    EXPECT_EQ(Pairs(L"/r/to"), Pairs(L"/r/from"));
+    EXPECT_NE(util.CreateNode(L"\U00010000", L""), nullptr);
+}
+
 TEST_F(AttributesTest, TwoEmptyListsSucceedInBothForms) {
     ASSERT_NO_FATAL_FAILURE(Load(L"<r k='v'/>"));
     Strings none;

@@ -5,6 +5,7 @@
 // scripts/tsan.sh runs this program under ThreadSanitizer.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -105,6 +106,28 @@ TEST(Concurrency, ParallelWorkMatchesSerialWork) {
         EXPECT_EQ(xmlutil::test::ReadFileBytes(parallelDir.path() + name),
                   xmlutil::test::ReadFileBytes(serialDir.path() + name));
     }
+}
+
+// Sixteen threads whose first library call comes at the same moment (each
+// test runs in a process of its own, so these are the process's first calls):
+// the library's process-wide start happened when it loaded, so nothing races
+// (scripts/tsan.sh checks that) and every thread gets its document.
+TEST(Concurrency, FirstCallsFromSixteenThreadsAtOnce) {
+    constexpr int kFirstCallers = 16;
+    std::atomic<int> waiting{kFirstCallers};
+    std::vector<std::wstring> texts(kFirstCallers);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kFirstCallers; ++t) {
+        threads.emplace_back([t, &waiting, &texts] {
+            waiting.fetch_sub(1);
+            while (waiting.load() > 0) std::this_thread::yield();
+            CXMLUtil doc;
+            const std::wstring xml = L"<a>" + std::to_wstring(t) + L"</a>";
+            if (doc.LoadXML(xml.c_str()) == S_OK) doc.GetNodeValue(L"/a", texts[t]);
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    for (int t = 0; t < kFirstCallers; ++t) EXPECT_EQ(texts[t], std::to_wstring(t));
 }
 
 // Node handles made on one thread may be used and released on others, one

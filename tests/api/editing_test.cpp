@@ -421,4 +421,28 @@ TEST_F(AppendCopy, FailedCopyPrintsFunctionAndLineWithoutLineEnd) {
     EXPECT_EQ(XmlOf(util, dst), L"<dst/>");
 }
 
+// A parent object of the caller's own that answers appendChild with S_OK
+// and no node: both overloads fail with E_POINTER and an empty handle.
+TEST_F(AppendCopy, ForeignParentAnsweringWithoutANodeIsAFailure) {
+    struct SilentParent : fake_dom::Node {
+        HRESULT appendChild(IXMLDOMNode*, IXMLDOMNode** out) override {
+            if (out != nullptr) *out = nullptr;
+            return S_OK;
+        }
+    } parent;
+    CComPtr<IXMLDOMNode> foreign(&parent);
+    {
+        CapturedOutput out(1);
+        EXPECT_EQ(util.AppendChildNode(foreign, L"Item", L"v"), nullptr);
+        EXPECT_EQ(out.Finish(), "append Node:Item failed!\n");
+    }
+    EXPECT_EQ(Recorded(util), E_POINTER);
+    CComPtr<IXMLDOMNode> root;
+    EXPECT_HR(util.GetSingleNode(L"/r", root), S_OK);  // records S_OK again
+    EXPECT_EQ(util.AppendChildNode(foreign, src, VARIANT_TRUE), nullptr);
+    EXPECT_EQ(Recorded(util), E_POINTER);
+    foreign.Release();
+    EXPECT_EQ(parent.refs(), 0);
+}
+
 }  // namespace

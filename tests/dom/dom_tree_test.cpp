@@ -159,34 +159,44 @@ TEST(DomCreation, InvalidNamesAndTextAreRefused) {
               S_OK);
 }
 
-// Element and attribute names are judged as libxml2 judges a QName (plain
-// ASCII names take a shorter path), the prefix "xmlns" being refused.
-TEST(DomCreation, NamesAreJudgedAsAQNameCheckJudgesThem) {
+// True when the loader reads `xml` as a document.
+bool Loads(const std::wstring& xml) {
+    CComPtr<IXMLDOMDocument> doc = NewDocument();
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    return doc->loadXML(Arg(xml), &ok) == S_OK && ok == VARIANT_TRUE;
+}
+
+// Element and attribute names are accepted exactly when the loader accepts
+// them (XML 1.0 fifth edition: U+10000-U+EFFFF, U+F900, U+FFFD among them),
+// the prefix "xmlns" being refused: what is read can be written back.
+TEST(DomCreation, NamesAreAcceptedExactlyWhenTheLoaderAcceptsThem) {
     CComPtr<IXMLDOMDocument> doc = NewDocument();
     CComPtr<IXMLDOMElement> root;
     ASSERT_HR(doc->createElement(Arg(L"r"), &root), S_OK);
-    const std::wstring alphabet = L"aZ_9-.:x\u00e9\u4e2d \u00b7";
+    const std::wstring alphabet =
+        L"aZ_9-.:\u00e9\u4e2d\u00b7\U00010000\uF900\uFFFD\U000EFFFF\U000F0000\uFDD0\u0300"
+        L"\u203F\u037E\u2FF0\u00D7";
     std::mt19937 rng(7);
     for (int round = 0; round < 4000; ++round) {
         std::wstring name;
-        const int length = std::uniform_int_distribution<int>(0, 7)(rng);
+        const int length = std::uniform_int_distribution<int>(0, 6)(rng);
         for (int i = 0; i < length; ++i) {
             name += alphabet[std::uniform_int_distribution<size_t>(0, alphabet.size() - 1)(rng)];
         }
         if (round % 10 == 0) name = L"xmlns" + name;
-        std::string utf8;
-        ASSERT_HR(xmlutil::xmldom::Utf8FromBstr(const_cast<wchar_t*>(name.c_str()), utf8), S_OK);
-        const bool valid =
-            !name.empty() &&
-            xmlValidateQName(reinterpret_cast<const xmlChar*>(utf8.c_str()), 0) == 0 &&
-            utf8.compare(0, 6, "xmlns:") != 0;
+        const size_t colon = name.find(L':');
+        const std::wstring declaration =
+            colon == std::wstring::npos ? L"" : L" xmlns:" + name.substr(0, colon) + L"='urn:p'";
+        const bool loads = Loads(L"<" + name + declaration + L"/>");
         CComPtr<IXMLDOMElement> element;
-        EXPECT_HR(doc->createElement(Arg(name), &element), valid ? S_OK : E_INVALIDARG) << utf8;
+        EXPECT_HR(doc->createElement(Arg(name), &element), loads ? S_OK : E_INVALIDARG)
+            << testing::PrintToString(name);
         // Attribute names that declare ("xmlns") are a case of their own, and
         // a prefix must be declared on the element: unprefixed names only.
-        if (utf8 == "xmlns" || name.find(L':') != std::wstring::npos) continue;
-        EXPECT_HR(root->setAttribute(Arg(name), StringValue(L"v")), valid ? S_OK : E_INVALIDARG)
-            << utf8;
+        if (name == L"xmlns" || colon != std::wstring::npos) continue;
+        EXPECT_HR(root->setAttribute(Arg(name), StringValue(L"v")),
+                  Loads(L"<r " + name + L"='v'/>") ? S_OK : E_INVALIDARG)
+            << testing::PrintToString(name);
     }
 }
 
@@ -670,6 +680,63 @@ TEST(DomNames, NamespacesOfCreatedElementsSurviveSerialisation) {
     CComPtr<IXMLDOMDocument> again = Parsed(xml.c_str());
     CComPtr<IXMLDOMNode> reread = Select(again, L"/*/*[local-name()='plain']");
     EXPECT_EQ(Text([&](BSTR* out) { return reread->get_namespaceURI(out); }), L"");
+}
+
+// Nodes that are not children of the parent (an attribute, whose libxml2
+// parent is its element; a namespace node; a declaration read from the
+// attribute map; the document; a node of another document) are refused as
+// the reference node, as the new child (but the node of another document,
+// which moves) and as the removed child, and nothing changes.
+TEST(DomTree, NodesThatAreNotChildrenAreRefusedAsEveryNodeArgument) {
+    CComPtr<IXMLDOMDocument> doc = Parsed(L"<Root xmlns:p='urn:p' ID='1'><a/></Root>");
+    CComPtr<IXMLDOMDocument> other = Parsed(L"<Other><b/></Other>");
+    CComPtr<IXMLDOMNode> root = Select(doc, L"/Root");
+    CComPtr<IXMLDOMNamedNodeMap> map;
+    ASSERT_EQ(root->get_attributes(&map), S_OK);
+    CComPtr<IXMLDOMNode> declaration;
+    ASSERT_EQ(map->getNamedItem(Arg(L"xmlns:p"), &declaration), S_OK);
+    struct Stranger {
+        CComPtr<IXMLDOMNode> node;
+        bool movesAsNewChild;
+    };
+    const Stranger strangers[] = {{Select(doc, L"/Root/@ID"), false},
+                                  {Select(doc, L"/Root/namespace::p"), false},
+                                  {declaration, false},
+                                  {AsNode(doc), false},
+                                  {Select(other, L"/Other/b"), true}};
+    const std::wstring xml = XmlOf(doc);
+    for (const Stranger& stranger : strangers) {
+        SCOPED_TRACE(NameOf(stranger.node));
+        VARIANT reference;
+        VariantInit(&reference);
+        reference.vt = VT_UNKNOWN;
+        reference.punkVal = stranger.node;
+        EXPECT_TRUE(FAILED(root->insertBefore(Element(doc, L"Item"), reference, nullptr)));
+        EXPECT_TRUE(FAILED(doc->insertBefore(Element(doc, L"Item"), reference, nullptr)));
+        EXPECT_TRUE(FAILED(root->removeChild(stranger.node, nullptr)));
+        EXPECT_TRUE(FAILED(doc->removeChild(stranger.node, nullptr)));
+        if (!stranger.movesAsNewChild) {
+            EXPECT_TRUE(FAILED(root->appendChild(stranger.node, nullptr)));
+            EXPECT_TRUE(FAILED(root->insertBefore(stranger.node, VARIANT(), nullptr)));
+        }
+        EXPECT_EQ(XmlOf(doc), xml);
+    }
+    EXPECT_EQ(XmlOf(other), L"<Other><b/></Other>\n");
+}
+
+// An element never goes in front of the document type: the file would not load.
+TEST(DomTree, ElementIsRefusedInFrontOfTheDocumentType) {
+    CComPtr<IXMLDOMDocument> doc = Parsed(L"<!DOCTYPE r><r/>");
+    CComPtr<IXMLDOMNode> root = Select(doc, L"/r");
+    ASSERT_EQ(doc->removeChild(root, nullptr), S_OK);
+    VARIANT reference;
+    VariantInit(&reference);
+    reference.vt = VT_UNKNOWN;
+    ASSERT_EQ(doc->get_firstChild(reinterpret_cast<IXMLDOMNode**>(&reference.punkVal)), S_OK);
+    EXPECT_HR(doc->insertBefore(root, reference, nullptr), E_FAIL);
+    EXPECT_EQ(doc->appendChild(root, nullptr), S_OK);
+    VariantClear(&reference);
+    EXPECT_EQ(XmlOf(Parsed(XmlOf(doc).c_str())), XmlOf(doc));
 }
 
 }  // namespace

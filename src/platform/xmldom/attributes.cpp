@@ -6,6 +6,7 @@
 #include "platform/xmldom/document_object.h"
 #include "platform/xmldom/engine/xml_ptr.h"
 #include "platform/xmldom/tree.h"
+#include "platform/xmldom/utf.h"
 
 namespace xmlutil::xmldom::attrs {
 
@@ -86,7 +87,7 @@ namespace {
 // True for the names nearly every caller uses: ASCII letters, digits, '_',
 // '-' and '.', each part starting with a letter or '_', one colon at most
 // between two parts. These are valid QNames; anything else (other
-// characters, other shapes) is left to libxml2's full check.
+// characters, other shapes) is left to the full check.
 bool IsPlainAsciiQName(const std::string& qname) {
     bool partStart = true;
     bool colonSeen = false;
@@ -110,7 +111,7 @@ bool IsPlainAsciiQName(const std::string& qname) {
 
 bool IsValidNodeName(const std::string& qname) {
     if (qname.empty()) return false;
-    if (!IsPlainAsciiQName(qname) && xmlValidateQName(ToXml(qname.c_str()), 0) != 0) return false;
+    if (!IsPlainAsciiQName(qname) && !IsQName(qname)) return false;
     return std::string_view(qname).substr(0, 6) != "xmlns:";  // the prefix "xmlns" only declares
 }
 
@@ -265,8 +266,8 @@ bool ChangeMovesNodes(xmlNode* element, const xmlNs* existing, const std::string
 // What XML allows a declaration to say. E_INVALIDARG otherwise.
 HRESULT CheckDeclaration(const std::string& prefix, const std::string& uri) {
     // xmlns:p="" is not allowed in XML 1.0; "xml" and "xmlns" are reserved.
-    if (!prefix.empty() && (uri.empty() || xmlValidateNCName(ToXml(prefix.c_str()), 0) != 0 ||
-                            prefix == "xml" || prefix == "xmlns")) {
+    if (!prefix.empty() &&
+        (uri.empty() || !IsNcName(prefix) || prefix == "xml" || prefix == "xmlns")) {
         return E_INVALIDARG;
     }
     if (uri == "http://www.w3.org/XML/1998/namespace" || uri == kXmlnsUri) return E_INVALIDARG;

@@ -23,7 +23,7 @@ HRESULT TextArgument(BSTR text, std::string& utf8) {
 // A processing-instruction target: a name without a colon; "xml" only in
 // lower case (the declaration), other spellings of it are reserved.
 bool IsValidTarget(const std::string& target) {
-    if (target.empty() || xmlValidateNCName(ToXml(target.c_str()), 0) != 0) return false;
+    if (!IsNcName(target)) return false;
     return target == kDeclarationTarget || !EqualsIgnoringCase(target, kDeclarationTarget);
 }
 
@@ -32,7 +32,7 @@ bool IsValidTarget(const std::string& target) {
 bool IsValidAttributeName(const std::string& qname) {
     if (attrs::IsDeclarationName(qname, nullptr)) {
         const std::string declared = qname.size() > 6 ? qname.substr(6) : std::string();
-        return declared.empty() || xmlValidateNCName(ToXml(declared.c_str()), 0) == 0;
+        return declared.empty() || IsNcName(declared);
     }
     return attrs::IsValidNodeName(qname);
 }

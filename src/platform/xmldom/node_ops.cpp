@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/xmldom/attributes.h"
+#include "platform/xmldom/child_arguments.h"
 #include "platform/xmldom/document_object.h"
 #include "platform/xmldom/engine/declaration.h"
 #include "platform/xmldom/engine/error_guard.h"
@@ -35,14 +36,10 @@ bool IsTextLike(const xmlNode* node) {
     }
 }
 
-bool IsDeclaration(const xmlNode* node) {
-    return node->type == XML_PI_NODE && xmlStrEqual(node->name, ToXml("xml"));
-}
-
 // Node values XML has no escape for are refused, so a saved file always loads.
 HRESULT CheckContent(const xmlNode* node, const std::string& text) {
     // A declaration must stay one the parser reads back.
-    if (IsDeclaration(node) && !ParseDeclarationData(text)) return E_INVALIDARG;
+    if (childargs::IsDeclaration(node) && !ParseDeclarationData(text)) return E_INVALIDARG;
     switch (node->type) {
         case XML_COMMENT_NODE:
             if (text.find("--") != std::string::npos || (!text.empty() && text.back() == '-')) {
@@ -112,36 +109,6 @@ HRESULT EmitNode(xmlNode* node, IXMLDOMNode** out) {
     return WrapNode(node, out);
 }
 
-bool CanHoldChildren(const xmlNode* node) {
-    return node->type == XML_ELEMENT_NODE || node->type == XML_DOCUMENT_NODE;
-}
-
-bool CanBeChild(const xmlNode* node) {
-    return node->type == XML_ELEMENT_NODE || IsTextLike(node);
-}
-
-// What a document may hold at its top: one element, no text, a declaration
-// only as its first node.
-bool AllowedAtTop(xmlNode* docNode, xmlNode* child, xmlNode* before) {
-    if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE) return false;
-    xmlNode* firstOther = nullptr;
-    for (xmlNode* c = docNode->children; c != nullptr; c = c->next) {
-        if (c == child) continue;
-        if (firstOther == nullptr) firstOther = c;
-        if (child->type == XML_ELEMENT_NODE && c->type == XML_ELEMENT_NODE) return false;
-        if (IsDeclaration(child) && IsDeclaration(c)) return false;
-    }
-    if (IsDeclaration(child)) return firstOther == nullptr || before == firstOther;
-    return !(before != nullptr && before == firstOther && IsDeclaration(before));
-}
-
-bool IsSelfOrAncestor(const xmlNode* candidate, const xmlNode* node) {
-    for (const xmlNode* cur = node; cur != nullptr; cur = cur->parent) {
-        if (cur == candidate) return true;
-    }
-    return false;
-}
-
 // How a placed element's name gets bound: the declaration its prefix names in
 // scope at the new place, and whether an explicit xmlns="" must keep it out of
 // a default namespace declared above it.
@@ -187,19 +154,10 @@ HRESULT InsertChild(DomNode& self, IXMLDOMNode* newChild, xmlNode* before,
     if (incoming == nullptr) return E_INVALIDARG;
     xmlNode* parent = self.XmlNode();
     xmlNode* child = incoming->XmlNode();
-    if (!CanHoldChildren(parent) || !CanBeChild(child)) return E_FAIL;
-    if (before != nullptr && before->parent != parent) return E_INVALIDARG;
-    // Only a node with children can be an ancestor: appending leaves stays
-    // O(1) however deep the parent is.
-    if (child == parent || (child->children != nullptr && IsSelfOrAncestor(child, parent))) {
-        return E_FAIL;
-    }
-    if (parent->type == XML_DOCUMENT_NODE ? !AllowedAtTop(parent, child, before)
-                                          : IsDeclaration(child)) {
-        return E_FAIL;
-    }
+    HRESULT hr = childargs::CheckPlacement(parent, child, before, nullptr);
+    if (FAILED(hr)) return hr;
     NameBinding binding;
-    HRESULT hr = BindingAt(parent, child, binding);
+    hr = BindingAt(parent, child, binding);
     if (FAILED(hr)) return hr;
 
     CComPtr<IXMLDOMNode> keep(incoming->NodeInterface());
@@ -441,9 +399,8 @@ HRESULT RemoveChild(DomNode& self, IXMLDOMNode* child, IXMLDOMNode** oldChild) {
     DomNode* removed = AsDomNode(child);
     if (removed == nullptr) return E_INVALIDARG;
     xmlNode* node = removed->XmlNode();
-    xmlNode* parent = self.XmlNode();
-    if (!CanHoldChildren(parent)) return E_FAIL;
-    if (node->parent != parent || !CanBeChild(node)) return E_INVALIDARG;
+    const HRESULT hr = childargs::CheckRemoval(self.XmlNode(), node);
+    if (FAILED(hr)) return hr;
     CComPtr<IXMLDOMNode> keep(removed->NodeInterface());
     tree::Remove(node);  // wrapped, so it stays alive as a detached subtree
     self.Owner().Changed();

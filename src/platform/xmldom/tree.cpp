@@ -199,17 +199,32 @@ void ReleaseIfUnreachable(xmlNode* node) {
     FreeIfUnwrapped(TopOf(node));
 }
 
+namespace {
+
+// Unlinks `node`, which holds a wrapper, from its parent. When the tree it
+// leaves is a detached subtree and every handle into that subtree was inside
+// `node` (a node moved out of a removed subtree), nothing can reach the rest
+// again: it is freed here. Every unlink of a wrapped node goes through this,
+// so the rule "an unreachable detached subtree is freed" holds at each one.
+void UnlinkWrapped(xmlNode* node) {
+    xmlNode* formerTop = node->parent == nullptr ? nullptr : TopOf(node->parent);
+    xmlUnlinkNode(node);  // unlinks only (attributes from `properties` too)
+    if (formerTop != nullptr) FreeIfUnwrapped(formerTop);
+}
+
+}  // namespace
+
 void Remove(xmlNode* node) {
     if (!HasWrapperInside(node)) {
-        xmlUnlinkNode(node);  // unlinks only (attributes from `properties` too)
-        FreeDetached(node);   // xmlFreeProp drops ID entries itself
+        xmlUnlinkNode(node);
+        FreeDetached(node);  // xmlFreeProp drops ID entries itself
         return;
     }
     // Prepared while still linked, so a failure (it may allocate) leaves the
     // node where it was; the declarations it adds are redundant there.
     MakeSelfContained(node);
     NoteWrappedSubtreeDetached(node);
-    xmlUnlinkNode(node);
+    UnlinkWrapped(node);
 }
 
 void MakeSelfContained(xmlNode* node) {
@@ -567,7 +582,9 @@ HRESULT MoveToDocument(xmlNode* root, xmlDoc* dst, xmlNode** moved) {
     }
     fromState.wrappers -= handedOver;
     toState.wrappers += handedOver;
-    xmlUnlinkNode(root);
+    // Its wrappers went to the copy: the rest of a detached subtree it leaves
+    // may have had no other, and goes too.
+    UnlinkWrapped(root);
     FreeDetached(root);  // no wrapper points into it any more
     if (fromState.retired && fromState.wrappers == 0) FreeDocWithState(src);
     for (size_t i = 0; i < handedOver; ++i) previousOwner->Release();

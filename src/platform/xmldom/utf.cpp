@@ -7,53 +7,22 @@
 #include <new>
 #include <vector>
 
+#include "common/utf8.h"
+
 namespace xmlutil::xmldom {
 
 namespace {
 
-void AppendUtf8(char32_t c, std::string& out) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// Decodes one UTF-8 sequence at `p` (not past `end`); a malformed or overlong
-// sequence yields U+FFFD and consumes one byte.
+// Decodes one UTF-8 sequence at `p` (not past `end`); a malformed sequence
+// yields U+FFFD and consumes one byte.
 char32_t DecodeOne(const unsigned char*& p, const unsigned char* end) {
-    const unsigned char lead = *p++;
-    if (lead < 0x80) return lead;
-    int extra;
-    char32_t c;
-    char32_t minimum;
-    if ((lead & 0xE0) == 0xC0) {
-        extra = 1, c = lead & 0x1F, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        extra = 2, c = lead & 0x0F, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        extra = 3, c = lead & 0x07, minimum = 0x10000;
-    } else {
-        return 0xFFFD;
+    const utf8::Decoded decoded = utf8::Decode(p, end);
+    if (decoded.length == 0) {
+        ++p;
+        return utf8::kReplacement;
     }
-    if (end - p < extra) return 0xFFFD;
-    for (int i = 0; i < extra; ++i) {
-        if ((p[i] & 0xC0) != 0x80) return 0xFFFD;
-        c = (c << 6) | (p[i] & 0x3F);
-    }
-    if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0xFFFD;
-    p += extra;
-    return c;
+    p += decoded.length;
+    return decoded.code;
 }
 
 bool IsAscii(const char* text, size_t size) {
@@ -63,7 +32,43 @@ bool IsAscii(const char* text, size_t size) {
     return true;
 }
 
+// NameStartChar of XML 1.0 fifth edition, without the colon.
+bool IsNameStartChar(char32_t c) {
+    if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+    return (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
+           (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) ||
+           (c >= 0x200C && c <= 0x200D) || (c >= 0x2070 && c <= 0x218F) ||
+           (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) ||
+           (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD) ||
+           (c >= 0x10000 && c <= 0xEFFFF);
+}
+
+// NameChar of XML 1.0 fifth edition, without the colon.
+bool IsNameChar(char32_t c) {
+    return IsNameStartChar(c) || c == '-' || c == '.' || (c >= '0' && c <= '9') || c == 0xB7 ||
+           (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
+}
+
 }  // namespace
+
+bool IsNcName(std::string_view utf8) noexcept {
+    if (utf8.empty()) return false;
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+    const auto* end = p + utf8.size();
+    for (bool first = true; p < end; first = false) {
+        const unsigned char* at = p;
+        const char32_t c = DecodeOne(p, end);
+        if (c == 0xFFFD && p - at != 3) return false;  // malformed, not a U+FFFD
+        if (!(first ? IsNameStartChar(c) : IsNameChar(c))) return false;
+    }
+    return true;
+}
+
+bool IsQName(std::string_view utf8) noexcept {
+    const size_t colon = utf8.find(':');
+    if (colon == std::string_view::npos) return IsNcName(utf8);
+    return IsNcName(utf8.substr(0, colon)) && IsNcName(utf8.substr(colon + 1));
+}
 
 bool IsXmlChar(char32_t c) noexcept {
     if (c < 0x20) return c == 0x9 || c == 0xA || c == 0xD;
@@ -93,7 +98,7 @@ HRESULT Utf8FromBstr(BSTR text, std::string& utf8) {
         if (*p == L'\0') return S_OK;
         const auto c = static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(*p));
         if (!IsXmlChar(c)) return E_INVALIDARG;
-        AppendUtf8(c, utf8);
+        utf8::Append(c, utf8);
         ++p;
     }
 }

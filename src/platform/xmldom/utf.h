@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "xmlutil/wintypes.h"
 
@@ -13,6 +14,14 @@ namespace xmlutil::xmldom {
 // True for a code point XML 1.0 allows in a document (#x9, #xA, #xD,
 // #x20-#xD7FF, #xE000-#xFFFD, #x10000-#x10FFFF).
 bool IsXmlChar(char32_t c) noexcept;
+
+// True for a name without a colon (an NCName) as XML 1.0 fifth edition and
+// Namespaces in XML define it, in UTF-8: the names the loader accepts for a
+// prefix, a local name or a processing-instruction target.
+bool IsNcName(std::string_view utf8) noexcept;
+// True for an NCName, or two joined by one colon (prefix and local name):
+// the element and attribute names the loader accepts.
+bool IsQName(std::string_view utf8) noexcept;
 
 // The text of `text` up to its first NUL (a null BSTR is "") as UTF-8.
 // E_INVALIDARG when it holds a character XML 1.0 cannot hold; `utf8` is then

@@ -29,13 +29,18 @@ uint64_t NextGeneration() noexcept {
     // touching the shared counter (and its cache line) again until it runs out.
     constexpr uint64_t kBlock = 1 << 16;
     static std::atomic<uint64_t> reserved{0};
-    __attribute__((tls_model("initial-exec"))) thread_local uint64_t next = 0;
-    __attribute__((tls_model("initial-exec"))) thread_local uint64_t end = 0;
-    if (next == end) {
-        next = reserved.fetch_add(kBlock, std::memory_order_relaxed);
-        end = next + kBlock;
+    // Both ends in one thread-local object: one TLS lookup per call.
+    struct Block {
+        uint64_t next = 0;
+        uint64_t end = 0;
+    };
+    thread_local Block block;
+    Block& mine = block;
+    if (mine.next == mine.end) {
+        mine.next = reserved.fetch_add(kBlock, std::memory_order_relaxed);
+        mine.end = mine.next + kBlock;
     }
-    return ++next;
+    return ++mine.next;
 }
 
 DomNode* AsDomNode(IUnknown* object) {

@@ -6,7 +6,7 @@
 namespace xmlutil::xmldom {
 namespace detail {
 
-__thread ErrorHandlerSlots tErrorHandlerSlots __attribute__((tls_model("initial-exec"))) = {};
+__thread ErrorHandlerSlots tErrorHandlerSlots = {};
 
 const ErrorHandlerSlots& FindErrorHandlerSlots() {
     tErrorHandlerSlots = ErrorHandlerSlots{&xmlStructuredError, &xmlStructuredErrorContext,

@@ -22,20 +22,21 @@ namespace detail {
 // silencer made twelve such calls); their addresses never change for a
 // thread, so they are looked up once. A silencer surrounds every DOM call
 // (building a million elements makes several million of them), so it is
-// made inline, and the slots sit in initial-exec thread-local storage: each
-// read is a single load.
+// made inline. The slots sit in ordinary (dynamic-model) thread-local storage,
+// so the library can be loaded with dlopen; the build uses TLS descriptors,
+// which make each read a load plus one short call where the loader placed the
+// block in static TLS.
 struct ErrorHandlerSlots {
     xmlStructuredErrorFunc* structured;
     void** structuredContext;
     xmlGenericErrorFunc* generic;
     void** genericContext;
 };
-extern __thread ErrorHandlerSlots tErrorHandlerSlots __attribute__((tls_model("initial-exec")));
+extern __thread ErrorHandlerSlots tErrorHandlerSlots;
 // Looks this thread's slots up (the first silencer on a thread).
 const ErrorHandlerSlots& FindErrorHandlerSlots();
 inline const ErrorHandlerSlots& ErrorHandlerSlotsOfThisThread() {
-    return tErrorHandlerSlots.structured != nullptr ? tErrorHandlerSlots
-                                                    : FindErrorHandlerSlots();
+    return tErrorHandlerSlots.structured != nullptr ? tErrorHandlerSlots : FindErrorHandlerSlots();
 }
 // A generic handler that prints nothing. Passing NULL to
 // xmlSetGenericErrorFunc would reinstate the default handler, which prints.
@@ -68,7 +69,6 @@ class ErrorSilencer {
     xmlGenericErrorFunc savedGeneric_;
     void* savedGenericContext_;
 };
-
 
 ErrorSilencer::ErrorSilencer() {
     const detail::ErrorHandlerSlots& slots = detail::ErrorHandlerSlotsOfThisThread();

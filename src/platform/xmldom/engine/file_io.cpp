@@ -272,7 +272,9 @@ std::string ResolveLinks(const std::string& path, int& err) {
 // A name for a temporary file beside `target`, hidden and unlikely to clash.
 std::string TemporaryNameFor(const std::string& target) {
     static std::atomic<unsigned> counter{0};
-    thread_local std::mt19937_64 random(
+    // Seeded afresh for each name: a thread_local generator (2.5 KB) would not
+    // fit the static TLS a library loaded with dlopen may use.
+    std::mt19937_64 random(
         std::random_device{}() ^
         static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
     char suffix[32];
