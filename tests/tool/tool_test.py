@@ -13,6 +13,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 TOOL = ""
@@ -29,11 +30,17 @@ class Result:
         self.err = completed.stderr.decode("utf-8", "replace")
 
 
-def xmlutil(*args):
-    """Runs the tool; arguments may be str or bytes (bytes pass as they are)."""
+def xmlutil(*args, stdin=None, stdout=subprocess.PIPE, timeout=120):
+    """Runs the tool; arguments may be str or bytes (bytes pass as they are).
+    `stdin` is bytes to pipe in or an open file; `stdout` may be an open file."""
     argv = [TOOL] + [a if isinstance(a, bytes) else a.encode("utf-8") for a in args]
-    return Result(subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                 timeout=120))
+    piped = isinstance(stdin, bytes)
+    completed = subprocess.run(argv, input=stdin if piped else None,
+                               stdin=None if piped else (stdin or subprocess.DEVNULL),
+                               stdout=stdout, stderr=subprocess.PIPE, timeout=timeout)
+    if completed.stdout is None:
+        completed.stdout = b""
+    return Result(completed)
 
 
 class ToolCase(unittest.TestCase):
@@ -591,6 +598,133 @@ class Identity(ToolCase):
         original = self.read_bytes(menu)
         self.assertFailed(xmlutil("stamp", menu, item + "/Name/text()"), "stamp", "S_FALSE")
         self.assertEqual(self.read_bytes(menu), original)
+
+
+class Pipelines(ToolCase):
+    def test_edit_to_standard_output_feeds_a_pipe(self):
+        menu = self.sample()
+        original = self.read_bytes(menu)
+        saved = os.path.join(self.dir, "saved.xml")
+        self.assertDone(xmlutil("set", menu, "/Root/Config/Theme", "dark", "-o", saved))
+        for out in ("-", "/dev/stdout"):
+            result = xmlutil("set", menu, "/Root/Config/Theme", "dark", "-o", out)
+            self.assertDone(result)
+            self.assertEqual(result.out.encode("utf-8"), self.read_bytes(saved))
+        self.assertEqual(self.read_bytes(menu), original)
+
+    def test_appending_redirect_keeps_its_old_lines(self):
+        menu = self.sample()
+        log = self.write("log", "old line\n")
+        for out in ("-", "/dev/stdout", "/proc/self/fd/1"):
+            with open(log, "ab") as f:
+                self.assertDone(xmlutil("set", menu, "/Root/Config/Theme", out, "-o", out,
+                                        stdout=f))
+        text = self.read_bytes(log).decode("utf-8")
+        self.assertTrue(text.startswith("old line\n<?xml"), text[:40])
+        self.assertEqual(text.count("<?xml"), 3)
+        self.assertIn("<Theme>/proc/self/fd/1</Theme>", text)
+
+    def test_fifo_without_a_writer_is_answered_at_once(self):
+        fifo = os.path.join(self.dir, "fifo")
+        os.mkfifo(fifo)
+        # A path given twice is read twice, each answered on its own.
+        for argv in (["get", fifo, "/a"], ["set", fifo, "/a", "x"], ["check", fifo, fifo]):
+            with self.subTest(argv=argv):
+                started = time.monotonic()
+                result = xmlutil(*argv, timeout=10)
+                self.assertLess(time.monotonic() - started, 1.0 * (len(argv) - 2))
+                self.assertEqual((result.status, result.out), (2, ""))
+                for line in result.err.splitlines(keepends=True):
+                    self.assertRegex(line, ERROR_LINE)
+                    self.assertIn(fifo + ": nothing to read (a FIFO with no writer)", line)
+
+    def test_devices_are_refused_not_read(self):
+        self.assertFailed(xmlutil("get", "/dev/zero", "/a"), "get", "not a regular file")
+
+    def test_several_files_prefix_each_record(self):
+        menu = self.sample()
+        other = self.write("other.xml", "<Root><Menu><Item id='x'/></Menu></Root>")
+        empty = self.write("empty.xml", "<Root/>")
+        result = xmlutil("values", menu, other, empty, "//Item/@id")
+        self.assertEqual(result.status, 0, result.err)
+        self.assertEqual(result.out, "".join("%s:%s\n" % (menu, i) for i in
+                                             ("file", "edit", "view", "help")) + other + ":x\n")
+        self.assertIn(empty + ": no node matches", result.err)
+        # Status 1 only when no file matched; -q silences the message.
+        self.assertEqual(xmlutil("count", "-q", empty, empty, "//Item").out,
+                         "%s:0\n%s:0\n" % (empty, empty))
+        self.assertEqual(xmlutil("count", "-q", empty, empty, "//Item").status, 1)
+        self.assertEqual(xmlutil("count", "-q", empty, empty, "//Item").err, "")
+        # A file that fails makes it 2, the others still print.
+        result = xmlutil("get", other, os.path.join(self.dir, "missing"), "//Item/@id")
+        self.assertEqual((result.status, result.out), (2, other + ":x\n"))
+
+    def test_null_separated_records(self):
+        menu = self.write("nl.xml", "<a><b>one\ntwo</b><b>three</b></a>")
+        self.assertEqual(xmlutil("values", "-0", menu, "//b").out, "one\ntwo\0three\0")
+        self.assertEqual(xmlutil("values", "--null", menu, menu, "//b").out,
+                         "{0}\0one\ntwo\0{0}\0three\0".format(menu) * 2)
+        self.assertEqual(xmlutil("attrs", "-0", menu, "/a").out, "")
+
+
+class Everyday(ToolCase):
+    def test_get_prints_the_value_of_an_expression(self):
+        menu = self.sample()
+        for xpath, value in [("count(//Item)", "4"), ("count(//Item) div 8", "0.5"),
+                             ("string(//Item[2]/@id)", "edit"), ("//Item/@id = 'view'", "true"),
+                             ("boolean(//Nothing)", "false"), ("1 div 0", "Infinity"),
+                             ("number('x')", "NaN"), ("sum(//Item/@nothing)", "0")]:
+            with self.subTest(xpath=xpath):
+                self.assertDone(xmlutil("get", menu, xpath), value + "\n")
+        self.assertFailed(xmlutil("get", menu, "count(//Item"), "get", "0x80004005 E_FAIL")
+
+    def test_all_edits_every_match_and_reports_how_many(self):
+        menu = self.sample()
+        cases = [
+            (["set", menu, "//Command", "off"], "//Command[. = 'off']", 4),
+            (["set-attr", menu, "//Item", "on", "1"], "//Item[@on = '1']", 4),
+            (["append", menu, "//Item", "Tip", "t"], "//Item/Tip", 4),
+            (["remove", menu, "//Item[@shortcut]/Name"], "//Item/Name", 1),
+            (["clear", menu, "//Item[Name]"], "//Item/*", 6),
+        ]
+        for argv, check, expected in cases:
+            with self.subTest(argv=argv):
+                result = xmlutil(*(argv + ["--all"]))
+                self.assertEqual(result.status, 0, result.err)
+                self.assertRegex(result.err, r"^xmlutil %s: .*: \d+ nodes? changed\n$" % argv[0])
+                self.assertEqual(xmlutil("count", menu, check).out, "%d\n" % expected)
+
+    def test_remove_an_attribute(self):
+        menu = self.sample()
+        self.assertDone(xmlutil("remove", menu, "//Item[@id='edit']/@shortcut"))
+        self.assertEqual(xmlutil("attrs", menu, "//Item[@id='edit']").out, "id=edit\n")
+        self.assertEqual(xmlutil("remove", "--all", menu, "//@shortcut").status, 0)
+        self.assertEqual(xmlutil("count", menu, "//@shortcut").status, 1)
+        self.assertEqual(xmlutil("count", menu, "//@id").out, "4\n")
+
+    def test_xml_all_prints_each_match_on_its_own(self):
+        menu = self.write("m.xml", "<a><b>1</b><c/><b><d/></b></a>")
+        self.assertDone(xmlutil("xml", "--all", menu, "//b"), "<b>1</b>\n<b><d/></b>\n")
+
+    def test_format_layouts_load_back_equal(self):
+        menu = self.write("m.xml", "<a><b><c>x y</c></b><p xml:space='preserve'><q/> <q/></p>"
+                                   "<m>t<i/></m></a>")
+        default = xmlutil("format", menu)
+        self.assertDone(default)
+        self.assertIn("\n  <b>\n    <c>x y</c>\n  </b>", default.out)
+        wide = xmlutil("format", "--indent", "4", menu)
+        self.assertIn("\n    <b>\n        <c>x y</c>\n    </b>", wide.out)
+        compact = xmlutil("format", "--compact", menu)
+        self.assertNotIn("\n<b>", compact.out)
+        for result in (default, wide, compact):
+            with self.subTest(out=result.out):
+                # Preserved space and mixed content stay as they were.
+                self.assertIn("<p xml:space=\"preserve\"><q/> <q/></p>", result.out)
+                self.assertIn("<m>t<i/></m>", result.out)
+                self.assertDone(xmlutil("xml", "-", stdin=result.out.encode("utf-8")), None)
+        out = os.path.join(self.dir, "out.xml")
+        self.assertDone(xmlutil("format", "--indent=1", menu, "-o", out), "")
+        self.assertIn("\n <b>", self.read_bytes(out).decode("utf-8"))
 
 
 def main():
