@@ -497,7 +497,7 @@ const std::vector<Subcommand>& Subcommands() {
          "XPATH selects in FILE, then saves. Fails with status 2 when MENUFILE cannot be\n"
          "loaded or has no /Root/Menu. MENUFILE must be a regular file.",
          3, 3, true, RunMergeMenu, "Edits", kTakesNamespaces},
-        {"format", "FILE", "the document indented, on standard output",
+        {"format", "FILE", "the document indented, on standard output (also: fmt)",
          "Prints the document laid out: indented by two spaces as the library saves it,\n"
          "by N spaces with --indent N, or without line breaks with --compact; in the\n"
          "file's own encoding. Writes to OUT instead with -o OUT (FILE itself included).",
@@ -519,6 +519,7 @@ const std::vector<Subcommand>& Subcommands() {
 }
 
 const Subcommand* FindSubcommand(std::string_view name) {
+    if (name == "fmt") name = "format";  // the short name xmlstarlet users type
     for (const Subcommand& subcommand : Subcommands()) {
         if (name == subcommand.name) return &subcommand;
     }

@@ -3,7 +3,7 @@
 _xmlutil() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
     local subcommands="get values count xml children attr attrs check set set-attr
-        append remove clear merge-menu format stamp new id help"
+        append remove clear merge-menu format fmt stamp new id help"
     if [[ $COMP_CWORD -eq 1 ]]; then
         COMPREPLY=($(compgen -W "$subcommands --help --version" -- "$cur"))
         return
@@ -16,7 +16,7 @@ _xmlutil() {
         xml) options+=" -N --all" ;;
         set|set-attr|append|remove|clear) options+=" -N --all -o --output" ;;
         merge-menu|stamp) options+=" -N -o --output" ;;
-        format) options+=" --indent --compact -o --output" ;;
+        format|fmt) options+=" --indent --compact -o --output" ;;
     esac
     case $prev in
         -o|--output) COMPREPLY=($(compgen -f -- "$cur")); return ;;
