@@ -46,13 +46,16 @@ struct SaveTarget {
     std::string path;
 };
 
+// An edit of standard input ("-", /dev/stdin) goes to standard output.
 SaveTarget TargetOf(const Run& run) {
     const Invocation& invocation = run.Command();
-    if (invocation.output ? *invocation.output == "-" : run.File() == "-") {
-        return SaveTarget{STDOUT_FILENO, "-o -"};
-    }
     const std::string& path = invocation.output ? *invocation.output : run.File();
-    return SaveTarget{DescriptorBehind(path), path};
+    std::optional<int> descriptor =
+        path == "-" ? std::optional<int>(STDIN_FILENO) : DescriptorBehind(path);
+    if (descriptor == STDIN_FILENO || (invocation.output && *invocation.output == "-")) {
+        return SaveTarget{STDOUT_FILENO, "(standard output)"};
+    }
+    return SaveTarget{descriptor, path};
 }
 
 // The library saves to a file by its name; a descriptor gets a copy of what
