@@ -11,13 +11,14 @@
 
 #include "atl.h"
 #include "export.h"
+#include "load_limits.h"
 #include "msxml.h"
 #include "wintypes.h"
 
 struct CXMLUtilTestAccess;
 
 class XMLUTIL_API CXMLUtil {
-public:
+  public:
     // ---- lifetime ----------------------------------------------------------
     // Creates a new, empty document; `async` is its asynchronous-loading flag.
     // Failures are recorded: test IsError() after construction.
@@ -37,15 +38,31 @@ public:
     int IsError();
 
     // ---- loading, saving, serialising --------------------------------------
+    // Limits (load_limits.h, in namespace xmlutil) of what loads: kMaxNameBytes
+    // per name, kMaxTextBytes per text, attribute value, comment, CDATA
+    // section or instruction data, kMaxAttributesPerElement, kMaxElementDepth,
+    // and entity chains of kMaxEntityChain (kMaxEntityChainInAttribute in an
+    // attribute value). Save and GetXML refuse what would break them.
+
     // Parses XML text; S_FALSE when it does not parse (a null pointer is "").
     long LoadXML(const wchar_t* xml);
     // Parses the named file; S_FALSE when it cannot be read or does not parse.
     long Load(std::wstring path);
     // Writes the document to the named file; a negative code when it cannot,
-    // leaving any existing file as it was.
+    // leaving any existing file as it was. The file is replaced atomically
+    // (old or new content, never a mix, even if the process is killed), with
+    // two exceptions where the file itself is rewritten in place, as on
+    // Windows, and a crash part way is not covered: a file with more than one
+    // hard link (so that every name sees the new content) and a writable file
+    // in a folder where no new file can be made. A file without any write
+    // permission bit is never written, whoever the caller (root included):
+    // E_ACCESSDENIED. A document without a root element, or one whose saved
+    // form the loader would refuse (see the limits below), is refused with
+    // nothing written: E_FAIL without a root element or too deep,
+    // HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE) past a size limit.
     long Save(std::wstring path);
     // Serialises the node (the whole document for an empty handle) into `xml`;
-    // on failure `xml` is left as passed.
+    // on failure `xml` is left as passed (ERROR_FILE_TOO_LARGE past a size limit).
     long GetXML(std::wstring& xml, CComPtr<IXMLDOMNode> node = CComPtr<IXMLDOMNode>());
     // Appends the declaration <?xml version="1.0" encoding="gb2312"?>; meant
     // for an empty document (refused behind other top-level nodes).
@@ -153,11 +170,11 @@ public:
     // failure (test IsError() even on success: the ID may be missing).
     CComPtr<IXMLDOMNode> CreateXMLWithID();
 
-protected:
+  protected:
     CComPtr<IXMLDOMDocument> m_pDoc;
     HRESULT m_hr;
 
-private:
+  private:
     friend struct CXMLUtilTestAccess;
 
     // Runs the document creation sequence with the given async flag.

@@ -6,8 +6,12 @@
 
 #include "wintypes.h"
 
-#define XMLUTIL_MSXML_GUID(d1) \
-    { d1, 0x7B36, 0x11D2, { 0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60 } }
+#define XMLUTIL_MSXML_GUID(d1)                             \
+    {                                                      \
+        d1, 0x7B36, 0x11D2, {                              \
+            0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60 \
+        }                                                  \
+    }
 
 inline constexpr CLSID CLSID_DOMDocument = XMLUTIL_MSXML_GUID(0x2933BF90);
 inline constexpr IID IID_IXMLDOMNode = XMLUTIL_MSXML_GUID(0x2933BF80);
@@ -20,6 +24,22 @@ inline constexpr IID IID_IXMLDOMText = XMLUTIL_MSXML_GUID(0x2933BF87);
 inline constexpr IID IID_IXMLDOMComment = XMLUTIL_MSXML_GUID(0x2933BF88);
 inline constexpr IID IID_IXMLDOMProcessingInstruction = XMLUTIL_MSXML_GUID(0x2933BF89);
 inline constexpr IID IID_IXMLDOMCDATASection = XMLUTIL_MSXML_GUID(0x2933BF8A);
+
+// ---- parse errors ----
+inline constexpr IID IID_IXMLDOMParseError = {
+    0x3EFAA426, 0x272F, 0x11D2, {0x83, 0x6F, 0x00, 0x00, 0xF8, 0x7A, 0x77, 0x82}};
+
+// IXMLDOMParseError::get_errorCode values: what kind of failure stopped the
+// last load (0 when it succeeded). A file that could not be opened or read
+// gives the system's code instead (HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND),
+// E_ACCESSDENIED, ...), and running out of memory E_OUTOFMEMORY.
+inline constexpr HRESULT XMLUTIL_E_NOT_WELL_FORMED = XMLUTIL_HR(0x80040601);
+// An unknown or unsupported encoding, or bytes the encoding does not have.
+inline constexpr HRESULT XMLUTIL_E_ENCODING = XMLUTIL_HR(0x80040602);
+// A DTD under ProhibitDTD, or a reference to an external entity (never loaded).
+inline constexpr HRESULT XMLUTIL_E_DTD_REFUSED = XMLUTIL_HR(0x80040603);
+// Elements nested past the depth limit, or entity expansion past its limit.
+inline constexpr HRESULT XMLUTIL_E_TOO_LARGE = XMLUTIL_HR(0x80040604);
 
 enum DOMNodeType {
     NODE_INVALID = 0,
@@ -47,6 +67,7 @@ struct IXMLDOMText;
 struct IXMLDOMComment;
 struct IXMLDOMCDATASection;
 struct IXMLDOMProcessingInstruction;
+struct IXMLDOMParseError;
 
 // A node of the tree. Methods answer S_OK, S_FALSE with an empty result where
 // there is nothing to give (no parent, no sibling, no match, no attribute map),
@@ -117,6 +138,26 @@ struct IXMLDOMCDATASection : IXMLDOMText {};
 struct IXMLDOMComment : IXMLDOMNode {};
 struct IXMLDOMProcessingInstruction : IXMLDOMNode {};
 
+// What stopped a load. Every getter answers S_OK, or E_POINTER for a null
+// pointer; strings are BSTRs the caller frees ("" when there is nothing).
+struct IXMLDOMParseError : IUnknown {
+    // 0, or one of the XMLUTIL_E_* kinds above, or a file or memory code.
+    virtual HRESULT get_errorCode(long* errorCode) = 0;
+    // The path load was given; "" for loadXML.
+    virtual HRESULT get_url(BSTR* urlString) = 0;
+    // One line saying what went wrong, from the parser's own message.
+    virtual HRESULT get_reason(BSTR* reasonString) = 0;
+    // The text of the offending line around the error, at most 240 bytes of it.
+    virtual HRESULT get_srcText(BSTR* sourceString) = 0;
+    // Line of the error, from 1 (0 when no position is known).
+    virtual HRESULT get_line(long* lineNumber) = 0;
+    // Character of the error on its line, from 1 (0 when unknown).
+    virtual HRESULT get_linepos(long* linePosition) = 0;
+    // Offset of the error: characters before it for loadXML, bytes of the
+    // file (as UTF-8) before it for load.
+    virtual HRESULT get_filepos(long* filePosition) = 0;
+};
+
 // The document: also the node at the top of its tree.
 struct IXMLDOMDocument : IXMLDOMNode {
     virtual HRESULT get_documentElement(IXMLDOMElement** documentElement) = 0;
@@ -127,13 +168,15 @@ struct IXMLDOMDocument : IXMLDOMNode {
     virtual HRESULT createProcessingInstruction(BSTR target, BSTR data,
                                                 IXMLDOMProcessingInstruction** pi) = 0;
     virtual HRESULT createAttribute(BSTR name, IXMLDOMAttribute** attribute) = 0;
-    virtual HRESULT createNode(VARIANT type, BSTR name, BSTR namespaceURI,
-                               IXMLDOMNode** node) = 0;
+    virtual HRESULT createNode(VARIANT type, BSTR name, BSTR namespaceURI, IXMLDOMNode** node) = 0;
     // Parses the file named by a VT_BSTR variant; *isSuccessful is VARIANT_TRUE
     // only when the document was replaced by the parsed content.
     virtual HRESULT load(VARIANT xmlSource, VARIANT_BOOL* isSuccessful) = 0;
     // Parses Unicode text; an encoding named in its declaration is ignored.
     virtual HRESULT loadXML(BSTR bstrXML, VARIANT_BOOL* isSuccessful) = 0;
+    // Why the last load or loadXML failed (errorCode 0 when it succeeded or
+    // none was made): a new object holding that state. E_POINTER.
+    virtual HRESULT get_parseError(IXMLDOMParseError** errorObj) = 0;
     // Writes the document to the file named by a VT_BSTR variant, in the
     // encoding its XML declaration names (UTF-8 without one).
     virtual HRESULT save(VARIANT destination) = 0;
@@ -155,3 +198,4 @@ XMLUTIL_DEFINE_UUIDOF(IXMLDOMText, IID_IXMLDOMText);
 XMLUTIL_DEFINE_UUIDOF(IXMLDOMCDATASection, IID_IXMLDOMCDATASection);
 XMLUTIL_DEFINE_UUIDOF(IXMLDOMComment, IID_IXMLDOMComment);
 XMLUTIL_DEFINE_UUIDOF(IXMLDOMProcessingInstruction, IID_IXMLDOMProcessingInstruction);
+XMLUTIL_DEFINE_UUIDOF(IXMLDOMParseError, IID_IXMLDOMParseError);

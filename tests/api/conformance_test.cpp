@@ -29,14 +29,9 @@ struct Case {
 
 // Cases the loader is known to judge wrongly, with the reason. A case that
 // newly goes wrong fails the test; one that starts to go right is reported.
-// (libxml2 alone accepts rmt-ns10-011, hst-lhs-007 and hst-lhs-008 wrongly;
-// the loader refuses them.)
-const std::map<std::string, std::string> kKnownWrong = {
-    {"eduni/errata-3e/E13.xml",  // rmt-e3e-13
-     "a reference to an undeclared entity after a parameter-entity reference is only a validity "
-     "error, but the loader refuses every unresolved reference in content (it could be neither "
-     "expanded nor dropped without changing the text)"},
-};
+// None at present. (libxml2 alone accepts rmt-ns10-011, hst-lhs-007 and
+// hst-lhs-008 wrongly; the loader refuses them.)
+const std::map<std::string, std::string> kKnownWrong = {};
 
 bool EndsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
@@ -205,7 +200,7 @@ TEST_F(ConformanceTest, LoadJudgesEveryStandaloneCase) {
         ASSERT_TRUE(hr == S_OK || hr == S_FALSE) << Relative(c.path) << " gave " << hr;
         tally.Record(c, hr == S_OK);
     }
-    EXPECT_GE(tally.right, 1712) << tally.right << " of " << tally.judged << " right";
+    EXPECT_EQ(tally.right, 1715) << tally.right << " of " << tally.judged << " right";
     EXPECT_TRUE(tally.unexpectedlyWrong.empty()) << "judged wrongly:\n"
                                                  << Join(tally.unexpectedlyWrong);
     RecordProperty("right", tally.right);

@@ -13,12 +13,14 @@
 #include <atomic>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <new>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "support/test_util.h"
+#include "xmlutil/load_limits.h"
 
 namespace xmlutil::xmldom {
 namespace {
@@ -274,23 +276,41 @@ TEST(EngineParseSecurity, ExternalEntitiesAreNeverRead) {
     test::WriteFileBytes(dtdPath, "<!ENTITY leak \"TOPSECRET\">");
     const std::string secretUrl = "file://" + secretPath;
 
-    // A general entity naming the file: refused, with or without an external
-    // subset beside it (libxml2 alone would keep an unresolved reference
-    // there), in content and in attribute values.
-    EXPECT_TRUE(Refused("<!DOCTYPE a [<!ENTITY s SYSTEM \"" + secretUrl + "\">]><a>&s;</a>"));
-    EXPECT_TRUE(Refused("<!DOCTYPE a [<!ENTITY s SYSTEM \"" + secretPath + "\">]><a>&s;</a>"));
-    EXPECT_TRUE(Refused("<!DOCTYPE a SYSTEM \"other.dtd\" [<!ENTITY s SYSTEM \"" + secretUrl +
-                        "\">]><a>&s;</a>"));
+    // A general entity naming the file, with or without an external subset
+    // beside it, and an entity an unread external subset may declare: the
+    // reference stays an entity-reference node without children, written
+    // back as it was, and the declaration stays in the document type.
+    for (const std::string& markup :
+         {"<!DOCTYPE a [<!ENTITY s SYSTEM \"" + secretUrl + "\">]><a>&s;</a>",
+          "<!DOCTYPE a [<!ENTITY s SYSTEM \"" + secretPath + "\">]><a>&s;</a>",
+          "<!DOCTYPE a SYSTEM \"other.dtd\" [<!ENTITY s SYSTEM \"" + secretUrl +
+              "\">]><a>&s;</a>",
+          "<!DOCTYPE a PUBLIC \"-//x//y\" \"" + secretUrl + "\" [<!ENTITY s PUBLIC \"-//p//q\" \"" +
+              secretUrl + "\">]><a>&s;</a>",
+          "<!DOCTYPE a SYSTEM \"" + dtdPath + "\"><a>&s;</a>"}) {
+        XmlDocPtr doc = Load(markup);
+        ASSERT_NE(doc, nullptr) << markup;
+        const xmlNode* reference = Root(doc)->children;
+        ASSERT_NE(reference, nullptr);
+        EXPECT_EQ(reference->type, XML_ENTITY_REF_NODE);
+        EXPECT_EQ(reference->children, nullptr);
+        EXPECT_EQ(xmlGetDocEntity(doc.get(), ToXml("s")), nullptr) << "in libxml2's table";
+        const std::string saved = Save(doc);
+        EXPECT_EQ(saved.find("TOPSECRET"), std::string::npos);
+        EXPECT_NE(saved.find("<a>&s;</a>"), std::string::npos) << saved;
+        if (markup.find("ENTITY") != std::string::npos) {
+            EXPECT_NE(saved.find("<!ENTITY s "), std::string::npos) << saved;
+        }
+    }
+    // An attribute value cannot hold a reference node: refused.
     EXPECT_TRUE(Refused("<!DOCTYPE a SYSTEM \"other.dtd\" [<!ENTITY s SYSTEM \"" + secretUrl +
                         "\">]><a v=\"&s;\"/>"));
-    EXPECT_TRUE(Refused("<!DOCTYPE a PUBLIC \"-//x//y\" \"" + secretUrl +
-                        "\" [<!ENTITY s PUBLIC \"-//p//q\" \"" + secretUrl + "\">]><a>&s;</a>"));
+    EXPECT_TRUE(Refused("<!DOCTYPE a SYSTEM \"other.dtd\"><a v=\"&s;\"/>"));
 
-    // A parameter entity or external subset naming a file that declares an
-    // entity: the file is not read, so the entity stays undeclared.
+    // A parameter entity naming a file that declares an entity: the file is
+    // not read, so the entity stays undeclared.
     EXPECT_TRUE(
         Refused("<!DOCTYPE a [<!ENTITY % p SYSTEM \"" + dtdPath + "\"> %p;]><a>&leak;</a>"));
-    EXPECT_TRUE(Refused("<!DOCTYPE a SYSTEM \"" + dtdPath + "\"><a>&leak;</a>"));
 
     // Beside an external subset (also never read), a parameter entity that is
     // not read is skipped, as XML allows; without one, libxml2 calls the
@@ -305,9 +325,9 @@ TEST(EngineParseSecurity, ExternalEntitiesAreNeverRead) {
 
 TEST(EngineParseSecurity, NetworkEntitiesAreRefusedWithoutWaiting) {
     const double start = ThreadCpuMilliseconds();
-    EXPECT_TRUE(
-        Refused("<!DOCTYPE a [<!ENTITY s SYSTEM \"http://127.0.0.1:9/secret\">]><a>&s;</a>"));
-    EXPECT_TRUE(Refused("<!DOCTYPE a SYSTEM \"http://127.0.0.1:9/x.dtd\"><a>&s;</a>"));
+    EXPECT_NE(Load("<!DOCTYPE a [<!ENTITY s SYSTEM \"http://127.0.0.1:9/secret\">]><a>&s;</a>"),
+              nullptr);
+    EXPECT_NE(Load("<!DOCTYPE a SYSTEM \"http://127.0.0.1:9/x.dtd\"><a>&s;</a>"), nullptr);
     XmlDocPtr doc = Load("<!DOCTYPE a SYSTEM \"http://127.0.0.1:9/x.dtd\"><a/>");
     EXPECT_NE(doc, nullptr);
     EXPECT_LT(ThreadCpuMilliseconds() - start, 1000.0 * kSlowdown);
@@ -319,6 +339,8 @@ TEST(EngineParseSecurity, NulCharactersAreRefusedInEveryEncoding) {
     EXPECT_TRUE(Refused("<a/>\0"s));  // libxml2 2.9.14 alone accepts this one
     EXPECT_TRUE(Refused("<a/>\n\0\n"s));
     EXPECT_TRUE(Refused("\0<a/>"s));
+    EXPECT_TRUE(Refused("<a/><!--\0-->"s));
+    EXPECT_TRUE(Refused("<a b='\0'/>"s));
 
     const std::string utf16 = Convert("UTF-8", "UTF-16LE", "<a>\xe4\xb8\xad</a>");
     XmlDocPtr withMark = Load("\xff\xfe" + utf16);
@@ -341,6 +363,40 @@ TEST(EngineParseSecurity, DepthLimitIsLibxmlDefault) {
     const auto nested = [](int depth) { return Repeat("<a>", depth) + Repeat("</a>", depth); };
     EXPECT_NE(Load(nested(257)), nullptr);
     EXPECT_TRUE(Refused(nested(258)));
+}
+
+// The caller's limits: a lower depth, no DTD at all. Each refusal says why.
+TEST(EngineParseSecurity, CallerLimitsRefuseWithTheirKind) {
+    const auto nested = [](int depth) { return Repeat("<a>", depth) + Repeat("</a>", depth); };
+    const struct {
+        std::string bytes;
+        bool prohibitDtd;
+        size_t maxDepth;
+        ParseFailureKind kind;
+    } cases[] = {
+        {nested(3), false, 3, ParseFailureKind::kNone},
+        {nested(4), false, 3, ParseFailureKind::kTooLarge},
+        {nested(257), false, 300, ParseFailureKind::kNone},
+        {nested(258), false, 300, ParseFailureKind::kTooLarge},  // cannot be raised
+        {"<!DOCTYPE a><a/>", false, 0, ParseFailureKind::kNone},
+        {"<!DOCTYPE a [<!ENTITY e 'x'>]><a>&e;</a>", true, 0, ParseFailureKind::kRefusedDtd},
+    };
+    for (const auto& c : cases) {
+        ParseRequest request;
+        request.data = c.bytes.data();
+        request.size = c.bytes.size();
+        request.prohibitDtd = c.prohibitDtd;
+        request.maxElementDepth = c.maxDepth;
+        XmlDocPtr doc;
+        ParseFailure failure;
+        const HRESULT hr = ParseDocument(request, doc, &failure);
+        EXPECT_EQ(hr, c.kind == ParseFailureKind::kNone ? S_OK : S_FALSE) << c.bytes;
+        EXPECT_EQ(failure.kind, c.kind) << c.bytes;
+        EXPECT_EQ(doc == nullptr, c.kind != ParseFailureKind::kNone) << c.bytes;
+        if (c.kind != ParseFailureKind::kNone) {
+            EXPECT_EQ(failure.line, 1) << failure.reason;
+        }
+    }
 }
 
 // Nothing reaches standard output or standard error, whatever is refused.
@@ -431,8 +487,8 @@ TEST(EngineParseWellFormedness, Gb2312LoadsAsLibxml2DecodesIt) {
                 case 2:
                     doc += "<?p" + pickName() + " " + pick() + "?>";
                     break;
-                case 3:
-                    doc += "<![CDATA[" + pick() + "<>]]>";
+                case 3:  // libxml2 alone would join adjacent sections
+                    doc += "<![CDATA[" + pick() + "<>]]>x";
                     break;
                 case 4:
                     doc += "\n  " + pick() + "x";
@@ -882,17 +938,18 @@ TEST(EngineSave, CharactersTheEncodingCannotHoldOutsideTextAreRefused) {
 // An encoding is used only when what it writes reads back the same.
 TEST(EngineSave, EncodingsThatDoNotReadBackAreRefused) {
     const std::string body = "\"?><a v=\"\xc3\x96\">\xe4\xb8\xad \\ ~ + \xf0\x9f\x98\x80</a>";
-    for (const char* encoding : {"GBK", "EUC-JP", "windows-1252", "KOI8-R"}) {
+    for (const char* encoding : {"GBK", "EUC-JP", "windows-1252", "KOI8-R", "Shift_JIS",
+                                 "SHIFT_JISX0213"}) {
         XmlDocPtr doc =
             LoadText(std::string("<?xml version=\"1.0\" encoding=\"") + encoding + body);
         XmlDocPtr back = Load(Save(doc));
         ASSERT_NE(back, nullptr) << encoding;
         EXPECT_EQ(Canonical(back), Canonical(doc)) << encoding;
     }
-    // EBCDIC and UTF-7 do not write markup as ASCII; Shift_JIS reads a
-    // backslash back as a yen sign; "gb2_312" is known only to ICU, whose
-    // converter dropped characters; "HTML" writes named entities.
-    for (const char* encoding : {"IBM037", "UTF-7", "Shift_JIS", "gb2_312", "HTML"}) {
+    // EBCDIC and UTF-7 do not write markup as ASCII; "gb2_312" is known only
+    // to ICU, whose converter dropped characters; "HTML" writes named
+    // entities.
+    for (const char* encoding : {"IBM037", "UTF-7", "gb2_312", "HTML"}) {
         XmlDocPtr doc =
             LoadText(std::string("<?xml version=\"1.0\" encoding=\"") + encoding + body);
         std::string bytes = "untouched";
@@ -983,6 +1040,49 @@ TEST(EngineSave, DepthBeyondWhatLoadsIsRefused) {
     std::string refused = "untouched";
     EXPECT_HR(SerializeForSave(tooDeep.get(), true, refused), E_FAIL);
     EXPECT_EQ(refused, "untouched");
+}
+
+// Every kind of text is refused one byte past the loader's limit, by the save
+// and by the markup of the node alone; at the limit it saves.
+TEST(EngineSave, TextsBeyondWhatLoadsAreRefused) {
+    const std::string fits(xmlutil::kMaxTextBytes, 'v');
+    const std::string over = fits + "v";
+    using Build = std::function<void(xmlDoc*, xmlNode*, const std::string&)>;
+    const std::pair<const char*, Build> kinds[] = {
+        {"attribute", [](xmlDoc*, xmlNode* r,
+                         const std::string& s) { xmlNewProp(r, ToXml("a"), ToXml(s.c_str())); }},
+        {"namespace URI", [](xmlDoc*, xmlNode* r,
+                             const std::string& s) { xmlNewNs(r, ToXml(s.c_str()), ToXml("p")); }},
+        {"comment",
+         [](xmlDoc* d, xmlNode* r, const std::string& s) {
+             xmlAddChild(r, xmlNewDocComment(d, ToXml(s.c_str())));
+         }},
+        {"CDATA",
+         [](xmlDoc* d, xmlNode* r, const std::string& s) {
+             xmlAddChild(r, xmlNewCDataBlock(d, ToXml(s.c_str()), static_cast<int>(s.size())));
+         }},
+        {"instruction",
+         [](xmlDoc* d, xmlNode* r, const std::string& s) {
+             xmlAddChild(r, xmlNewDocPI(d, ToXml("pi"), ToXml(s.c_str())));
+         }},
+    };
+    for (const auto& [kind, build] : kinds) {
+        SCOPED_TRACE(kind);
+        for (const std::string* text : {&fits, &over}) {
+            XmlDocPtr doc(xmlNewDoc(ToXml("1.0")));
+            xmlNode* root = xmlNewDocNode(doc.get(), nullptr, ToXml("r"), nullptr);
+            xmlDocSetRootElement(doc.get(), root);
+            build(doc.get(), root, *text);
+            std::string bytes = "untouched";
+            const HRESULT expected =
+                text == &over ? HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE) : S_OK;
+            EXPECT_HR(SerializeForSave(doc.get(), false, bytes), expected);
+            EXPECT_HR(SerializeToUtf8(root, bytes), expected);
+            if (text == &over) {
+                EXPECT_EQ(bytes, "untouched");
+            }
+        }
+    }
 }
 
 // Whatever a document holds, what is saved loads back as the same tree.

@@ -55,8 +55,10 @@ struct Faults {
     int fsyncErrno = 0;
     int closeErrno = 0;
     int renameErrno = 0;
-    int createErrno = 0;     // errno for opens that create a new file (O_EXCL)
+    int createErrno = 0;     // errno for opens that create a new file (O_EXCL, O_TMPFILE)
     int readWriteErrno = 0;  // errno for opens for reading and writing
+    int unnamedErrno = 0;    // errno for opens of an unnamed file (O_TMPFILE)
+    int linkErrno = 0;       // errno for naming an unnamed file
     int inPlaceOpens = 0;    // opens of an existing file for writing
     int opens = 0;
     size_t written = 0;  // bytes the writes accepted
@@ -75,7 +77,12 @@ Faults faults;
 
 int FakeOpen(const char* path, int flags, unsigned mode) {
     ++faults.opens;
-    if ((flags & O_EXCL) != 0 && faults.createErrno != 0) {
+    const bool unnamed = (flags & O_TMPFILE) == O_TMPFILE;
+    if (unnamed && faults.unnamedErrno != 0) {
+        errno = faults.unnamedErrno;
+        return -1;
+    }
+    if (((flags & O_EXCL) != 0 || unnamed) && faults.createErrno != 0) {
         errno = faults.createErrno;
         return -1;
     }
@@ -83,7 +90,9 @@ int FakeOpen(const char* path, int flags, unsigned mode) {
         errno = faults.readWriteErrno;
         return -1;
     }
-    if ((flags & O_CREAT) == 0 && (flags & O_ACCMODE) != O_RDONLY) ++faults.inPlaceOpens;
+    if ((flags & O_CREAT) == 0 && !unnamed && (flags & O_ACCMODE) != O_RDONLY) {
+        ++faults.inPlaceOpens;
+    }
     return faults.real.open(path, flags, mode);
 }
 
@@ -173,13 +182,21 @@ int FakeFtruncate(int fd, long long length) {
     return faults.real.ftruncate(fd, length);
 }
 
+int FakeLink(const char* from, const char* to) {
+    if (faults.linkErrno != 0) {
+        errno = faults.linkErrno;
+        return -1;
+    }
+    return faults.real.link(from, to);
+}
+
 class FileWriteTest : public ::testing::Test {
   protected:
     void SetUp() override {
         faults = Faults{};
-        faults.real = SetFileSystemCallsForTesting({FakeOpen, FakeWrite, FakeFsync, FakeClose,
-                                                    FakeRename, CurrentFileSystemCalls().unlink,
-                                                    FakePwrite, FakeFallocate, FakeFtruncate});
+        faults.real = SetFileSystemCallsForTesting(
+            {FakeOpen, FakeWrite, FakeFsync, FakeClose, FakeRename, CurrentFileSystemCalls().unlink,
+             FakePwrite, FakeFallocate, FakeFtruncate, FakeLink});
     }
     void TearDown() override { SetFileSystemCallsForTesting(faults.real); }
 
@@ -327,8 +344,8 @@ TEST(FileWriteRealPermissions, ReadOnlyFolderWithWriteOnlyFileIsLeftAlone) {
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"doc.xml"});
 }
 
+// Root included: a file without any write permission bit is read-only for all.
 TEST(FileWriteRealPermissions, ReadOnlyFileIsNotReplaced) {
-    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
     TempDir dir;
     const std::string path = dir.File("doc.xml");
     WriteFileBytes(path, kOld);
@@ -336,6 +353,66 @@ TEST(FileWriteRealPermissions, ReadOnlyFileIsNotReplaced) {
     EXPECT_HR(Write(path, kNew), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
     EXPECT_EQ(ReadFileBytes(path), kOld);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"doc.xml"});
+}
+
+// Neither replaced nor rewritten in place (a second hard link, a folder that
+// refuses new files): the file is not even opened.
+TEST_F(FileWriteTest, FileWithoutWritePermissionIsNeverWritten) {
+    const std::string path = ExistingFile();
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    EXPECT_HR(Write(path, kNew), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+    faults.createErrno = EACCES;
+    EXPECT_HR(Write(path, kNew), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+    ASSERT_EQ(::link(path.c_str(), dir.File("other.xml").c_str()), 0);
+    EXPECT_HR(Write(path, kNew), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(faults.opens, 0);
+    EXPECT_EQ(ReadFileBytes(path), kOld);
+}
+
+// Every name of a hard-linked file sees the new content: the file itself is
+// rewritten, not replaced under one of its names.
+TEST_F(FileWriteTest, HardLinkedFileIsRewrittenForEveryName) {
+    const std::string path = ExistingFile();
+    const std::string other = dir.File("other.xml");
+    ASSERT_EQ(::link(path.c_str(), other.c_str()), 0);
+    listing = dir.Entries();
+    const ino_t inode = StatOf(path).st_ino;
+    EXPECT_HR(Write(path, kNew), S_OK);
+    EXPECT_EQ(ReadFileBytes(other), kNew);
+    EXPECT_EQ(StatOf(path).st_ino, inode);
+    EXPECT_EQ(StatOf(path).st_nlink, 2u);
+    EXPECT_EQ(faults.inPlaceOpens, 1);
+    EXPECT_EQ(dir.Entries(), listing);
+}
+
+// While it is written the new content has no name, so a process killed then
+// leaves nothing beside the file. Without unnamed files a hidden named one
+// serves, and is gone afterwards; a name that cannot be given fails the save
+// with nothing left behind.
+TEST_F(FileWriteTest, NewContentIsUnnamedUntilComplete) {
+    const std::string path = ExistingFile();
+    std::vector<std::string> seen;
+    const auto produce = [&](ByteSink& sink) {
+        seen = dir.Entries();
+        return sink.Write(kNew.data(), kNew.size());
+    };
+    EXPECT_HR(WriteFileAtomically(path, produce), S_OK);
+    EXPECT_EQ(seen, listing);
+    EXPECT_EQ(ReadFileBytes(path), kNew);
+
+    faults.unnamedErrno = EOPNOTSUPP;
+    WriteFileBytes(path, kOld);
+    EXPECT_HR(WriteFileAtomically(path, produce), S_OK);
+    EXPECT_EQ(seen.size(), listing.size() + 1);
+    EXPECT_EQ(ReadFileBytes(path), kNew);
+    EXPECT_EQ(dir.Entries(), listing);
+
+    faults = Faults{faults.real};
+    faults.linkErrno = ENOSPC;
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    WriteFileBytes(path, kOld);
+    EXPECT_HR(WriteFileAtomically(path, produce), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    ExpectUntouched(path);
 }
 
 // ---- failing writes leave the old file as it was ----------------------------------

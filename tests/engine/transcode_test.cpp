@@ -35,7 +35,7 @@ std::optional<std::string> WholeConversion(const std::string& from, const std::s
 
 // Decodes `text` cut at the given positions; nothing when refused.
 std::optional<std::string> DecodeInPieces(const std::string& text, std::vector<size_t> cuts) {
-    AsciiApartDecoder decoder("GB2312");
+    InputDecoder decoder("GB2312");
     EXPECT_TRUE(decoder.Ready());
     cuts.push_back(text.size());
     std::string out;
@@ -66,7 +66,7 @@ std::string MixedGb2312(std::mt19937& random, size_t units) {
     return text + "\xA1\xA1\xA3\xA1\xA8\xA6";  // punctuation and pinyin rows too
 }
 
-TEST(AsciiApartDecoder, AnyCutDecodesAsTheWholeInput) {
+TEST(InputDecoder, AnyCutDecodesAsTheWholeInput) {
     std::mt19937 random(7);
     const std::string text = MixedGb2312(random, 40);
     const auto whole = WholeConversion("GB2312", "UTF-8", text);
@@ -91,13 +91,13 @@ TEST(AsciiApartDecoder, AnyCutDecodesAsTheWholeInput) {
 // The feed decodes while libxml2 reads, where nothing may be thrown: with the
 // room SpaceFor names, decoding never reallocates, whatever the piece holds
 // (all ASCII, all two-byte characters, a character carried over).
-TEST(AsciiApartDecoder, DecodesWithinTheRoomItNames) {
+TEST(InputDecoder, DecodesWithinTheRoomItNames) {
     std::mt19937 random(3);
     const size_t piece = 4096;
     std::string out;
-    out.reserve(AsciiApartDecoder::SpaceFor(piece));
+    out.reserve(InputDecoder::SpaceFor(piece));
     const char* const room = out.data();
-    AsciiApartDecoder decoder("GB2312");
+    InputDecoder decoder("GB2312");
     ASSERT_TRUE(decoder.Ready());
     const std::string kinds[] = {std::string(piece, 'a'), MixedGb2312(random, piece),
                                  std::string("\xD6\xD0", 2)};
@@ -118,7 +118,7 @@ TEST(AsciiApartDecoder, DecodesWithinTheRoomItNames) {
     }
 }
 
-TEST(AsciiApartDecoder, RefusesWhatGb2312DoesNotHave) {
+TEST(InputDecoder, RefusesWhatGb2312DoesNotHave) {
     for (const std::string bad : {"a\xA1"
                                   "Ab",
                                   "\xFF\xA1", "x\x80y", "\xD6", "ab\xD6\xD0\xD6",
@@ -132,7 +132,7 @@ TEST(AsciiApartDecoder, RefusesWhatGb2312DoesNotHave) {
 
 // The names taken as GB2312 must really keep ASCII apart: no byte below
 // 0x80 may end a two-byte character, and ASCII must decode as itself.
-TEST(AsciiApartDecoder, EveryNameTakenKeepsAsciiApartInIconv) {
+TEST(InputDecoder, EveryNameTakenKeepsAsciiApartInIconv) {
     const std::vector<std::string> names = {"GB2312", "gb2312", "EUC-CN", "euccn", "CSGB2312"};
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
@@ -155,7 +155,7 @@ TEST(AsciiApartDecoder, EveryNameTakenKeepsAsciiApartInIconv) {
     }
 }
 
-TEST(AsciiApartDecoder, RunLengthsMatchAByteByByteCount) {
+TEST(InputDecoder, RunLengthsMatchAByteByByteCount) {
     std::mt19937 random(11);
     std::uniform_int_distribution<int> byte(0, 255);
     std::uniform_int_distribution<int> high(0, 40);

@@ -128,6 +128,7 @@ class ScriptedDocument : public Counted<IXMLDOMDocument> {
     XMLUTIL_NOT_SCRIPTED(put_validateOnParse, VARIANT_BOOL)
     XMLUTIL_NOT_SCRIPTED(get_preserveWhiteSpace, VARIANT_BOOL*)
     XMLUTIL_NOT_SCRIPTED(put_preserveWhiteSpace, VARIANT_BOOL)
+    XMLUTIL_NOT_SCRIPTED(get_parseError, IXMLDOMParseError**)
 
   private:
     template <class F, class... Args>

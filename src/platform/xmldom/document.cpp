@@ -8,6 +8,7 @@
 #include "platform/xmldom/engine/declaration.h"
 #include "platform/xmldom/engine/error_guard.h"
 #include "platform/xmldom/engine/file_io.h"
+#include "platform/xmldom/engine/unread_entities.h"
 #include "platform/xmldom/tree.h"
 #include "platform/xmldom/utf.h"
 #include "platform/xmldom/xpath_value.h"
@@ -171,9 +172,12 @@ void DocumentObject::ReplaceContent(XmlDocPtr doc) noexcept {
     Changed();
 }
 
-HRESULT DocumentObject::LoadParsed(const ParseRequest& request, VARIANT_BOOL* isSuccessful) {
+HRESULT DocumentObject::LoadParsed(const ParseRequest& request, const std::wstring& url,
+                                   VARIANT_BOOL* isSuccessful) {
     XmlDocPtr parsed;
-    const HRESULT hr = ParseDocument(request, parsed);
+    ParseFailure failure;
+    const HRESULT hr = ParseDocument(request, parsed, &failure);
+    lastParseError_ = ParseErrorFrom(failure, url);
     if (hr != S_OK) return hr == S_FALSE ? S_FALSE : hr;
     AttachDocState(parsed.get(), this);
     ReplaceContent(std::move(parsed));
@@ -184,33 +188,55 @@ HRESULT DocumentObject::LoadParsed(const ParseRequest& request, VARIANT_BOOL* is
 HRESULT DocumentObject::loadXML(BSTR bstrXML, VARIANT_BOOL* isSuccessful) {
     if (isSuccessful == nullptr) return E_POINTER;
     *isSuccessful = VARIANT_FALSE;
+    // Stays so only when the load runs out of memory before it is replaced.
+    lastParseError_.errorCode = E_OUTOFMEMORY;
     return Guarded([&]() -> HRESULT {
         std::string utf8;
         // Text XML cannot hold cannot parse either.
-        if (FAILED(TextArgument(bstrXML, utf8))) return S_FALSE;
+        if (FAILED(TextArgument(bstrXML, utf8))) {
+            lastParseError_ = ParseErrorState();
+            lastParseError_.errorCode = XMLUTIL_E_NOT_WELL_FORMED;
+            lastParseError_.reason = L"The text holds a character XML cannot hold";
+            return S_FALSE;
+        }
         ParseRequest request;
         request.data = utf8.data();
         request.size = utf8.size();
         request.fromUnicodeText = true;
         request.preserveWhiteSpace = PreserveWhiteSpace();
-        return LoadParsed(request, isSuccessful);
+        return LoadParsed(request, std::wstring(), isSuccessful);
     });
 }
 
 HRESULT DocumentObject::load(VARIANT xmlSource, VARIANT_BOOL* isSuccessful) {
     if (isSuccessful == nullptr) return E_POINTER;
     *isSuccessful = VARIANT_FALSE;
+    lastParseError_.errorCode = E_OUTOFMEMORY;  // as in loadXML
     return Guarded([&]() -> HRESULT {
+        const std::wstring url = xmlSource.vt == VT_BSTR && xmlSource.bstrVal != nullptr
+                                     ? std::wstring(xmlSource.bstrVal)
+                                     : std::wstring();
         std::string path;
         HRESULT hr = PathArgument(xmlSource, path);
-        if (hr == E_INVALIDARG && xmlSource.vt == VT_BSTR) return S_FALSE;  // no such file
-        if (FAILED(hr)) return hr;
+        if (hr == E_INVALIDARG && xmlSource.vt == VT_BSTR) {  // no such file
+            lastParseError_ =
+                ParseErrorBeforeParsing(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), url);
+            return S_FALSE;
+        }
+        if (FAILED(hr)) {
+            lastParseError_ = ParseErrorBeforeParsing(hr, url);
+            return hr;
+        }
         file::InputFile input;
-        if (FAILED(input.Open(path))) return S_FALSE;
+        hr = input.Open(path);
+        if (FAILED(hr)) {
+            lastParseError_ = ParseErrorBeforeParsing(hr, url);
+            return S_FALSE;
+        }
         ParseRequest request;
         request.file = &input;
         request.preserveWhiteSpace = PreserveWhiteSpace();
-        return LoadParsed(request, isSuccessful);
+        return LoadParsed(request, url, isSuccessful);
     });
 }
 
@@ -421,8 +447,11 @@ HRESULT DocumentObject::CloneDocument(bool deep, IXMLDOMNode** out) {
     if (deep) {
         xmlDoc* target = made->doc_;
         for (xmlNode* child = doc_->children; child != nullptr; child = child->next) {
-            // The document type is not copied: entities were expanded on load.
+            // The document type is not copied: entities were expanded on
+            // load, and a reference left unexpanded (its entity is never
+            // read) needs the original's document type to load again.
             if (child->type == XML_DTD_NODE) continue;
+            if (!ReferencesLoadIn(child, target)) return E_FAIL;
             xmlNode* cloned = tree::CopySubtree(child, target, true);
             if (cloned == nullptr) return E_OUTOFMEMORY;
             tree::LinkChild(reinterpret_cast<xmlNode*>(target), cloned, nullptr);
@@ -473,6 +502,12 @@ HRESULT DocumentObject::get_preserveWhiteSpace(VARIANT_BOOL* isPreserving) {
 
 HRESULT DocumentObject::put_preserveWhiteSpace(VARIANT_BOOL isPreserving) {
     return StoreFlag(isPreserving, preserveWhiteSpace_);
+}
+
+// ---- parse errors ---------------------------------------------------------------
+
+HRESULT DocumentObject::get_parseError(IXMLDOMParseError** errorObj) {
+    return MakeParseError(lastParseError_, errorObj);
 }
 
 }  // namespace xmlutil::xmldom

@@ -8,6 +8,7 @@
 #include "platform/xmldom/engine/engine.h"
 #include "platform/xmldom/fast_path_interfaces.h"
 #include "platform/xmldom/node_methods.h"
+#include "platform/xmldom/parse_error.h"
 #include "platform/xmldom/wrapper_pool.h"
 #include "xmlutil/atl.h"
 
@@ -72,12 +73,17 @@ class DocumentObject final : public NodeMethods<IXMLDOMDocument>,
     HRESULT get_preserveWhiteSpace(VARIANT_BOOL* isPreserving) override;
     HRESULT put_preserveWhiteSpace(VARIANT_BOOL isPreserving) override;
 
+    // Parse errors
+    HRESULT get_parseError(IXMLDOMParseError** errorObj) override;
+
   private:
     explicit DocumentObject(WrapperPool* pool) : pool_(pool) {}
     ~DocumentObject();
     // Makes `doc` the content, retiring (or freeing) the previous one.
     void ReplaceContent(XmlDocPtr doc) noexcept;
-    HRESULT LoadParsed(const ParseRequest& request, VARIANT_BOOL* isSuccessful);
+    // Parses the request into the content; keeps why it failed, with `url`.
+    HRESULT LoadParsed(const ParseRequest& request, const std::wstring& url,
+                       VARIANT_BOOL* isSuccessful);
     // A new node of the current xmlDoc, handed out as interface I.
     template <class I>
     HRESULT Hand(xmlNode* created, I** out);
@@ -98,6 +104,8 @@ class DocumentObject final : public NodeMethods<IXMLDOMDocument>,
     VARIANT_BOOL async_ = VARIANT_TRUE;
     VARIANT_BOOL validateOnParse_ = VARIANT_TRUE;
     VARIANT_BOOL preserveWhiteSpace_ = VARIANT_FALSE;
+    // Why the last load failed; cleared by one that succeeds.
+    ParseErrorState lastParseError_;
 };
 
 }  // namespace xmlutil::xmldom

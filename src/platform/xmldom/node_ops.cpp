@@ -9,6 +9,7 @@
 #include "platform/xmldom/document_object.h"
 #include "platform/xmldom/engine/declaration.h"
 #include "platform/xmldom/engine/error_guard.h"
+#include "platform/xmldom/engine/unread_entities.h"
 #include "platform/xmldom/lists.h"
 #include "platform/xmldom/tree.h"
 #include "platform/xmldom/utf.h"
@@ -164,6 +165,9 @@ HRESULT InsertChild(DomNode& self, IXMLDOMNode* newChild, xmlNode* before,
     if (before != child) {
         incoming->Owner().Changed();  // before a move may let that owner go
         if (child->doc != parent->doc) {
+            // A reference to an entity this document neither declares nor
+            // leaves to an external subset would make it fail to load.
+            if (!ReferencesLoadIn(child, parent->doc)) return E_FAIL;
             // A complete copy takes its place in this document (with its
             // handles); on failure nothing has changed.
             hr = tree::MoveToDocument(child, parent->doc, &child);

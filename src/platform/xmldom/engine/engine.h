@@ -35,6 +35,33 @@ struct ParseRequest {
     // True keeps every whitespace-only text node; false drops those that have
     // siblings (indentation) unless xml:space="preserve" applies.
     bool preserveWhiteSpace = false;
+    // True refuses a document that has a document type declaration.
+    bool prohibitDtd = false;
+    // Elements nested deeper than this are refused; 0 keeps libxml2's own
+    // limit (256), which a larger value cannot raise.
+    size_t maxElementDepth = 0;
+};
+
+// Why a parse failed: the first error the parser (or a check of ours)
+// reported, and where.
+enum class ParseFailureKind {
+    kNone,
+    kNotWellFormed,
+    kEncoding,    // an unknown encoding, or bytes the encoding does not have
+    kRefusedDtd,  // a DTD under prohibitDtd, or a reference to an external entity
+    kTooLarge,    // nesting or entity expansion past a limit
+    kUnreadable,  // the file could not be read
+    kOutOfMemory,
+};
+
+struct ParseFailure {
+    ParseFailureKind kind = ParseFailureKind::kNone;
+    std::string reason;   // one line of UTF-8, from the parser's own message
+    long line = 0;        // from 1; 0 when unknown
+    long linepos = 0;     // character on the line, from 1; 0 when unknown
+    long filepos = 0;     // characters before the error (text in memory), or
+                          // bytes of the input as UTF-8 before it (a file)
+    std::string srcText;  // the text of the line around the error, UTF-8
 };
 
 // Parses the request's bytes. Never touches the network or any other file, loads no
@@ -46,13 +73,21 @@ struct ParseRequest {
 // S_FALSE: the input is not well-formed (namespace errors included) or was
 // refused as hostile; `out` is untouched. E_OUTOFMEMORY when an allocation
 // failed (libxml2 may otherwise pass off a partial tree as well-formed).
-HRESULT ParseDocument(const ParseRequest& request, XmlDocPtr& out);
+// When not S_OK, `failure` (if given) says why.
+HRESULT ParseDocument(const ParseRequest& request, XmlDocPtr& out, ParseFailure* failure = nullptr);
 
 // ---- serialising -------------------------------------------------------------
 
+// Checks the subtree of `node` (every top-level node for the document node)
+// against the size limits the loader applies (xmlutil/load_limits.h): names,
+// texts, attribute values and the number of attributes of an element. S_OK,
+// or HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE) when the loader would refuse
+// its markup.
+HRESULT CheckLoadableSizes(const xmlNode* node);
+
 // The markup of `node` with its subtree as UTF-8, no indentation added. For the
 // document node: every top-level node, the declaration included as it stands.
-// E_OUTOFMEMORY when it cannot be built.
+// E_OUTOFMEMORY when it cannot be built; refused as CheckLoadableSizes says.
 HRESULT SerializeToUtf8(xmlNode* node, std::string& utf8);
 
 // The bytes of a file holding the whole document: one declaration, the "xml"
@@ -67,9 +102,13 @@ HRESULT SerializeToUtf8(xmlNode* node, std::string& utf8);
 //    hold a character of a name, comment, CDATA section or processing
 //    instruction, or the encoding is unknown or does not read back the same
 //    (EBCDIC, UTF-7, Shift_JIS's yen sign, names only ICU knows);
-//  - E_FAIL when the tree is deeper than the parser accepts, when the
-//    declaration's data is not a valid declaration, or when a processing
-//    instruction named "xml" stands anywhere but first in the document.
+//  - HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE) as CheckLoadableSizes says;
+//  - E_FAIL when the document has no root element, when the tree is deeper
+//    than the parser accepts, when the declaration's data is not a valid
+//    declaration, when a processing instruction named "xml" stands anywhere
+//    but first in the document, or when an entity reference names an entity
+//    the saved document would neither declare nor leave to an external subset
+//    (see ReferenceLoadsIn).
 // The bytes are written to `sink` as they are made, after every check passed;
 // a failing sink stops the save with its code. libxml2 running out of memory
 // while writing is E_OUTOFMEMORY: the written part is then incomplete.

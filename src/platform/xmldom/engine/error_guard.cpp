@@ -21,9 +21,10 @@ void IgnoreGenericError(void* /*context*/, const char* /*message*/, ...) {}
 void IgnoreStructuredError(void* /*context*/, xmlError* /*error*/) {}
 
 void ErrorSilencer::Record(void* silencer, xmlError* error) {
-    if (silencer != nullptr && error != nullptr && error->code == XML_ERR_NO_MEMORY) {
-        static_cast<ErrorSilencer*>(silencer)->outOfMemory_ = true;
-    }
+    if (silencer == nullptr || error == nullptr) return;
+    auto* self = static_cast<ErrorSilencer*>(silencer);
+    if (error->code == XML_ERR_NO_MEMORY) self->outOfMemory_ = true;
+    if (self->forward_ != nullptr) self->forward_(self->forwardContext_, error);
 }
 
 }  // namespace xmlutil::xmldom

@@ -62,8 +62,18 @@ class ErrorSilencer {
     // instead of the global one (an XPath context's `error`).
     static void Record(void* silencer, xmlError* error);
 
+    // Hands every report that reaches this silencer on to `handler` too (the
+    // reports that bypass a parser context's own handler: encoding
+    // conversion among them).
+    void ForwardTo(xmlStructuredErrorFunc handler, void* context) {
+        forward_ = handler;
+        forwardContext_ = context;
+    }
+
   private:
     bool outOfMemory_ = false;
+    xmlStructuredErrorFunc forward_ = nullptr;
+    void* forwardContext_ = nullptr;
     xmlStructuredErrorFunc savedStructured_;
     void* savedStructuredContext_;
     xmlGenericErrorFunc savedGeneric_;

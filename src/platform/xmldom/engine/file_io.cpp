@@ -52,10 +52,13 @@ int RealFallocate(int fd, int mode, long long offset, long long length) {
 int RealFtruncate(int fd, long long length) {
     return ::ftruncate(fd, static_cast<off_t>(length));
 }
+int RealLink(const char* from, const char* to) {
+    return ::linkat(AT_FDCWD, from, AT_FDCWD, to, AT_SYMLINK_FOLLOW);
+}
 
-constexpr FileSystemCalls kRealCalls{RealOpen,   RealWrite,     RealFsync,
-                                     RealClose,  RealRename,    RealUnlink,
-                                     RealPwrite, RealFallocate, RealFtruncate};
+constexpr FileSystemCalls kRealCalls{RealOpen,      RealWrite,  RealFsync,  RealClose,
+                                     RealRename,    RealUnlink, RealPwrite, RealFallocate,
+                                     RealFtruncate, RealLink};
 
 // Replaced only by tests, before the calls they fault are made.
 FileSystemCalls& InstalledCalls() {
@@ -320,6 +323,12 @@ int CopyOwnershipAndMode(int fd, const struct stat& existing) {
     return 0;
 }
 
+// A file with no write permission bit is read-only for everyone: root passes
+// every access check, but a read-only file must stay read-only for it too.
+bool HasNoWritePermission(const struct stat& st) {
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
 // A device or pipe is written to as it is: there is nothing to replace and
 // nothing to restore. The content is made before the device is opened, so a
 // producer that fails writes nothing. O_NONBLOCK: a pipe without a reader is
@@ -464,27 +473,42 @@ void SyncFolder(const std::string& folder) {
     if (dir.valid()) CurrentFileSystemCalls().fsync(dir.get());
 }
 
-// Streams the produced content into the temporary file, then syncs and
-// closes it. A failed write is reported as itself, whatever the producer
-// returned after meeting it.
+// Streams the produced content into the new file and syncs it. A failed
+// write is reported as itself, whatever the producer returned after meeting
+// it.
 HRESULT ProduceIntoFile(SeamFd& fd, const ContentProducer& produce) {
     BufferedFileSink sink(fd.get());
     const HRESULT produced = produce(sink);
     if (sink.Failed()) return sink.Failure();
     if (FAILED(produced)) return produced;
     int err = sink.Flush();
-    if (err == 0) err = SyncClose(fd);
+    if (err == 0) err = Sync(fd.get());
     return err == 0 ? S_OK : WriteError(err);
 }
 
-HRESULT ReplaceThroughTemporary(const std::string& target,
-                                const std::optional<struct stat>& existing,
-                                const ContentProducer& produce) {
+// Renames the complete temporary file over the target and makes that
+// durable. The remover deletes the temporary file unless the rename took it.
+HRESULT RenameIntoPlace(const std::string& tempPath, const std::string& target,
+                        TemporaryFileRemover& remover) {
+    if (CurrentFileSystemCalls().rename(tempPath.c_str(), target.c_str()) != 0) {
+        return WriteError(errno);
+    }
+    remover.Renamed();
+    SyncFolder(FolderOf(target));
+    return S_OK;
+}
+
+// A new file gets 0666 less the umask, as a plain create would; an existing
+// file's mode is copied onto the private 0600 file.
+mode_t CreateModeFor(const std::optional<struct stat>& existing) {
+    return existing ? 0600 : 0666;
+}
+
+HRESULT ReplaceThroughNamedTemporary(const std::string& target,
+                                     const std::optional<struct stat>& existing,
+                                     const ContentProducer& produce) {
     std::string tempPath;
-    // A new file gets 0666 less the umask, as a plain create would; an
-    // existing file's mode is copied onto the private 0600 temporary.
-    const mode_t createMode = existing ? 0600 : 0666;
-    SeamFd fd(CreateTemporaryFile(target, createMode, tempPath));
+    SeamFd fd(CreateTemporaryFile(target, CreateModeFor(existing), tempPath));
     if (!fd.valid()) {
         const int err = errno;
         const bool folderRefused = err == EACCES || err == EPERM;
@@ -499,14 +523,58 @@ HRESULT ReplaceThroughTemporary(const std::string& target,
             return WriteError(err);
         }
     }
-    const HRESULT written = ProduceIntoFile(fd, produce);
-    if (FAILED(written)) return written;
-    if (CurrentFileSystemCalls().rename(tempPath.c_str(), target.c_str()) != 0) {
-        return WriteError(errno);
+    HRESULT hr = ProduceIntoFile(fd, produce);
+    if (FAILED(hr)) return hr;
+    if (fd.Close() != 0 && errno != EINTR) return WriteError(errno);
+    return RenameIntoPlace(tempPath, target, remover);
+}
+
+// Where an unnamed file can be given a name: through its /proc/self/fd
+// entry (linkat with AT_EMPTY_PATH would need a capability callers lack).
+bool CanNameUnnamedFiles() {
+    return ::access("/proc/self/fd", X_OK) == 0;
+}
+
+// Gives the unnamed file open as `fd` a hidden name beside `target`, retried
+// on a name clash. 0 or errno.
+int NameUnnamedFile(int fd, const std::string& target, std::string& tempPath) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempPath = TemporaryNameFor(target);
+        if (CurrentFileSystemCalls().link(self.c_str(), tempPath.c_str()) == 0) return 0;
+        if (errno != EEXIST) return errno;
     }
-    remover.Renamed();
-    SyncFolder(FolderOf(target));
-    return S_OK;
+    return EEXIST;
+}
+
+// The new content goes into a file without a name (O_TMPFILE), which the
+// system removes if the process dies while writing it. It is named only once
+// complete and synced, just before the rename: a kill in that instant is the
+// only one that leaves the temporary file behind. Where the folder's file
+// system (or the kernel, or a missing /proc) cannot do this, the content goes
+// into a named temporary file as before; so it does where the folder refuses
+// new files, which the named path tells apart and answers.
+HRESULT ReplaceThroughTemporary(const std::string& target,
+                                const std::optional<struct stat>& existing,
+                                const ContentProducer& produce) {
+    if (!CanNameUnnamedFiles()) return ReplaceThroughNamedTemporary(target, existing, produce);
+    SeamFd fd(CurrentFileSystemCalls().open(
+        FolderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, CreateModeFor(existing)));
+    if (!fd.valid()) return ReplaceThroughNamedTemporary(target, existing, produce);
+    if (existing) {
+        if (const int err = CopyOwnershipAndMode(fd.get(), *existing); err != 0) {
+            return WriteError(err);
+        }
+    }
+    HRESULT hr = ProduceIntoFile(fd, produce);
+    if (FAILED(hr)) return hr;
+    std::string tempPath;
+    if (const int err = NameUnnamedFile(fd.get(), target, tempPath); err != 0) {
+        return WriteError(err);
+    }
+    TemporaryFileRemover remover(tempPath);
+    if (fd.Close() != 0 && errno != EINTR) return WriteError(errno);
+    return RenameIntoPlace(tempPath, target, remover);
 }
 
 }  // namespace
@@ -598,6 +666,7 @@ HRESULT WriteFileAtomically(const std::string& path, const ContentProducer& prod
         return WriteError(errno);
     }
     if (existing && S_ISDIR(st.st_mode)) return HRESULT_FROM_WIN32(ERROR_DIRECTORY);
+    if (existing && HasNoWritePermission(st)) return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
     // Renaming over a file needs only the folder's permission: refuse a file
     // the caller may not write, as opening it for writing would.
     if (existing && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
@@ -607,6 +676,9 @@ HRESULT WriteFileAtomically(const std::string& path, const ContentProducer& prod
         // A device or pipe is written to, never replaced by a regular file.
         return WriteIntoDevice(target, produce);
     }
+    // Replacing one name would leave the file's other names with the old
+    // content: the file itself is rewritten, so that every name sees the new.
+    if (existing && st.st_nlink > 1) return RewriteInPlace(target, produce);
     return ReplaceThroughTemporary(target, existing, produce);
 }
 

@@ -42,18 +42,26 @@ class InputFile {
 HRESULT ReadWholeFile(const std::string& path, std::string& bytes);
 
 // Replaces the file at `path` with `bytes` atomically: a symbolic link is
-// followed to the real file; a temporary file beside it receives the bytes
-// with the existing file's mode (and owner/group where permitted), is synced
-// and renamed over the target, and the folder is synced. On any failure the
+// followed to the real file; the bytes go into a new file beside it with the
+// existing file's mode (and owner/group where permitted), which is synced and
+// renamed over the target, and the folder is synced. The new file has no name
+// while it is written (O_TMPFILE) and gets one just before the rename, so a
+// process killed part way leaves nothing behind; where the file system cannot
+// make unnamed files, a hidden named one is used instead. On any failure the
 // existing file is left exactly as it was and no temporary file remains, and
-// a negative code is returned. Where no temporary file can be made beside the
-// target (a read-only folder holding a writable file) the file is rewritten
-// in place, keeping its inode, mode and owner: the space the new content
-// needs is reserved before a byte is changed (a full disk or quota then fails
-// with the file untouched), and a write, truncation or sync that fails part
-// way is undone by writing the old content back. The file must be readable
-// for that (its content is kept in memory meanwhile); one that is not is
-// refused with ERROR_ACCESS_DENIED.
+// a negative code is returned.
+// A file that has no write permission bit at all is refused with
+// ERROR_ACCESS_DENIED whoever the caller is (root included), as is one the
+// caller may not write.
+// The file is rewritten in place, keeping its inode, mode and owner, where it
+// has more than one hard link (every name then sees the new content; such a
+// save is not atomic) and where no new file can be made beside it (a
+// read-only folder holding a writable file): the space the new content needs
+// is reserved before a byte is changed (a full disk or quota then fails with
+// the file untouched), and a write, truncation or sync that fails part way
+// is undone by writing the old content back. The file must be readable for
+// that (its content is kept in memory meanwhile); one that is not is refused
+// with ERROR_ACCESS_DENIED.
 HRESULT WriteFileAtomically(const std::string& path, const char* bytes, size_t size);
 
 // Makes a file's content, writing it to the sink piece by piece: S_OK, or a
@@ -66,13 +74,16 @@ using ContentProducer = std::function<HRESULT(ByteSink& sink)>;
 // `produce` (passed on) leaves the existing file as it was, with no temporary
 // file behind; a write failure is reported with its own code even when
 // `produce` returns another. Where the file is written in place (a device or
-// pipe, or the read-only folder), the content is made in memory first, so a
+// pipe, a hard-linked file, or the read-only folder), the content is made in
+// memory first, so a
 // producer that fails never touches the file.
 HRESULT WriteFileAtomically(const std::string& path, const ContentProducer& produce);
 
 // The system calls the writer makes, replaceable by tests to inject faults
-// (a full disk, a failing fsync or rename, a refused reservation). The last
-// three serve the rewrite in place; offsets and lengths are in bytes.
+// (a full disk, a failing fsync or rename, a refused reservation). pwrite,
+// fallocate and ftruncate serve the rewrite in place (offsets and lengths in
+// bytes); link names an unnamed file as linkat(AT_SYMLINK_FOLLOW) does, from
+// its /proc/self/fd entry.
 struct FileSystemCalls {
     int (*open)(const char* path, int flags, unsigned mode);
     long (*write)(int fd, const void* data, size_t size);
@@ -83,6 +94,7 @@ struct FileSystemCalls {
     long (*pwrite)(int fd, const void* data, size_t size, long long offset);
     int (*fallocate)(int fd, int mode, long long offset, long long length);
     int (*ftruncate)(int fd, long long length);
+    int (*link)(const char* from, const char* to);
 };
 // The calls in use (the real ones unless a test replaced them).
 const FileSystemCalls& CurrentFileSystemCalls();

@@ -15,12 +15,15 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
-#include "platform/xmldom/engine/engine.h"
+#include "platform/xmldom/engine/attribute_bound.h"
 #include "platform/xmldom/engine/declaration.h"
+#include "platform/xmldom/engine/engine.h"
 #include "platform/xmldom/engine/error_guard.h"
 #include "platform/xmldom/engine/transcode.h"
+#include "platform/xmldom/engine/unread_entities.h"
 
 namespace xmlutil::xmldom {
 namespace {
@@ -43,12 +46,29 @@ struct ParseObservations {
     // into one long text would take quadratic time.
     size_t rescannedBytes = 0;
     bool expansionRefused = false;
-    bool undeclaredEntityInContent = false;
+    // General entities the internal subset declares with a SYSTEM or PUBLIC
+    // identifier: never read, their references are kept as nodes.
+    std::unordered_set<std::string> unreadEntities;
+    // References libxml2 found no entity for, and those of them kept as
+    // entity-reference nodes. Any other (in an attribute value, or one that
+    // is a well-formedness error) refuses the document.
+    size_t unresolvedReferences = 0;
+    size_t keptReferences = 0;
+    // A context whose flags were eased for one reference to an unread
+    // entity, with what they were (see EaseForUnreadEntity).
+    xmlParserCtxt* easedContext = nullptr;
+    int savedStandalone = 0;
+    int savedHasPErefs = 0;
     // libxml2 may stop building after an allocation failed and still call
     // the partial document well-formed.
     bool outOfMemory = false;
     // The document's own parser context (entity content is parsed in others).
     const xmlParserCtxt* documentContext = nullptr;
+    // The caller's limits.
+    bool prohibitDtd = false;
+    size_t maxElementDepth = 0;
+    // The first error that explains a refusal.
+    ParseFailure failure;
     // Elements are checked as they are built; the tree pass after the parse
     // is needed only when white space reached the tree as text (it may have
     // to go), or when elements were built in another context (entity
@@ -70,6 +90,169 @@ constexpr size_t kRescanBudget = size_t{1024} * 1024 * 1024;
 ParseObservations* ObservationsOf(void* parserContext) {
     auto* ctxt = static_cast<xmlParserCtxt*>(parserContext);
     return ctxt == nullptr ? nullptr : static_cast<ParseObservations*>(ctxt->_private);
+}
+
+// ---- what went wrong, and where ------------------------------------------------
+
+// Bytes of the offending line kept before and after the error position.
+constexpr size_t kSourceBefore = 160;
+constexpr size_t kSourceAfter = 80;
+
+bool IsContinuationByte(xmlChar c) {
+    return (c & 0xC0) == 0x80;
+}
+
+// The input an error belongs to, as libxml2 reports it: the entity reference
+// in the document rather than the entity's own text.
+const xmlParserInput* ReportedInput(const xmlParserCtxt* ctxt) {
+    if (ctxt == nullptr || ctxt->input == nullptr) return nullptr;
+    if (ctxt->input->filename == nullptr && ctxt->inputNr > 1) {
+        return ctxt->inputTab[ctxt->inputNr - 2];
+    }
+    return ctxt->input;
+}
+
+// The bytes as UTF-8, each byte that starts no valid character replaced by
+// U+FFFD (the input may hold what its encoding does not have).
+std::string ValidUtf8(const xmlChar* bytes, size_t size) {
+    std::string text;
+    text.reserve(size);
+    size_t i = 0;
+    while (i < size) {
+        int length = static_cast<int>(std::min<size_t>(size - i, 4));
+        if (xmlGetUTF8Char(bytes + i, &length) < 0 || length <= 0) {
+            text += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        text.append(reinterpret_cast<const char*>(bytes + i), static_cast<size_t>(length));
+        i += static_cast<size_t>(length);
+    }
+    return text;
+}
+
+// The line around the parser's position, as far as libxml2 still holds it
+// (it keeps at least 80 bytes before the position), cut to a few hundred
+// bytes on whole characters.
+std::string LineAround(const xmlParserInput* input) {
+    if (input == nullptr || input->base == nullptr || input->cur == nullptr) return {};
+    const xmlChar* const cur = input->cur;
+    const xmlChar* const end = input->end != nullptr ? input->end : cur + xmlStrlen(cur);
+    const xmlChar* start = cur;
+    while (start > input->base && static_cast<size_t>(cur - start) < kSourceBefore &&
+           start[-1] != '\n' && start[-1] != '\r') {
+        --start;
+    }
+    while (start < cur && IsContinuationByte(*start)) ++start;
+    const xmlChar* stop = cur;
+    while (stop < end && static_cast<size_t>(stop - cur) < kSourceAfter && *stop != '\n' &&
+           *stop != '\r') {
+        ++stop;
+    }
+    while (stop > cur && stop < end && IsContinuationByte(*stop)) --stop;
+    return ValidUtf8(start, static_cast<size_t>(stop - start));
+}
+
+// libxml2's message on one line: line breaks become spaces, runs of spaces
+// one, the ends trimmed.
+std::string OneLine(const char* message) {
+    std::string line;
+    for (const char* c = message; c != nullptr && *c != '\0'; ++c) {
+        const char ch = (*c == '\n' || *c == '\r' || *c == '\t') ? ' ' : *c;
+        if (ch == ' ' && (line.empty() || line.back() == ' ')) continue;
+        line.push_back(ch);
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
+}
+
+// Records why the parse fails, unless an earlier error already did: the
+// reason `makeReason` gives, at the parser's position or at `line` /
+// `column` when they are known. Called from libxml2's callbacks, so nothing
+// is thrown: running out of memory is noted instead.
+template <class MakeReason>
+void NoteFailure(ParseObservations& obs, const xmlParserCtxt* ctxt, ParseFailureKind kind,
+                 const MakeReason& makeReason, long line = 0, long column = 0) noexcept {
+    ParseFailure& failure = obs.failure;
+    if (failure.kind != ParseFailureKind::kNone) return;
+    try {
+        failure.reason = makeReason();
+        const xmlParserInput* input = ReportedInput(ctxt);
+        failure.line = line > 0 ? line : (input != nullptr ? input->line : 0);
+        failure.linepos = column > 0 ? column : (input != nullptr ? input->col : 0);
+        if (input != nullptr && input->base != nullptr && input->cur != nullptr) {
+            failure.filepos = static_cast<long>(input->consumed) + (input->cur - input->base);
+            failure.srcText = LineAround(input);
+        }
+        failure.kind = kind;
+    } catch (const std::bad_alloc&) {
+        obs.outOfMemory = true;
+    }
+}
+
+bool StartsWith(const char* text, const char* prefix) {
+    return text != nullptr && std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// The kind of failure a libxml2 error stands for.
+ParseFailureKind KindOf(const ParseObservations& obs, const xmlError& error) {
+    switch (error.code) {
+        case XML_ERR_NO_MEMORY:
+            return ParseFailureKind::kOutOfMemory;
+        case XML_ERR_UNKNOWN_ENCODING:
+        case XML_ERR_UNSUPPORTED_ENCODING:
+        case XML_ERR_INVALID_ENCODING:
+            return ParseFailureKind::kEncoding;
+        case XML_ERR_INVALID_CHAR:
+            return StartsWith(error.message, "Input is not proper")
+                       ? ParseFailureKind::kEncoding
+                       : ParseFailureKind::kNotWellFormed;
+        case XML_ERR_ENTITY_LOOP:
+            return ParseFailureKind::kTooLarge;
+        case XML_ERR_INTERNAL_ERROR:
+            return StartsWith(error.message, "Excessive depth") ||
+                           StartsWith(error.message, "Huge input")
+                       ? ParseFailureKind::kTooLarge
+                       : ParseFailureKind::kNotWellFormed;
+        case XML_ERR_UNDECLARED_ENTITY:
+        case XML_WAR_UNDECLARED_ENTITY:
+            return error.str1 != nullptr && obs.unreadEntities.count(error.str1) != 0
+                       ? ParseFailureKind::kRefusedDtd
+                       : ParseFailureKind::kNotWellFormed;
+        default:
+            return error.domain == XML_FROM_I18N ? ParseFailureKind::kEncoding
+                                                 : ParseFailureKind::kNotWellFormed;
+    }
+}
+
+// The reason given for a libxml2 error: its message on one line, without
+// advice about libxml2's own options, and saying why a known external entity
+// is missing.
+std::string ReasonFor(const ParseObservations& obs, const xmlError& error) {
+    std::string reason = OneLine(error.message);
+    const size_t advice = reason.find(" use XML_PARSE_HUGE");
+    if (advice != std::string::npos) reason.erase(advice);
+    if (KindOf(obs, error) == ParseFailureKind::kRefusedDtd) {
+        reason += " (its declaration names an external resource, which is never loaded)";
+    }
+    return reason;
+}
+
+// Records a libxml2 error that fails the parse: errors and fatal errors,
+// and the warning about an undeclared entity in content (a failure here).
+void NoteLibxmlError(ParseObservations& obs, const xmlParserCtxt* ctxt,
+                     const xmlError& error) noexcept {
+    const bool undeclaredEntity = error.code == XML_WAR_UNDECLARED_ENTITY;
+    if (error.level < XML_ERR_ERROR && !undeclaredEntity) return;
+    ParseFailureKind kind;
+    try {
+        kind = KindOf(obs, error);
+    } catch (const std::bad_alloc&) {
+        obs.outOfMemory = true;
+        return;
+    }
+    NoteFailure(
+        obs, ctxt, kind, [&] { return ReasonFor(obs, error); }, error.line, error.int2);
 }
 
 // What copying a node list builds, in bytes: the text it holds plus a
@@ -121,9 +304,60 @@ size_t ExpansionOf(ParseObservations& obs, const xmlEntity* ent) {
 // reference once the document is known not to be well-formed, and builds no
 // more of the tree once SAX is disabled.
 void RefuseExpansion(xmlParserCtxt* ctxt, ParseObservations* obs) {
+    NoteFailure(*obs, ctxt, ParseFailureKind::kTooLarge,
+                [] { return std::string("Entity expansion exceeds the limit for this input"); });
     obs->expansionRefused = true;
     ctxt->wellFormed = 0;
     ctxt->disableSAX = 1;
+}
+
+// Whether a reference in content to `name`, which libxml2 has no entity for,
+// is kept as an entity-reference node: the entity is declared but never
+// read, or the document has an external subset or parameter-entity
+// references (never read either) and is not standalone, so that XML makes an
+// undeclared entity a validity matter. Attribute values cannot hold one.
+bool KeepsUnresolvedReference(const xmlParserCtxt* ctxt, const ParseObservations& obs,
+                              const xmlChar* name) {
+    if (ctxt->instate == XML_PARSER_ATTRIBUTE_VALUE) return false;
+    if (obs.unreadEntities.count(FromXml(name)) != 0) return true;
+    const xmlParserCtxt* doc = obs.documentContext;
+    return doc != nullptr && doc->standalone != 1 &&
+           (doc->hasExternalSubset != 0 || doc->hasPErefs != 0);
+}
+
+void RestoreEasedContext(ParseObservations& obs) {
+    if (obs.easedContext == nullptr) return;
+    obs.easedContext->standalone = obs.savedStandalone;
+    obs.easedContext->hasPErefs = obs.savedHasPErefs;
+    obs.easedContext = nullptr;
+}
+
+// libxml2 calls a reference to an entity it has no entry for a fatal error
+// unless the context has an external subset or parameter-entity references
+// and is not standalone; then it warns and hands the name to the `reference`
+// handler. For a reference that is to be kept, the context says so until
+// that warning comes (entity content is parsed in a context of its own,
+// which knows nothing of the document's subsets).
+void EaseForUnreadEntity(xmlParserCtxt* ctxt, ParseObservations& obs, const xmlChar* name) {
+    RestoreEasedContext(obs);
+    if (!KeepsUnresolvedReference(ctxt, obs, name)) return;
+    obs.easedContext = ctxt;
+    obs.savedStandalone = ctxt->standalone;
+    obs.savedHasPErefs = ctxt->hasPErefs;
+    ctxt->standalone = 0;
+    ctxt->hasPErefs = 1;
+}
+
+// Keeps a reference libxml2 found no entity for as an entity-reference node
+// (no children: nothing is expanded), when it may be kept.
+void KeepUnresolvedReference(void* ctx, const xmlChar* name) {
+    auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    ParseObservations* obs = ObservationsOf(ctx);
+    if (obs == nullptr) return;
+    RestoreEasedContext(*obs);
+    if (name[0] == '#' || !KeepsUnresolvedReference(ctxt, *obs, name)) return;
+    ++obs->keptReferences;
+    xmlSAX2Reference(ctx, name);
 }
 
 // Looks an entity up for a reference and accounts for its expansion. Past
@@ -133,6 +367,7 @@ xmlEntity* GetEntityWithinLimits(void* ctx, const xmlChar* name) {
     xmlEntity* ent = xmlSAX2GetEntity(ctx, name);
     auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
     ParseObservations* obs = ObservationsOf(ctx);
+    if (ent == nullptr && obs != nullptr && ctxt->inSubset == 0) EaseForUnreadEntity(ctxt, *obs, name);
     if (ent == nullptr || obs == nullptr || ctxt->inSubset != 0 ||
         ent->etype != XML_INTERNAL_GENERAL_ENTITY) {
         return ent;
@@ -142,6 +377,14 @@ xmlEntity* GetEntityWithinLimits(void* ctx, const xmlChar* name) {
         return nullptr;
     }
     if (!ctxt->wellFormed) return ent;  // libxml2 expands nothing more anyway
+    // Its replacement text is about to be parsed: the attributes of its tags
+    // are bounded as the document's are.
+    if (ctxt->instate == XML_PARSER_CONTENT && ent->children == nullptr &&
+        ent->content != nullptr &&
+        !AttributeBound().Scan(ent->content, static_cast<size_t>(xmlStrlen(ent->content)))) {
+        RefuseExpansion(ctxt, obs);
+        return nullptr;
+    }
     // In attribute values libxml2 decodes the replacement text anew each time,
     // looking every inner reference up again: count the text as written.
     obs->expandedBytes += ctxt->instate == XML_PARSER_CONTENT ? ExpansionOf(*obs, ent)
@@ -168,8 +411,21 @@ void CheckNewElement(xmlParserCtxt* ctxt, ParseObservations& obs, const xmlNode*
         obs.treePassNeeded = true;
         return;
     }
-    if (element->properties != nullptr && element->properties->next != nullptr &&
-        HasDuplicateExpandedAttribute(element)) {
+    bool duplicate = false;
+    try {
+        duplicate = element->properties != nullptr && element->properties->next != nullptr &&
+                    HasDuplicateExpandedAttribute(element);
+    } catch (const std::bad_alloc&) {  // nothing may unwind through libxml2
+        obs.outOfMemory = true;
+        duplicate = true;
+    }
+    if (duplicate) {
+        if (!obs.outOfMemory) {
+            NoteFailure(obs, ctxt, ParseFailureKind::kNotWellFormed, [element] {
+                return "Two attributes of element '" + std::string(FromXml(element->name)) +
+                       "' have the same name and namespace";
+            });
+        }
         ctxt->wellFormed = 0;  // refused, as libxml2 2.9.14 does not see it
         ctxt->disableSAX = 1;  // nothing more is built
     }
@@ -189,6 +445,17 @@ void StartElementWithinLimits(void* ctx, const xmlChar* localname, const xmlChar
                               int nbAttributes, int nbDefaulted, const xmlChar** attributes) {
     auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
     ParseObservations* obs = ObservationsOf(ctx);
+    // The element starts one level below the elements still open.
+    if (obs != nullptr && obs->maxElementDepth != 0 &&
+        static_cast<size_t>(ctxt->nameNr) >= obs->maxElementDepth) {
+        NoteFailure(*obs, ctxt, ParseFailureKind::kTooLarge, [obs] {
+            return "Elements are nested deeper than MaxElementDepth (" +
+                   std::to_string(obs->maxElementDepth) + ")";
+        });
+        ctxt->wellFormed = 0;
+        ctxt->disableSAX = 1;  // nothing more is built
+        return;
+    }
     if (obs != nullptr && nbNamespaces > 0) {
         for (int i = 0; i < nbNamespaces; ++i) {
             const xmlChar* nsUri = namespaces[2 * i + 1];
@@ -217,33 +484,105 @@ void ObserveCharacters(void* ctx, const xmlChar* text, int length) {
     xmlSAX2Characters(ctx, text, length);
 }
 
-// Keeps internal entities and drops every entity declared with a SYSTEM or
-// PUBLIC identifier: with XML_PARSE_NOENT libxml2 would otherwise read the
-// file or URL it names while substituting it.
+// libxml2 appends a CDATA section to a CDATA section just before it, so two
+// sections with only indentation between them would load as one. Each
+// section becomes a node of its own, linked by hand (xmlAddChild would merge
+// it too).
+void KeepCDataSectionApart(void* ctx, const xmlChar* value, int length) {
+    auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    xmlNode* parent = ctxt->node;
+    if (parent == nullptr || parent->last == nullptr ||
+        parent->last->type != XML_CDATA_SECTION_NODE) {
+        xmlSAX2CDataBlock(ctx, value, length);
+        return;
+    }
+    xmlNode* section = xmlNewCDataBlock(ctxt->myDoc, value, length);
+    if (section == nullptr) {
+        ParseObservations* obs = ObservationsOf(ctx);
+        if (obs != nullptr) obs->outOfMemory = true;
+        return;
+    }
+    section->parent = parent;
+    section->prev = parent->last;
+    parent->last->next = section;
+    parent->last = section;
+}
+
+// Keeps internal entities in libxml2's table and every entity declared with
+// a SYSTEM or PUBLIC identifier out of it: with XML_PARSE_NOENT libxml2 would
+// read the file or URL it names while substituting it. Such a declaration is
+// kept as text of the document type instead. The first declaration of a
+// name binds it, as XML says.
 void KeepInternalEntityDecl(void* ctx, const xmlChar* name, int type, const xmlChar* publicId,
                             const xmlChar* systemId, xmlChar* content) {
-    if (publicId != nullptr || systemId != nullptr) return;
-    xmlSAX2EntityDecl(ctx, name, type, publicId, systemId, content);
+    auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    ParseObservations* obs = ObservationsOf(ctx);
+    if (obs == nullptr || name == nullptr) return;
+    const bool general =
+        type == XML_INTERNAL_GENERAL_ENTITY || type == XML_EXTERNAL_GENERAL_PARSED_ENTITY;
+    const bool boundUnread = general && obs->unreadEntities.count(FromXml(name)) != 0;
+    if (publicId == nullptr && systemId == nullptr) {
+        if (!boundUnread) xmlSAX2EntityDecl(ctx, name, type, publicId, systemId, content);
+        return;
+    }
+    if (boundUnread || (general && xmlGetDocEntity(ctxt->myDoc, name) != nullptr)) return;
+    try {
+        if (general) obs->unreadEntities.emplace(FromXml(name));
+    } catch (const std::bad_alloc&) {
+        obs->outOfMemory = true;
+        return;
+    }
+    if (!KeepUnreadEntityDeclaration(ctxt->myDoc, name, !general, publicId, systemId)) {
+        obs->outOfMemory = true;
+    }
+}
+
+// Refuses a document type declaration when the caller prohibits them,
+// before anything of it is read; otherwise libxml2 records it.
+void InternalSubsetUnlessProhibited(void* ctx, const xmlChar* name, const xmlChar* externalId,
+                                    const xmlChar* systemId) {
+    auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    ParseObservations* obs = ObservationsOf(ctx);
+    if (obs != nullptr && obs->prohibitDtd) {
+        NoteFailure(*obs, ctxt, ParseFailureKind::kRefusedDtd, [] {
+            return std::string("The document has a DTD, which is prohibited (ProhibitDTD)");
+        });
+        ctxt->wellFormed = 0;
+        ctxt->disableSAX = 1;  // nothing more is built
+        return;
+    }
+    xmlSAX2InternalSubset(ctx, name, externalId, systemId);
 }
 
 // The external DTD subset is never read.
 void IgnoreExternalSubset(void* /*ctx*/, const xmlChar* /*name*/, const xmlChar* /*externalId*/,
                           const xmlChar* /*systemId*/) {}
 
-// Drops the report, noting a reference to an undeclared entity in content or
-// an attribute value. libxml2 treats that as a mere warning when the document
-// has an external subset (which is never read), and would then keep an
-// unresolved reference node or silently drop the reference from an attribute
-// value. Inside the DTD (`inSubset`) such a warning is about a parameter
-// entity that was not read, which a non-validating parser may skip.
+// Drops the report, counting references libxml2 found no entity for in
+// content or an attribute value: it warns of them when the document has an
+// external subset (which is never read), and then hands one in content to
+// the `reference` handler, but silently drops one from an attribute value.
+// Inside the DTD (`inSubset`) such a warning is about a parameter entity
+// that was not read, which a non-validating parser may skip.
 void ObserveParseError(void* ctx, xmlError* error) {
     auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
     ParseObservations* obs = ObservationsOf(ctx);
     if (obs == nullptr || error == nullptr) return;
     if (error->code == XML_ERR_NO_MEMORY) obs->outOfMemory = true;
     if (error->code == XML_WAR_UNDECLARED_ENTITY && ctxt->inSubset == 0) {
-        obs->undeclaredEntityInContent = true;
+        ++obs->unresolvedReferences;
     }
+    if (error->code != XML_WAR_UNDECLARED_ENTITY || ctxt->inSubset == 0) {
+        NoteLibxmlError(*obs, ctxt, *error);
+    }
+}
+
+// Receives the reports that bypass the parser context's handler (encoding
+// conversion); the position is the document's parser's.
+void ObserveUnroutedError(void* observations, xmlError* error) {
+    auto* obs = static_cast<ParseObservations*>(observations);
+    if (obs == nullptr || error == nullptr) return;
+    NoteLibxmlError(*obs, obs->documentContext, *error);
 }
 
 // Finds NUL characters: a 0x00 byte in a byte encoding, or a zero code unit
@@ -292,9 +631,12 @@ bool MarkContradictsDeclaration(const InputLayout& layout, const std::string& de
     const std::string& enc = decl->encoding;
     if (layout.utf8Mark)
         return !EqualsIgnoringCase(enc, "UTF-8") && !EqualsIgnoringCase(enc, "UTF8");
-    return !EqualsIgnoringCase(enc, "UTF-16") && !EqualsIgnoringCase(enc, "UTF-16LE") &&
-           !EqualsIgnoringCase(enc, "UTF-16BE") && !EqualsIgnoringCase(enc, "ISO-10646-UCS-2") &&
-           !EqualsIgnoringCase(enc, "UCS-2");
+    // The names libxml2 itself writes UTF-16 under, too.
+    for (const char* utf16 : {"UTF-16", "UTF16", "UTF-16LE", "UTF-16BE", "ISO-10646-UCS-2", "UCS-2",
+                              "UCS2"}) {
+        if (EqualsIgnoringCase(enc, utf16)) return false;
+    }
+    return true;
 }
 
 bool IsXmlNamespace(const xmlNs* ns) {
@@ -329,16 +671,38 @@ bool IsWhitespaceOnlyText(const xmlNode* node) {
 
 // Two attributes of one element with the same local name in the same
 // namespace (through two prefixes bound to one URI) break namespace
-// well-formedness; libxml2 2.9.14 does not report it.
+// well-formedness; libxml2 2.9.14 does not report it. A handful are compared
+// pair by pair; more go through a hash set, so that a tag with thousands of
+// attributes is checked in linear time. Throws std::bad_alloc.
 bool HasDuplicateExpandedAttribute(const xmlNode* element) {
+    constexpr size_t kPairwise = 16;
+    size_t namespaced = 0;
     for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
-        if (a->ns == nullptr) continue;
-        for (const xmlAttr* b = a->next; b != nullptr; b = b->next) {
-            if (b->ns != nullptr && b->ns != a->ns && xmlStrEqual(a->name, b->name) &&
-                xmlStrEqual(a->ns->href, b->ns->href)) {
-                return true;
+        if (a->ns != nullptr) ++namespaced;
+    }
+    if (namespaced < 2) return false;
+    if (namespaced <= kPairwise) {
+        for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
+            if (a->ns == nullptr) continue;
+            for (const xmlAttr* b = a->next; b != nullptr; b = b->next) {
+                if (b->ns != nullptr && b->ns != a->ns && xmlStrEqual(a->name, b->name) &&
+                    xmlStrEqual(a->ns->href, b->ns->href)) {
+                    return true;
+                }
             }
         }
+        return false;
+    }
+    // The expanded name as one key: the URI, a NUL (which no name holds), the
+    // local name. The same prefix twice is libxml2's own error, seen already.
+    std::unordered_set<std::string> seen;
+    seen.reserve(namespaced);
+    for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
+        if (a->ns == nullptr) continue;
+        std::string key(a->ns->href != nullptr ? FromXml(a->ns->href) : "");
+        key.push_back('\0');
+        key.append(FromXml(a->name));
+        if (!seen.insert(std::move(key)).second) return true;
     }
     return false;
 }
@@ -357,8 +721,9 @@ bool HasUnboundPrefix(const xmlNode* element) {
 // Walks the whole tree once, without recursion (documents may be deep):
 // removes whitespace-only text nodes that have a sibling unless
 // xml:space="preserve" applies (when `stripBlanks`), and checks element and
-// attribute names. False when the document must be refused.
-bool NormaliseTree(xmlDoc* doc, bool stripBlanks) {
+// attribute names. False when the document must be refused, with the
+// element that is why in `refused`.
+bool NormaliseTree(xmlDoc* doc, bool stripBlanks, const xmlNode*& refused) {
     xmlNode* const top = reinterpret_cast<xmlNode*>(doc);
     std::vector<bool> preserve{false};  // one entry per open element, plus the document
     xmlNode* cur = doc->children;
@@ -366,9 +731,13 @@ bool NormaliseTree(xmlDoc* doc, bool stripBlanks) {
         if (cur->type == XML_ELEMENT_NODE) {
             if (cur->properties != nullptr && cur->properties->next != nullptr &&
                 HasDuplicateExpandedAttribute(cur)) {
+                refused = cur;
                 return false;
             }
-            if (HasUnboundPrefix(cur)) return false;
+            if (HasUnboundPrefix(cur)) {
+                refused = cur;
+                return false;
+            }
             if (cur->children != nullptr) {
                 preserve.push_back(PreservesSpace(cur, preserve.back()));
                 cur = cur->children;
@@ -410,11 +779,6 @@ bool IsDroppableIndentation(const xmlParserCtxt* ctxt) {
     const xmlNode* last = parent->last;
     if (last != nullptr && last->type == XML_TEXT_NODE) return false;  // it would join that text
     if (next[0] != '<') return false;
-    // A CDATA section right after a CDATA section joins it unless text
-    // stands between them ('\0': the look-ahead ends, so assume the worst).
-    const bool mayBeCData =
-        next[1] == '\0' || (next[1] == '!' && (next[2] == '[' || next[2] == '\0'));
-    if (mayBeCData && last != nullptr && last->type == XML_CDATA_SECTION_NODE) return false;
     if (parent->children != nullptr) return true;  // a sibling before it
     return next[1] != '/' && next[1] != '\0';      // markup after it, not the end tag
 }
@@ -452,8 +816,8 @@ bool InsertDeclaration(xmlDoc* doc, const std::string& data) {
 // memory that stays the caller's, or from a file read in large blocks as the
 // parse goes (a file is never held whole: a 60 MB file cost 60 MB more at
 // peak, and two more copies of its bytes). Every byte is checked for NUL
-// characters before the parser sees it. Input in an encoding whose ASCII
-// stands apart (GB2312) is handed on decoded to UTF-8, block by block.
+// characters before the parser sees it. Input in an encoding the engine
+// decodes itself (GB2312, Shift_JIS) is handed on as UTF-8, block by block.
 class InputFeed {
   public:
     explicit InputFeed(const ParseRequest& request) : request_(request) {}
@@ -486,29 +850,45 @@ class InputFeed {
     // Fixes the encoding layout the NUL check reads units by, and checks what
     // Start took. True when a NUL character was found there.
     bool BeginNulCheck(const InputLayout& layout) {
+        attributeBound_.emplace(layout.unitSize, layout.bigEndian);
         nulCheck_.emplace(layout);
         refused_ = nulCheck_->Scan(block_, blockSize_);
+        if (refused_) Refuse(ParseFailureKind::kNotWellFormed, kNulReason);
         return refused_;
     }
 
-    // From here on the input, in `encodingName` (one KeepsAsciiApart
-    // accepts), is decoded to UTF-8 before the parser sees it: iconv then
-    // converts only the runs that are not ASCII, where libxml2 would have
-    // passed every byte through it. False when what Start took does not
+    // From here on the input, in `encodingName` (one DecodedByEngine
+    // accepts), is decoded to UTF-8 before the parser sees it: for GB2312
+    // iconv then converts only the runs that are not ASCII, where libxml2
+    // would have passed every byte through it; Shift_JIS is read as Windows
+    // reads it. False when what Start took does not
     // decode. Without a converter for the name, libxml2 is left to decode
     // (and to refuse) the input.
     // The room a block decodes into is taken here, once: decoding while
     // libxml2 reads allocates nothing (nothing may be thrown through it).
     // Throws std::bad_alloc.
     bool DecodeFrom(const std::string& encodingName) {
+        encodingName_ = encodingName;
         decoder_.emplace(encodingName.c_str());
         if (!decoder_->Ready()) {
             decoder_.reset();
             return true;
         }
         decoded_.reserve(
-            AsciiApartDecoder::SpaceFor(request_.file != nullptr ? kBlockSize : blockSize_));
+            InputDecoder::SpaceFor(request_.file != nullptr ? kBlockSize : blockSize_));
+        attributeBound_.emplace();  // the parser is handed UTF-8 from here on
         return ServeBlock();
+    }
+
+    // For input parsed from memory (which Read never serves): checks the
+    // attributes of every start tag at once. False, and the input refused,
+    // when one has more than kMaxAttributesPerElement.
+    bool AttributesWithinBound() {
+        if (attributeBound_ && !attributeBound_->Scan(view_, viewSize_)) {
+            refused_ = true;
+            Refuse(ParseFailureKind::kTooLarge, kTooManyAttributesReason);
+        }
+        return !refused_;
     }
 
     // True when the parser is handed UTF-8 decoded here.
@@ -521,6 +901,10 @@ class InputFeed {
 
     // Decoding ran out of memory (the input is refused too).
     bool OutOfMemory() const { return outOfMemory_; }
+
+    // Why the feed stopped: kind and reason (kNone when it did not).
+    ParseFailureKind RefusalKind() const { return refusalKind_; }
+    const std::string& RefusalReason() const { return refusalReason_; }
 
     // libxml2's read callback. Nothing may be thrown through libxml2: should
     // decoding need memory after all, the input is refused as out of memory.
@@ -537,10 +921,18 @@ class InputFeed {
         } catch (const std::bad_alloc&) {
             feed->refused_ = true;
             feed->outOfMemory_ = true;
+            feed->refusalKind_ = ParseFailureKind::kOutOfMemory;
             return -1;
         }
         const size_t count =
             std::min(feed->viewSize_ - feed->offset_, static_cast<size_t>(std::max(length, 0)));
+        // The parser never sees a start tag with more attributes than the bound.
+        if (feed->attributeBound_ &&
+            !feed->attributeBound_->Scan(feed->view_ + feed->offset_, count)) {
+            feed->refused_ = true;
+            feed->Refuse(ParseFailureKind::kTooLarge, kTooManyAttributesReason);
+            return -1;
+        }
         std::memcpy(out, feed->view_ + feed->offset_, count);
         feed->offset_ += count;
         return static_cast<int>(count);
@@ -550,6 +942,18 @@ class InputFeed {
     // One read per block rather than per few kilobytes libxml2 asks for;
     // small enough to stay in cache while it is checked and copied on.
     static constexpr size_t kBlockSize = 256 * 1024;
+    static constexpr const char* kNulReason = "The input holds a NUL character";
+    static constexpr const char* kTooManyAttributesReason =
+        "An element has more attributes than the loader accepts";
+
+    // Notes why the input is refused (the first reason stays); false.
+    bool Refuse(ParseFailureKind kind, const std::string& reason) {
+        if (refusalKind_ == ParseFailureKind::kNone) {
+            refusalKind_ = kind;
+            refusalReason_ = reason;
+        }
+        return false;
+    }
 
     // Takes the block after the one the parser has had (memory comes in one
     // block). False when it cannot be read, holds a NUL character or does
@@ -557,11 +961,14 @@ class InputFeed {
     bool NextBlock() {
         if (request_.file == nullptr) {
             blockSize_ = 0;
-        } else if (!FillBlock() || nulCheck_->Scan(block_, blockSize_)) {
-            return false;
+        } else if (!FillBlock()) {
+            return Refuse(ParseFailureKind::kUnreadable, "The file could not be read to its end");
+        } else if (nulCheck_->Scan(block_, blockSize_)) {
+            return Refuse(ParseFailureKind::kNotWellFormed, kNulReason);
         }
         ended_ = blockSize_ == 0;
-        return ServeBlock();
+        return ServeBlock() || Refuse(ParseFailureKind::kEncoding,
+                                      "The input holds bytes that are not valid " + encodingName_);
     }
 
     // Makes the block just taken what the parser is handed: as it is, or
@@ -613,10 +1020,14 @@ class InputFeed {
     size_t total_ = 0;    // bytes read from the file so far
     bool ended_ = false;  // the input has no more blocks
     std::optional<NulScanner> nulCheck_;
-    std::optional<AsciiApartDecoder> decoder_;
+    std::optional<AttributeBound> attributeBound_;
+    std::optional<InputDecoder> decoder_;
     std::string decoded_;
     bool refused_ = false;
     bool outOfMemory_ = false;
+    std::string encodingName_;
+    ParseFailureKind refusalKind_ = ParseFailureKind::kNone;
+    std::string refusalReason_;
 };
 
 XmlDocPtr RunParser(const ParseRequest& request, InputFeed& feed, ParseObservations& observations) {
@@ -628,10 +1039,13 @@ XmlDocPtr RunParser(const ParseRequest& request, InputFeed& feed, ParseObservati
     ctxt->_private = &observations;
     observations.documentContext = ctxt.get();
     ctxt->sax->entityDecl = KeepInternalEntityDecl;
+    ctxt->sax->internalSubset = InternalSubsetUnlessProhibited;
     ctxt->sax->externalSubset = IgnoreExternalSubset;
     ctxt->sax->serror = ObserveParseError;
     ctxt->sax->getEntity = GetEntityWithinLimits;
     ctxt->sax->startElementNs = StartElementWithinLimits;
+    ctxt->sax->cdataBlock = KeepCDataSectionApart;
+    ctxt->sax->reference = KeepUnresolvedReference;
     // Set apart from `characters`, the handler makes libxml2 tell ignorable
     // white space from text; without it, it never asks.
     if (!request.preserveWhiteSpace) {
@@ -649,6 +1063,7 @@ XmlDocPtr RunParser(const ParseRequest& request, InputFeed& feed, ParseObservati
     if (request.fromUnicodeText || feed.Decodes()) options |= XML_PARSE_IGNORE_ENC;
     XmlDocPtr doc;
     if (request.fromUnicodeText) {
+        if (!feed.AttributesWithinBound()) return nullptr;
         doc.reset(xmlCtxtReadMemory(ctxt.get(), request.data, static_cast<int>(request.size),
                                     nullptr, nullptr, options));
     } else {
@@ -660,7 +1075,8 @@ XmlDocPtr RunParser(const ParseRequest& request, InputFeed& feed, ParseObservati
     }
     if (ctxt->errNo == XML_ERR_NO_MEMORY) observations.outOfMemory = true;
     if (doc == nullptr || !ctxt->wellFormed || !ctxt->nsWellFormed || observations.outOfMemory ||
-        observations.undeclaredEntityInContent || observations.expansionRefused) {
+        observations.unresolvedReferences != observations.keptReferences ||
+        observations.expansionRefused) {
         return nullptr;
     }
     return doc;
@@ -668,40 +1084,104 @@ XmlDocPtr RunParser(const ParseRequest& request, InputFeed& feed, ParseObservati
 
 }  // namespace
 
-HRESULT ParseDocument(const ParseRequest& request, XmlDocPtr& out) {
+namespace {
+
+// ParseDocument's work; `failure` says why when the answer is not S_OK.
+HRESULT Parse(const ParseRequest& request, XmlDocPtr& out, ParseFailure& failure) {
+    const auto refuse = [&failure](ParseFailureKind kind, std::string reason) {
+        failure.kind = kind;
+        failure.reason = std::move(reason);
+        return kind == ParseFailureKind::kOutOfMemory ? E_OUTOFMEMORY : S_FALSE;
+    };
     InputFeed feed(request);
-    if (!feed.Start()) return S_FALSE;
+    if (!feed.Start()) {
+        return refuse(ParseFailureKind::kNotWellFormed, request.file != nullptr
+                                                            ? "The file is empty or unreadable"
+                                                            : "Document is empty");
+    }
     const unsigned char* head = feed.Head();
     InputLayout layout = DetectInputLayout(head, feed.HeadSize());
     if (request.fromUnicodeText && layout.unitSize != 1) layout = InputLayout{};
-    if (feed.BeginNulCheck(layout)) return S_FALSE;
+    if (feed.BeginNulCheck(layout)) return refuse(feed.RefusalKind(), feed.RefusalReason());
 
     const std::optional<std::string> declaration =
         ReadLeadingDeclaration(head, feed.HeadSize(), layout);
     if (declaration && !request.fromUnicodeText &&
         MarkContradictsDeclaration(layout, *declaration)) {
-        return S_FALSE;
+        return refuse(ParseFailureKind::kEncoding,
+                      "The byte-order mark contradicts the encoding the declaration names");
     }
     if (declaration && !request.fromUnicodeText && layout.unitSize == 1) {
         const auto decl = ParseDeclarationData(*declaration);
-        if (decl && KeepsAsciiApart(decl->encoding) && !feed.DecodeFrom(decl->encoding)) {
-            return S_FALSE;
+        if (decl && DecodedByEngine(decl->encoding) && !feed.DecodeFrom(decl->encoding)) {
+            return refuse(ParseFailureKind::kEncoding,
+                          "The input holds bytes that are not valid " + decl->encoding);
         }
     }
 
     ErrorSilencer silence;
     ParseObservations observations;
     observations.expansionLimit = std::max(kMinExpansionLimit, feed.SizeHint() * kExpansionFactor);
+    observations.prohibitDtd = request.prohibitDtd;
+    observations.maxElementDepth = request.maxElementDepth;
+    silence.ForwardTo(ObserveUnroutedError, &observations);
     XmlDocPtr doc = RunParser(request, feed, observations);
-    if (feed.Refused()) return feed.OutOfMemory() ? E_OUTOFMEMORY : S_FALSE;
-    if (observations.outOfMemory || silence.OutOfMemory()) return E_OUTOFMEMORY;
-    if (doc == nullptr) return S_FALSE;
-    if (observations.treePassNeeded && !NormaliseTree(doc.get(), !request.preserveWhiteSpace)) {
+    failure = std::move(observations.failure);
+    if (feed.Refused()) {
+        if (feed.OutOfMemory()) return refuse(ParseFailureKind::kOutOfMemory, "Out of memory");
+        // The feed's reason comes first: the parser saw only its effect.
+        failure = ParseFailure();
+        return refuse(feed.RefusalKind(), feed.RefusalReason());
+    }
+    if (observations.outOfMemory || silence.OutOfMemory()) {
+        return refuse(ParseFailureKind::kOutOfMemory, "Out of memory");
+    }
+    if (doc == nullptr) {
+        if (failure.kind == ParseFailureKind::kNone) {
+            return refuse(ParseFailureKind::kNotWellFormed, "The document is not well-formed");
+        }
         return S_FALSE;
     }
-    if (declaration && !InsertDeclaration(doc.get(), *declaration)) return E_OUTOFMEMORY;
+    const xmlNode* refused = nullptr;
+    if (observations.treePassNeeded &&
+        !NormaliseTree(doc.get(), !request.preserveWhiteSpace, refused)) {
+        failure = ParseFailure();
+        failure.line = refused != nullptr ? static_cast<long>(xmlGetLineNo(refused)) : 0;
+        const std::string name = refused != nullptr ? FromXml(refused->name) : std::string();
+        return refuse(
+            ParseFailureKind::kNotWellFormed,
+            refused != nullptr && HasUnboundPrefix(refused)
+                ? "A prefix on element '" + name + "' or its attributes is not declared"
+                : "Two attributes of element '" + name + "' have the same name and namespace");
+    }
+    if (declaration && !InsertDeclaration(doc.get(), *declaration)) {
+        return refuse(ParseFailureKind::kOutOfMemory, "Out of memory");
+    }
     out = std::move(doc);
     return S_OK;
+}
+
+// The offset `bytes` into UTF-8 text as a count of characters.
+long CharactersIn(const char* utf8, size_t size, long bytes) {
+    const size_t end = std::min(size, static_cast<size_t>(std::max(bytes, 0L)));
+    long count = 0;
+    for (size_t i = 0; i < end; ++i) {
+        if (!IsContinuationByte(static_cast<xmlChar>(utf8[i]))) ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+HRESULT ParseDocument(const ParseRequest& request, XmlDocPtr& out, ParseFailure* failure) {
+    ParseFailure found;
+    const HRESULT hr = Parse(request, out, found);
+    if (hr == S_OK) found = ParseFailure();
+    // Text in memory is the caller's: its offset counts characters.
+    if (request.fromUnicodeText)
+        found.filepos = CharactersIn(request.data, request.size, found.filepos);
+    if (failure != nullptr) *failure = std::move(found);
+    return hr;
 }
 
 }  // namespace xmlutil::xmldom

@@ -9,18 +9,21 @@
 #include <libxml/valid.h>
 
 #include <cerrno>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <new>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
-#include "platform/xmldom/engine/engine.h"
 #include "platform/xmldom/engine/declaration.h"
+#include "platform/xmldom/engine/engine.h"
 #include "platform/xmldom/engine/error_guard.h"
 #include "platform/xmldom/engine/transcode.h"
+#include "platform/xmldom/engine/unread_entities.h"
 
 namespace xmlutil::xmldom {
 namespace {
@@ -142,23 +145,37 @@ class EncodabilityCheck {
           holdsEverything_(IsUnicodeEncoding(encodingName)),
           asciiApart_(KeepsAsciiApart(encodingName)) {
         if (!holdsEverything_ && handler_->output == nullptr) {
-            converter_.emplace(handler_->name, kUtf8);
+            const std::string converterName = ConverterName(encodingName);
+            converter_.emplace(converterName.c_str(), kUtf8);
             if (converter_->Valid()) cd_ = converter_->get();
+            probe_.emplace(converterName.c_str(), kUtf8);
+            probeBack_.emplace(kUtf8, converterName.c_str());
+            if (probe_->Valid() && probeBack_->Valid()) {
+                for (int c = 1; c < 0x80; ++c) {
+                    const std::string alone(1, static_cast<char>(c));
+                    asciiAsIs_[c] =
+                        Converts(probe_->get(), alone) == alone &&
+                        Converts(probeBack_->get(), alone) == alone;
+                }
+            }
         }
     }
 
     // Whether libxml2 can write a document in this encoding that reads back
     // the same. Its own converters (UTF-8, UTF-16, ISO-8859-1, ASCII) can,
-    // but not its "HTML" one (named entities). Through iconv, markup must
-    // come out as plain ASCII and read back the same, as the declaration has
-    // to be read before the encoding is known: EBCDIC, UTF-7 or the raw
-    // GB_2312-80 set cannot.
+    // but not its "HTML" one (named entities). Through iconv, the characters
+    // of markup must be written as themselves, as plain ASCII, and read back
+    // so, as the declaration has to be read before the encoding is known:
+    // EBCDIC, UTF-7 or the raw GB_2312-80 set cannot. Other characters that
+    // do not read back as themselves (Shift_JISX0213 reads the byte of `\`
+    // as a yen sign) are written as references in text and attribute values,
+    // and refused elsewhere.
     // A name only ICU knows ("gb2_312") gets an ICU converter, which silently
     // wrote other characters or none here.
     bool Usable() const {
         if (holdsEverything_) return true;
         if (handler_->output != nullptr) return !EqualsIgnoringCase(handler_->name, "HTML");
-        return handler_->iconv_out != nullptr && cd_ != kNoIconv && KeepsAsciiAsIs();
+        return handler_->iconv_out != nullptr && cd_ != kNoIconv && MarkupReadsBack();
     }
     EncodabilityCheck(const EncodabilityCheck&) = delete;
     EncodabilityCheck& operator=(const EncodabilityCheck&) = delete;
@@ -169,11 +186,28 @@ class EncodabilityCheck {
     bool CanEncode(const xmlChar* text) const {
         if (text == nullptr || holdsEverything_) return true;
         const std::string_view s(FromXml(text));
+        if (handler_->output == nullptr) return ReadableLength(s.data(), s.size()) == s.size();
         bool ascii = true;
         for (char c : s) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-        if (ascii) return true;
-        if (handler_->output != nullptr) return ConvertsWithHandler(s);
-        return ConvertsWithIconv(s);
+        return ascii || ConvertsWithHandler(s);
+    }
+
+    // The length of the longest start of the UTF-8 `bytes` made of whole
+    // characters that iconv writes so that they read back as themselves.
+    size_t ReadableLength(const char* bytes, size_t size) const {
+        size_t at = 0;
+        while (at < size) {
+            const auto lead = static_cast<unsigned char>(bytes[at]);
+            if (lead < 0x80) {
+                if (!asciiAsIs_[lead]) break;
+                ++at;
+                continue;
+            }
+            const size_t length = Utf8SequenceLength(lead);
+            if (length == 0 || length > size - at || !ReadsBack(bytes + at, length)) break;
+            at += length;
+        }
+        return at;
     }
 
   private:
@@ -205,14 +239,35 @@ class EncodabilityCheck {
         return true;
     }
 
-    // ASCII written and read back through the encoding stays the same bytes
-    // (Shift_JIS, for one, reads a backslash back as a yen sign).
-    bool KeepsAsciiAsIs() const {
-        std::string ascii = "\t\n\r";
-        for (char c = 0x20; c < 0x7F; ++c) ascii.push_back(c);
-        const IconvHandle decoder(kUtf8, handler_->name);
-        if (!decoder.Valid()) return false;
-        return Converts(cd_, ascii) == ascii && Converts(decoder.get(), ascii) == ascii;
+    // White space, letters, digits and the delimiters of markup, character
+    // references and declarations.
+    static bool IsMarkupCharacter(char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               (c != '\0' && std::strchr(" \t\r\n<>&;#=\"'/?!-[]:._%()|*+,", c) != nullptr);
+    }
+
+    bool MarkupReadsBack() const {
+        for (int c = 1; c < 0x80; ++c) {
+            if (IsMarkupCharacter(static_cast<char>(c)) && !asciiAsIs_[c]) return false;
+        }
+        return true;
+    }
+
+    // Whether the character at `utf8` (`length` bytes), written alone, reads
+    // back as itself. Asked once per character and remembered. One written
+    // with control bytes (the escape and shift sequences of ISO-2022) does
+    // not: libxml2 loses the shift state between the pieces it decodes.
+    bool ReadsBack(const char* utf8, size_t length) const {
+        const unsigned long codePoint = CodePoint(utf8, length);
+        const auto known = readsBack_.find(codePoint);
+        if (known != readsBack_.end()) return known->second;
+        const std::string character(utf8, length);
+        const std::string written = Converts(probe_->get(), character);
+        bool plain = !written.empty();
+        for (char byte : written) plain = plain && static_cast<unsigned char>(byte) >= 0x20;
+        const bool same = plain && Converts(probeBack_->get(), written) == character;
+        readsBack_.emplace(codePoint, same);
+        return same;
     }
 
     // `text` converted through `cd` from its initial state; "" on failure.
@@ -247,7 +302,7 @@ class EncodabilityCheck {
     class MarkupEncoder final : public file::ByteSink {
       public:
         MarkupEncoder(const EncodabilityCheck& check, file::ByteSink& next)
-            : cd_(check.cd_), asciiApart_(check.asciiApart_), next_(next) {
+            : check_(check), cd_(check.cd_), asciiApart_(check.asciiApart_), next_(next) {
             iconv(cd_, nullptr, nullptr, nullptr, nullptr);
         }
 
@@ -277,9 +332,34 @@ class EncodabilityCheck {
         }
 
       private:
+        // Characters that would not read back as themselves become
+        // references; a character cut off at the end waits for the rest.
+        HRESULT Encode(const char* bytes, size_t size) {
+            size_t at = 0;
+            while (at < size) {
+                const size_t readable = check_.ReadableLength(bytes + at, size - at);
+                if (readable > 0) {
+                    if (const HRESULT hr = ConvertRun(bytes + at, readable); FAILED(hr)) return hr;
+                    at += readable;
+                    continue;
+                }
+                const size_t length = Utf8SequenceLength(static_cast<unsigned char>(bytes[at]));
+                if (length == 0) return Fail(HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION));
+                if (length > size - at) {
+                    split_.assign(bytes + at, size - at);
+                    return S_OK;
+                }
+                if (const HRESULT hr = EncodeReference(CodePoint(bytes + at, length)); FAILED(hr)) {
+                    return hr;
+                }
+                at += length;
+            }
+            return S_OK;
+        }
+
         // In an encoding whose ASCII stands apart, ASCII is written as it
         // is and only the other runs are converted.
-        HRESULT Encode(const char* bytes, size_t size) {
+        HRESULT ConvertRun(const char* bytes, size_t size) {
             if (!asciiApart_) return Convert(bytes, size);
             size_t at = 0;
             while (at < size) {
@@ -355,6 +435,7 @@ class EncodabilityCheck {
             return hr;
         }
 
+        const EncodabilityCheck& check_;
         iconv_t cd_;
         bool asciiApart_;
         file::ByteSink& next_;
@@ -381,28 +462,18 @@ class EncodabilityCheck {
         return cp;
     }
 
-    bool ConvertsWithIconv(std::string_view s) const {
-        if (cd_ == kNoIconv) return false;  // cannot tell: refuse rather than risk it
-        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-        std::vector<char> out(4096);
-        char* in = const_cast<char*>(s.data());
-        size_t inLeft = s.size();
-        while (inLeft > 0) {
-            char* outPtr = out.data();
-            size_t outLeft = out.size();
-            if (iconv(cd_, &in, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1) &&
-                errno != E2BIG) {
-                return false;
-            }
-        }
-        return true;
-    }
-
     xmlCharEncodingHandler* handler_;
     bool holdsEverything_;
     bool asciiApart_;
     std::optional<IconvHandle> converter_;
     iconv_t cd_ = kNoIconv;  // converter_'s, when it opened
+    // Converters of their own for the checks, which may come while cd_ is
+    // part way through a save (a stateful encoding keeps its shift state).
+    std::optional<IconvHandle> probe_;
+    std::optional<IconvHandle> probeBack_;
+    // Per ASCII character: written as itself and read back so.
+    bool asciiAsIs_[0x80] = {};
+    mutable std::unordered_map<unsigned long, bool> readsBack_;
 };
 
 // The text of a qualified name as written: prefix, colon, local name.
@@ -520,6 +591,8 @@ HRESULT CheckNode(const xmlNode* node, const EncodabilityCheck& enc) {
         case XML_CDATA_SECTION_NODE:
             return enc.CanEncode(node->content) ? S_OK : untranslatable;
         case XML_ENTITY_REF_NODE:
+            // A reference to an entity nothing declares would not load.
+            if (!ReferenceLoadsIn(node->doc, node->name)) return E_FAIL;
             return enc.CanEncode(node->name) ? S_OK : untranslatable;
         default:
             return S_OK;
@@ -565,6 +638,9 @@ bool CanEncodeDeclaration(const xmlNode* decl, const EncodabilityCheck& enc) {
             }
             return true;
         }
+        case XML_TEXT_NODE:
+            // A kept declaration of an unread entity, written as it stands.
+            return enc.CanEncode(decl->content);
         default:
             return CheckNode(decl, enc) == S_OK;
     }
@@ -820,6 +896,7 @@ HRESULT SerializeAttribute(const ErrorSilencer& silence, xmlNode* attr, std::str
 
 HRESULT SerializeToUtf8(xmlNode* node, std::string& utf8) {
     if (node == nullptr) return E_INVALIDARG;
+    if (const HRESULT fits = CheckLoadableSizes(node); fits != S_OK) return fits;
     ErrorSilencer silence;
     if (node->type == XML_ATTRIBUTE_NODE) {
         DocumentEncodingOverride encoding(node->doc);
@@ -849,6 +926,11 @@ HRESULT SerializeToUtf8(xmlNode* node, std::string& utf8) {
 
 HRESULT SerializeForSave(xmlDoc* doc, bool indent, file::ByteSink& sink) {
     if (doc == nullptr) return E_INVALIDARG;
+    // A file without a root element is no XML document: it would not load.
+    if (xmlDocGetRootElement(doc) == nullptr) return E_FAIL;
+    if (const HRESULT fits = CheckLoadableSizes(reinterpret_cast<xmlNode*>(doc)); fits != S_OK) {
+        return fits;
+    }
     ErrorSilencer silence;
     xmlNode* declaration = IsDeclarationNode(doc->children) ? doc->children : nullptr;
     std::string encodingName = kUtf8;

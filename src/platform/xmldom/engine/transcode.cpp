@@ -16,6 +16,25 @@ bool KeepsAsciiApart(std::string_view encodingName) {
     return false;
 }
 
+namespace {
+
+bool IsShiftJisName(std::string_view encodingName) {
+    for (const char* name : {"Shift_JIS", "SHIFT-JIS", "SJIS", "MS_KANJI", "CSSHIFTJIS"}) {
+        if (EqualsIgnoringCase(encodingName, name)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string ConverterName(std::string_view encodingName) {
+    return IsShiftJisName(encodingName) ? "CP932" : std::string(encodingName);
+}
+
+bool DecodedByEngine(std::string_view encodingName) {
+    return KeepsAsciiApart(encodingName) || IsShiftJisName(encodingName);
+}
+
 size_t AsciiRunLength(const char* bytes, size_t size) {
     constexpr uint64_t kHighBits = 0x8080808080808080ULL;
     size_t at = 0;
@@ -34,7 +53,7 @@ size_t NonAsciiRunLength(const char* bytes, size_t size) {
     return at;
 }
 
-std::optional<size_t> AsciiApartDecoder::CompleteCarried(const char* bytes, size_t size,
+std::optional<size_t> InputDecoder::CompleteCarried(const char* bytes, size_t size,
                                                          std::string& out) {
     // The encodings taken keep no shift state: the same start can be tried
     // with one more byte each time until it makes a character.
@@ -62,13 +81,14 @@ std::optional<size_t> AsciiApartDecoder::CompleteCarried(const char* bytes, size
     return std::nullopt;
 }
 
-bool AsciiApartDecoder::Decode(const char* bytes, size_t size, std::string& out) {
+bool InputDecoder::Decode(const char* bytes, size_t size, std::string& out) {
     size_t at = 0;
     if (!carried_.empty()) {
         const std::optional<size_t> taken = CompleteCarried(bytes, size, out);
         if (!taken) return false;
         at = *taken;
     }
+    if (!asciiApart_) return at == size || DecodeRun(bytes + at, size - at, true, out);
     while (at < size) {
         const size_t ascii = AsciiRunLength(bytes + at, size - at);
         out.append(bytes + at, ascii);
@@ -81,13 +101,13 @@ bool AsciiApartDecoder::Decode(const char* bytes, size_t size, std::string& out)
     return true;
 }
 
-bool AsciiApartDecoder::DecodeRun(const char* run, size_t size, bool atEnd, std::string& out) {
+bool InputDecoder::DecodeRun(const char* run, size_t size, bool atEnd, std::string& out) {
     char* in = const_cast<char*>(run);
     size_t inLeft = size;
     while (inLeft > 0) {
-        // Two bytes of GB2312 make three of UTF-8; iconv says when it needs more.
+        // A byte makes at most three of UTF-8; iconv says when it needs more.
         const size_t start = out.size();
-        out.resize(start + inLeft * 2 + 8);
+        out.resize(start + inLeft * 3 + 8);
         char* outPtr = out.data() + start;
         size_t outLeft = out.size() - start;
         const size_t rc = iconv(cd_.get(), &in, &inLeft, &outPtr, &outLeft);
