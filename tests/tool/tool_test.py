@@ -257,8 +257,9 @@ class Queries(ToolCase):
         self.assertFailed(xmlutil("get", missing, "/Root"), "get", missing,
                           ": No such file or directory: ", "ERROR_FILE_NOT_FOUND")
         broken = self.write("broken.xml", "<Root><Menu></Root>")
-        self.assertFailed(xmlutil("count", broken, "/Root"), "count", broken,
-                          "not well-formed", "S_FALSE")
+        self.assertFailed(xmlutil("count", broken, "/Root"), "count",
+                          broken + ":1:20: not well-formed: Opening and ending tag mismatch",
+                          "XMLUTIL_E_NOT_WELL_FORMED")
         self.assertFailed(xmlutil("xml", self.dir), "xml", ": Is a directory: ", "ERROR_DIRECTORY")
 
     def test_bad_expressions_fail_with_the_library_code(self):
@@ -705,6 +706,46 @@ class Everyday(ToolCase):
     def test_xml_all_prints_each_match_on_its_own(self):
         menu = self.write("m.xml", "<a><b>1</b><c/><b><d/></b></a>")
         self.assertDone(xmlutil("xml", "--all", menu, "//b"), "<b>1</b>\n<b><d/></b>\n")
+
+    def test_edit_past_the_loader_limits_leaves_the_file_as_it_was(self):
+        menu = self.sample()
+        original = self.read_bytes(menu)
+        long_name = "n" * 50001
+        for argv in (["set-attr", menu, "/Root", long_name, "v"],
+                     ["append", "--all", menu, "//Item", long_name, "-o", "-"]):
+            with self.subTest(argv=argv[:3]):
+                self.assertFailed(xmlutil(*argv), argv[0], "limit of 50000 bytes",
+                                  "limit of 10000000 bytes", "ERROR_FILE_TOO_LARGE")
+                self.assertEqual(self.read_bytes(menu), original)
+        self.assertDone(xmlutil("set-attr", menu, "/Root", "n" * 50000, "v"))
+
+    def test_check_names_the_cause_and_the_line(self):
+        good = self.sample()
+        files = [
+            ("tag.xml", b"<a>\n<b></a>\n", ":2:8: not well-formed: Opening and ending tag mismatch",
+             "XMLUTIL_E_NOT_WELL_FORMED"),
+            ("enc.xml", b'<?xml version="1.0" encoding="x-none"?>\n<a/>', ":1:",
+             "unsupported encoding: Unsupported encoding x-none"),
+            ("utf8.xml", b"<a>\n\n\xff</a>", ":3:1: unsupported encoding: Input is not proper UTF-8",
+             "XMLUTIL_E_ENCODING"),
+            ("deep.xml", b"<a>" * 300 + b"</a>" * 300, ":1:", "too deeply nested"),
+            ("char.xml", b"<a>\n\x01</a>", ":2:1: not well-formed: PCDATA invalid Char", ""),
+        ]
+        paths = []
+        for name, data, where, cause in files:
+            paths.append(os.path.join(self.dir, name))
+            with open(paths[-1], "wb") as f:
+                f.write(data)
+        self.assertDone(xmlutil("check", good, good), "")
+        result = xmlutil("check", good, *paths)
+        self.assertEqual((result.status, result.out), (2, ""))
+        lines = result.err.splitlines(keepends=True)
+        self.assertEqual(len(lines), len(files))
+        for line, path, (name, data, where, cause) in zip(lines, paths, files):
+            with self.subTest(file=name):
+                self.assertRegex(line, ERROR_LINE)
+                self.assertTrue(line.startswith("xmlutil check: " + path + where), line)
+                self.assertIn(cause, line)
 
     def test_format_layouts_load_back_equal(self):
         menu = self.write("m.xml", "<a><b><c>x y</c></b><p xml:space='preserve'><q/> <q/></p>"

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include <xmlutil/msxml.h>
+
 namespace xmlutil::tool {
 namespace {
 
@@ -53,6 +55,10 @@ constexpr NamedResult kNamedResults[] = {
     XMLUTIL_NAMED_WIN32(ERROR_FILE_TOO_LARGE),
     XMLUTIL_NAMED_WIN32(ERROR_DIRECTORY),
     XMLUTIL_NAMED_WIN32(ERROR_NO_UNICODE_TRANSLATION),
+    XMLUTIL_NAMED(XMLUTIL_E_NOT_WELL_FORMED),
+    XMLUTIL_NAMED(XMLUTIL_E_ENCODING),
+    XMLUTIL_NAMED(XMLUTIL_E_DTD_REFUSED),
+    XMLUTIL_NAMED(XMLUTIL_E_TOO_LARGE),
 };
 
 #undef XMLUTIL_NAMED

@@ -26,9 +26,43 @@ std::string OnOneLine(std::string text) {
     return text;
 }
 
-// Why the library did not load what it was given: it only says S_FALSE.
-[[noreturn]] void FailLoad(const Run& run, const std::string& file) {
-    run.Fail(file, "not well-formed XML", S_FALSE);
+// The kind of a parse failure in words, ahead of the parser's own.
+std::string KindOfParseFailure(long code) {
+    switch (code) {
+        case XMLUTIL_E_NOT_WELL_FORMED:
+            return "not well-formed";
+        case XMLUTIL_E_ENCODING:
+            return "unsupported encoding";
+        case XMLUTIL_E_DTD_REFUSED:
+            return "DTD or external entity refused";
+        case XMLUTIL_E_TOO_LARGE:
+            return "too deeply nested or too large";
+        default:
+            return "cannot load";
+    }
+}
+
+// Why the document did not load, from its parse error object: the file
+// with the line and column, the parser's reason, and the kind of failure as
+// the code (the library itself only says S_FALSE).
+[[noreturn]] void FailLoad(const Run& run, Document& doc, const std::string& file) {
+    CComPtr<IXMLDOMParseError> error;
+    long code = 0;
+    if (doc.GetDomDocument()->get_parseError(&error) != S_OK || !error ||
+        error->get_errorCode(&code) != S_OK || code == 0) {
+        run.Fail(file, "not well-formed XML", S_FALSE);
+    }
+    OwnedBstr reason;
+    long line = 0;
+    long column = 0;
+    error->get_reason(reason.Slot());
+    error->get_line(&line);
+    error->get_linepos(&column);
+    std::string where = file;
+    if (line > 0) where += ":" + std::to_string(line) + ":" + std::to_string(column);
+    std::string words = KindOfParseFailure(code);
+    if (!reason.View().empty()) words += ": " + Utf8FromWide(reason.View());
+    run.Fail(where, words, code);
 }
 
 void LoadStream(const Run& run, Document& doc, const std::string& file, InputSource& input) {
@@ -38,6 +72,15 @@ void LoadStream(const Run& run, Document& doc, const std::string& file, InputSou
     }
     (void)doc;
     run.Fail(file, "reading a stream needs the byte-array load", E_NOTIMPL);
+}
+
+// What a refused save says: past a size limit, the limits by name, since
+// the library saves nothing the loader would refuse.
+std::string SaveFailure(HRESULT hr) {
+    if (hr != HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)) return "cannot save";
+    return "not saved: a name would be over the loader's limit of " +
+           std::to_string(xmlutil::kMaxNameBytes) + " bytes or a text over its limit of " +
+           std::to_string(xmlutil::kMaxTextBytes) + " bytes";
 }
 
 // Where a save goes: a descriptor this process holds, or a file by its path.
@@ -64,7 +107,8 @@ void SaveToDescriptor(const Run& run, Document& doc, const std::string& shown, i
     StagingFolder staging;
     run.Require(shown, "cannot save", staging.Create(TemporaryFolder() + "/out.xml"));
     const std::string& staged = staging.FilePath();
-    run.Require(shown, "cannot save", doc.Save(run.Wide(shown, staged)));
+    const HRESULT saved = doc.Save(run.Wide(shown, staged));
+    if (saved != S_OK) run.Fail(shown, SaveFailure(saved), saved);
     std::fflush(stdout);
     if (const int err = CopyFileTo(staged, fd)) {
         run.Fail(shown, std::string("cannot write: ") + std::strerror(err),
@@ -109,7 +153,7 @@ void LoadFile(const Run& run, Document& doc, const std::string& file) {
         run.Fail(file, problem->what, problem->code);
     }
     if (!input.IsRegularFile()) return LoadStream(run, doc, file, input);
-    if (doc.Load(run.Wide(file, file)) != S_OK) FailLoad(run, file);
+    if (doc.Load(run.Wide(file, file)) != S_OK) FailLoad(run, doc, file);
 }
 
 void LoadFile(const Run& run, Document& doc) {
@@ -141,7 +185,8 @@ void SaveDocument(const Run& run, Document& doc) {
         run.Fail(target.path, "the edit leaves no document element, nothing written", rootResult);
     }
     if (target.descriptor) return SaveToDescriptor(run, doc, target.path, *target.descriptor);
-    run.Require(target.path, "cannot save", doc.Save(run.Wide(target.path, target.path)));
+    const HRESULT saved = doc.Save(run.Wide(target.path, target.path));
+    if (saved != S_OK) run.Fail(target.path, SaveFailure(saved), saved);
 }
 
 void ReportChanged(const Run& run, size_t count) {
