@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "results.h"
 
+#include <xmlutil/msxml.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-
-#include <xmlutil/msxml.h>
 
 namespace xmlutil::tool {
 namespace {
