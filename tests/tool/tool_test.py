@@ -182,6 +182,23 @@ class Usage(ToolCase):
                 self.assertIn("cannot write the output: "
                               "0x80070070 HRESULT_FROM_WIN32(ERROR_DISK_FULL)", err)
 
+    def test_man_page_renders_and_completion_completes(self):
+        tools = os.path.join(DATA, "..", "..", "tools", "xmlutil")
+        page = subprocess.run(["man", "--warnings", "-l", os.path.join(tools, "xmlutil.1")],
+                              capture_output=True, text=True, env=dict(os.environ, MANWIDTH="80"))
+        self.assertEqual((page.returncode, page.stderr), (0, ""))
+        for name in self.SUBCOMMANDS + ["check", "format", "EXIT STATUS", "--all", "-N PREFIX"]:
+            self.assertIn(name, page.stdout)
+        script = ("source %s; complete -p xmlutil;"
+                  "COMP_WORDS=(xmlutil se); COMP_CWORD=1; _xmlutil; echo ${COMPREPLY[@]};"
+                  "COMP_WORDS=(xmlutil values --n); COMP_CWORD=2; _xmlutil; echo ${COMPREPLY[@]};"
+                  "cd %s; COMP_WORDS=(xmlutil get me); COMP_CWORD=2; _xmlutil; echo ${COMPREPLY[@]}"
+                  % (os.path.join(tools, "xmlutil.bash"), DATA))
+        done = subprocess.run(["bash", "--norc", "-c", script], capture_output=True, text=True)
+        self.assertEqual(done.stdout.splitlines(),
+                         ["complete -o filenames -F _xmlutil xmlutil", "set set-attr", "--null",
+                          "menu-gb2312.xml menu.xml"])
+
     def test_version(self):
         result = xmlutil("--version")
         self.assertDone(result)
