@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The Windows base types, result codes, GUIDs, IUnknown, BSTR and VARIANT that
-// code written against the Windows XML utility library expects, with the sizes
-// and values it had there. The functions are provided by libxmlutil.
+// The Windows base types, result codes, GUIDs, IUnknown and COM runtime calls
+// that code written against the Windows XML utility library expects, with the
+// sizes and values it had there; the OLE Automation types (BSTR, VARIANT,
+// SAFEARRAY, error objects) follow from automation.h, included at the end. The
+// functions are provided by libxmlutil.
 #pragma once
 
 #include <cstddef>
@@ -21,6 +23,9 @@ typedef uint8_t BYTE;
 typedef unsigned int UINT;
 typedef int BOOL;
 typedef int16_t SHORT;
+typedef uint16_t USHORT;
+typedef long long LONGLONG;
+typedef unsigned long long ULONGLONG;
 typedef void* LPVOID;
 typedef void* HINSTANCE;
 typedef void* HANDLE;
@@ -59,12 +64,27 @@ typedef int16_t VARIANT_BOOL;
 #define E_HANDLE XMLUTIL_HR(0x80070006)
 #define E_OUTOFMEMORY XMLUTIL_HR(0x8007000E)
 #define E_INVALIDARG XMLUTIL_HR(0x80070057)
+#define E_PENDING XMLUTIL_HR(0x8000000A)
 #define CLASS_E_NOAGGREGATION XMLUTIL_HR(0x80040110)
 #define REGDB_E_CLASSNOTREG XMLUTIL_HR(0x80040154)
 #define CO_E_NOTINITIALIZED XMLUTIL_HR(0x800401F0)
 #define RPC_E_CHANGED_MODE XMLUTIL_HR(0x80010106)
 
+#define SEVERITY_SUCCESS 0
+#define SEVERITY_ERROR 1
+#define FACILITY_NULL 0
+#define FACILITY_RPC 1
+#define FACILITY_DISPATCH 2
+#define FACILITY_ITF 4
 #define FACILITY_WIN32 7
+// An HRESULT from its severity bit, facility and code.
+#define MAKE_HRESULT(sev, fac, code)                                       \
+    (static_cast<HRESULT>((static_cast<uint32_t>(sev) << 31) |             \
+                          ((static_cast<uint32_t>(fac) & 0x1FFFu) << 16) | \
+                          (static_cast<uint32_t>(code) & 0xFFFFu)))
+#define HRESULT_CODE(hr) (static_cast<uint32_t>(hr) & 0xFFFFu)
+#define HRESULT_FACILITY(hr) ((static_cast<uint32_t>(hr) >> 16) & 0x1FFFu)
+#define HRESULT_SEVERITY(hr) ((static_cast<uint32_t>(hr) >> 31) & 0x1u)
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_PATH_NOT_FOUND 3L
@@ -136,58 +156,18 @@ struct IUnknown {
     }
 };
 XMLUTIL_DEFINE_UUIDOF(IUnknown, IID_IUnknown);
+typedef IUnknown* LPUNKNOWN;
 
-// ---- BSTR: a length-prefixed wide string; a null BSTR reads as "" ---------
-typedef OLECHAR* BSTR;
-
-extern "C" {
-XMLUTIL_API BSTR SysAllocString(const OLECHAR* psz);
-XMLUTIL_API BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui);
-XMLUTIL_API UINT SysStringLen(BSTR pbstr);
-XMLUTIL_API UINT SysStringByteLen(BSTR bstr);
-XMLUTIL_API void SysFreeString(BSTR bstrString);
+// IID_PPV_ARGS(&p): the interface id of p's type and p as void**, for the
+// (REFIID, void**) argument pairs of QueryInterface and CoCreateInstance.
+template <class T>
+void** IID_PPV_ARGS_Helper(T** pp) noexcept {
+    static_assert(std::is_base_of_v<IUnknown, T>, "IID_PPV_ARGS needs an interface pointer");
+    return reinterpret_cast<void**>(pp);
 }
-
-// ---- VARIANT ---------------------------------------------------------------
-typedef uint16_t VARTYPE;
-enum VARENUM : VARTYPE {
-    VT_EMPTY = 0,
-    VT_NULL = 1,
-    VT_I2 = 2,
-    VT_I4 = 3,
-    VT_R8 = 5,
-    VT_BSTR = 8,
-    VT_BOOL = 11,
-    VT_UNKNOWN = 13,
-};
-
-struct VARIANT {
-    VARTYPE vt;
-    WORD wReserved1;
-    WORD wReserved2;
-    WORD wReserved3;
-    union {
-        LONG lVal;
-        double dblVal;
-        SHORT iVal;
-        VARIANT_BOOL boolVal;
-        BSTR bstrVal;
-        IUnknown* punkVal;
-        int64_t llVal;
-    };
-};
-typedef VARIANT VARIANTARG;
-
-#define V_VT(v) ((v)->vt)
-#define V_BSTR(v) ((v)->bstrVal)
-#define V_I4(v) ((v)->lVal)
-#define V_R8(v) ((v)->dblVal)
-#define V_BOOL(v) ((v)->boolVal)
-
-extern "C" {
-XMLUTIL_API void VariantInit(VARIANT* pvarg);
-XMLUTIL_API HRESULT VariantClear(VARIANT* pvarg);
-}
+#define IID_PPV_ARGS(pp)                                                                      \
+    ::XmlutilInterfaceId<std::remove_cv_t<std::remove_reference_t<decltype(**(pp))>>>::get(), \
+        IID_PPV_ARGS_Helper(pp)
 
 // ---- COM runtime -----------------------------------------------------------
 enum COINIT : DWORD {
@@ -215,4 +195,12 @@ XMLUTIL_API HRESULT CoInitialize(LPVOID pvReserved);
 XMLUTIL_API void CoUninitialize();
 XMLUTIL_API HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext,
                                      REFIID riid, LPVOID* ppv);
+// Task memory, shared between caller and callee: CoTaskMemAlloc answers null
+// when out of memory; CoTaskMemFree ignores null; CoTaskMemRealloc keeps the
+// block untouched and answers null when it cannot grow it.
+XMLUTIL_API LPVOID CoTaskMemAlloc(size_t cb);
+XMLUTIL_API LPVOID CoTaskMemRealloc(LPVOID pv, size_t cb);
+XMLUTIL_API void CoTaskMemFree(LPVOID pv);
 }
+
+#include "automation.h"

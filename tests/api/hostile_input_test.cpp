@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <random>
@@ -26,6 +27,13 @@
 #include "support/test_util.h"
 
 namespace {
+
+// Sanitizer builds run several times slower: time limits stretch.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
 
 using Handle = CComPtr<IXMLDOMNode>;
 using xmlutil::test::ReadFileBytes;
@@ -470,13 +478,11 @@ TEST(HostileInput, StartTagWithTooManyAttributesIsRefusedQuickly) {
         SCOPED_TRACE(namespaced ? "namespaced" : "plain");
         const std::string tag = ManyAttributes(100000, namespaced);
         WriteFileBytes(dir.File("many.xml"), tag);
-        const Measured m = LoadInChild(dir.File("many.xml"));
-        EXPECT_HR(m.result, S_FALSE);
-        EXPECT_LT(m.seconds, kOneSecond);
         const auto start = std::chrono::steady_clock::now();
+        EXPECT_HR(CXMLUtil().Load(dir.WideFile("many.xml")), S_FALSE);
         EXPECT_HR(LoadXmlOf(tag), S_FALSE);
         EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-                  kOneSecond);
+                  kSanitized ? 10.0 : 2.0);
     }
 }
 

@@ -17,27 +17,59 @@ constexpr size_t kHeaderBytes = 8;
 
 uint32_t* ByteCountOf(BSTR s) { return reinterpret_cast<uint32_t*>(s) - 1; }
 
+// A string of `bytes` bytes copied from `source` (zeros when null), followed
+// by zeros up to and including a whole terminating character.
+BSTR AllocateBytes(const void* source, size_t bytes) {
+    constexpr size_t kMaxBytes =
+        std::numeric_limits<uint32_t>::max() - kHeaderBytes - 2 * sizeof(OLECHAR);
+    if (bytes > kMaxBytes) return nullptr;
+    if (xmlutil::com::ShouldFailStringAllocation()) return nullptr;
+    const size_t units = bytes / sizeof(OLECHAR) + 1;  // the characters begun, and the NUL
+    const size_t total = kHeaderBytes + (units + (bytes % sizeof(OLECHAR) != 0)) * sizeof(OLECHAR);
+    auto* block = static_cast<unsigned char*>(std::malloc(total));
+    if (block == nullptr) return nullptr;
+    BSTR s = reinterpret_cast<BSTR>(block + kHeaderBytes);
+    *ByteCountOf(s) = static_cast<uint32_t>(bytes);
+    auto* characters = reinterpret_cast<unsigned char*>(s);
+    if (source != nullptr) {
+        std::memcpy(characters, source, bytes);
+    } else {
+        std::memset(characters, 0, bytes);
+    }
+    std::memset(characters + bytes, 0, total - kHeaderBytes - bytes);
+    return s;
+}
+
+// Replaces *target by `replacement` when it was made; TRUE on success.
+int Replace(BSTR* target, BSTR replacement) {
+    if (replacement == nullptr) return FALSE;
+    SysFreeString(*target);
+    *target = replacement;
+    return TRUE;
+}
+
 }  // namespace
 
 extern "C" {
 
 BSTR SysAllocStringLen(const OLECHAR* source, UINT length) {
-    const size_t maxLength =
-        (std::numeric_limits<uint32_t>::max() - kHeaderBytes) / sizeof(OLECHAR) - 1;
-    if (length > maxLength) return nullptr;
-    if (xmlutil::com::ShouldFailStringAllocation()) return nullptr;
-    const size_t bytes = static_cast<size_t>(length) * sizeof(OLECHAR);
-    auto* block = static_cast<unsigned char*>(std::malloc(kHeaderBytes + bytes + sizeof(OLECHAR)));
-    if (block == nullptr) return nullptr;
-    BSTR s = reinterpret_cast<BSTR>(block + kHeaderBytes);
-    *ByteCountOf(s) = static_cast<uint32_t>(bytes);
-    if (source != nullptr) {
-        std::memcpy(s, source, bytes);
-    } else {
-        std::memset(s, 0, bytes);
-    }
-    s[length] = L'\0';
-    return s;
+    return AllocateBytes(source, static_cast<size_t>(length) * sizeof(OLECHAR));
+}
+
+BSTR SysAllocStringByteLen(const char* source, UINT bytes) {
+    return AllocateBytes(source, bytes);
+}
+
+int SysReAllocString(BSTR* target, const OLECHAR* source) {
+    if (target == nullptr) return FALSE;
+    if (source == nullptr) return Replace(target, SysAllocStringLen(nullptr, 0));
+    return Replace(target, SysAllocString(source));
+}
+
+// The new string is made before the old one is freed: `source` may lie in it.
+int SysReAllocStringLen(BSTR* target, const OLECHAR* source, UINT length) {
+    if (target == nullptr) return FALSE;
+    return Replace(target, SysAllocStringLen(source, length));
 }
 
 BSTR SysAllocString(const OLECHAR* source) {

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The parts of the COM runtime the library calls: per-thread initialisation
-// with a threading model, and creation of the one class it serves.
+// The parts of the COM runtime the library and its callers use: per-thread
+// initialisation with a threading model, creation of the one class it
+// serves, and task memory.
+#include <cstdlib>
+
 #include "platform/xmldom/document_factory.h"
 #include "xmlutil/msxml.h"
 #include "xmlutil/wintypes.h"
@@ -47,6 +50,19 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID riid, LP
     if (!IsEqualCLSID(clsid, CLSID_DOMDocument)) return REGDB_E_CLASSNOTREG;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
     return xmlutil::xmldom::CreateDocument(riid, out);
+}
+
+// Task memory is the C heap; a zero-byte request still gives a block to free.
+LPVOID CoTaskMemAlloc(size_t bytes) {
+    return std::malloc(bytes == 0 ? 1 : bytes);
+}
+
+LPVOID CoTaskMemRealloc(LPVOID block, size_t bytes) {
+    return std::realloc(block, bytes == 0 ? 1 : bytes);
+}
+
+void CoTaskMemFree(LPVOID block) {
+    std::free(block);
 }
 
 }  // extern "C"
