@@ -619,6 +619,25 @@ class Identity(ToolCase):
 
 
 class Pipelines(ToolCase):
+    def test_standard_input_is_loaded_as_a_file_is(self):
+        gb2312 = self.read_bytes(os.path.join(DATA, "menu-gb2312.xml"))
+        self.assertDone(xmlutil("values", "-", "//Item/Name", stdin=gb2312),
+                        "".join(n + "\n" for n in NAMES))
+        # Edited from a pipe into a pipe, in its own encoding.
+        edited = subprocess.run([TOOL, "set", "-", "//Item[1]/Name", "新"], input=gb2312,
+                                capture_output=True)
+        self.assertEqual(edited.returncode, 0, edited.stderr)
+        self.assertIn("新".encode("gb2312"), edited.stdout)
+        self.assertDone(xmlutil("get", "-", "//Item[1]/Name", stdin=edited.stdout), "新\n")
+        # The loader's safeguards hold: no outside entity, the depth limit.
+        secret = self.write("secret.txt", "SECRET")
+        hostile = '<!DOCTYPE a [<!ENTITY e SYSTEM "%s">]><a>&e;</a>' % secret
+        self.assertNotIn("SECRET", xmlutil("get", "-", "/a", stdin=hostile.encode()).out)
+        self.assertFailed(xmlutil("get", "-", "/a", stdin=b"<a>" * 300 + b"</a>" * 300), "get",
+                          "(standard input):1:", "too deeply nested")
+        self.assertFailed(xmlutil("check", "-", stdin=b""), "check", "(standard input): ",
+                          "Document is empty")
+
     def test_edit_to_standard_output_feeds_a_pipe(self):
         menu = self.sample()
         original = self.read_bytes(menu)

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -58,20 +59,49 @@ std::string KindOfParseFailure(long code) {
     error->get_reason(reason.Slot());
     error->get_line(&line);
     error->get_linepos(&column);
-    std::string where = file;
+    std::string where = ShownName(file);
     if (line > 0) where += ":" + std::to_string(line) + ":" + std::to_string(column);
     std::string words = KindOfParseFailure(code);
     if (!reason.View().empty()) words += ": " + Utf8FromWide(reason.View());
     run.Fail(where, words, code);
 }
 
+// Owns a SAFEARRAY.
+class ByteArray {
+  public:
+    explicit ByteArray(size_t size)
+        : array_(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size))) {
+        if (array_ == nullptr) throw std::bad_alloc();
+    }
+    ~ByteArray() { SafeArrayDestroy(array_); }
+    ByteArray(const ByteArray&) = delete;
+    ByteArray& operator=(const ByteArray&) = delete;
+    SAFEARRAY* Get() const { return array_; }
+
+  private:
+    SAFEARRAY* array_;
+};
+
+// A stream is read here and handed to the document as the bytes of a file
+// (a byte array), parsed as the library parses a file.
 void LoadStream(const Run& run, Document& doc, const std::string& file, InputSource& input) {
     std::string bytes;
     if (std::optional<InputProblem> problem = input.ReadAll(bytes)) {
         run.Fail(file, problem->what, problem->code);
     }
-    (void)doc;
-    run.Fail(file, "reading a stream needs the byte-array load", E_NOTIMPL);
+    const ByteArray array(bytes.size());
+    void* data = nullptr;
+    run.Require(file, "cannot hold the input", SafeArrayAccessData(array.Get(), &data));
+    std::copy(bytes.begin(), bytes.end(), static_cast<char*>(data));
+    SafeArrayUnaccessData(array.Get());
+    bytes = std::string();  // a large input is not held twice while it parses
+    VARIANT source;
+    VariantInit(&source);
+    source.vt = VT_ARRAY | VT_UI1;
+    source.parray = array.Get();  // borrowed: `array` owns it
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    doc.GetDomDocument()->load(source, &loaded);
+    if (loaded != VARIANT_TRUE) FailLoad(run, doc, file);
 }
 
 // What a refused save says: past a size limit, the limits by name, since

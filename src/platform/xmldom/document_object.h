@@ -82,6 +82,10 @@ class DocumentObject final : public NodeMethods<IXMLDOMDocument>,
     // Makes `doc` the content, retiring (or freeing) the previous one.
     void ReplaceContent(XmlDocPtr doc) noexcept;
     // Parses the request into the content; keeps why it failed, with `url`.
+    // Parses the bytes of a file held in a byte array (VT_ARRAY | VT_UI1), as
+    // a file's bytes are parsed: its declared encoding honoured, the same
+    // defences. E_INVALIDARG for an array that is not one of bytes.
+    HRESULT LoadBytes(SAFEARRAY* bytes, VARIANT_BOOL* isSuccessful);
     HRESULT LoadParsed(const ParseRequest& request, const std::wstring& url,
                        VARIANT_BOOL* isSuccessful);
     // A new node of the current xmlDoc, handed out as interface I.
