@@ -3,8 +3,13 @@
 // pool of node handles: load, query, read and write text and attributes,
 // append by name and by copy (across the two documents), remove, remove all,
 // copy through the node constructor, replace a document object, release
-// handles in any order. Sanitizers catch lifetime faults; at the end every
-// document that has a root element must serialise to text that loads.
+// handles in any order; save to a file and load it back in the middle of a
+// sequence, copy-construct and assign document objects, and call the DOM
+// objects' own child and attribute operations with any node of the pool
+// (attributes, namespace nodes and documents included) as any argument.
+// Sanitizers catch lifetime faults; a file saved with a root element must
+// load, and at the end every document that has a root element must
+// serialise to text that loads.
 #include <array>
 #include <cstdio>
 #include <memory>
@@ -68,10 +73,15 @@ struct Machine {
     }
 
     // Every operand is read in its own statement, so an input means the same
-    // program whatever order a compiler evaluates call arguments in.
+    // program whatever order a compiler evaluates call arguments in. Bytes
+    // 0-239 choose the operations they chose before the DOM-level ones were
+    // added (kept regression inputs replay the same program); 240-255 choose
+    // the later ones.
     void Step(fuzz::ByteReader& in) {
         using fuzz::CheckResult;
-        const uint8_t op = in.next() % 24;
+        const uint8_t code = in.next();
+        if (code >= kLaterOperations) return LaterStep(code - kLaterOperations, in);
+        const uint8_t op = code % 24;
         CXMLUtil& doc = Doc(in);
         switch (op) {
             case 0: {
@@ -236,7 +246,166 @@ struct Machine {
         }
     }
 
-    // A document with a root element serialises to text that loads again.
+    static constexpr uint8_t kLaterOperations = 240;
+
+    static const std::string& MidSequencePath() {
+        static const std::string path = fuzz::TempPath("calls-mid");
+        return path;
+    }
+
+    // A node of the pool, or now and then the document node itself.
+    CComPtr<IXMLDOMNode> AnyNode(fuzz::ByteReader& in) {
+        if (in.next() % 8 != 0) return Slot(in);
+        CComPtr<IXMLDOMDocument> document = Doc(in).GetDomDocument();
+        CComPtr<IXMLDOMNode> node;
+        if (document != nullptr) document.QueryInterface(&node);
+        return node;
+    }
+
+    void LaterStep(uint8_t op, fuzz::ByteReader& in) {
+        using fuzz::CheckResult;
+        CXMLUtil& doc = Doc(in);
+        switch (op % 12) {
+            case 0: {
+                // Saved mid-sequence and loaded back, into either object.
+                const std::string& path = MidSequencePath();
+                CComPtr<IXMLDOMNode> root;
+                const bool hasRoot = doc.GetRootNode(root) == S_OK;
+                const long saved = doc.Save(fuzz::Wide(path));
+                CheckResult(saved, "Save");
+                CXMLUtil& target = Doc(in);
+                const long loaded = target.Load(fuzz::Wide(path));
+                CheckResult(loaded, "Load");
+                if (saved == S_OK && hasRoot && loaded != S_OK) {
+                    fuzz::Fail("a saved document does not load");
+                }
+                break;
+            }
+            case 1: {
+                // A copy shares the document; work through it, then drop it.
+                CXMLUtil copy(doc);
+                const CComPtr<IXMLDOMNode> node = Slot(in);
+                const std::wstring text = PickText(in);
+                CheckResult(copy.SetNodeValue(node, text), "SetNodeValue on a copy");
+                break;
+            }
+            case 2: {
+                // One object takes the other's document (or its own) by assignment.
+                const size_t to = in.pick(docs.size());
+                *docs[to] = doc;
+                break;
+            }
+            case 3: {
+                // A copy-constructed object replaces one of the two.
+                const size_t to = in.pick(docs.size());
+                docs[to] = std::make_unique<CXMLUtil>(doc);
+                break;
+            }
+            case 4: {
+                const CComPtr<IXMLDOMNode> parent = AnyNode(in);
+                const CComPtr<IXMLDOMNode> child = AnyNode(in);
+                const CComPtr<IXMLDOMNode> reference = AnyNode(in);
+                if (parent == nullptr) break;
+                VARIANT before;
+                VariantInit(&before);
+                if (reference != nullptr) {
+                    before.vt = VT_UNKNOWN;
+                    before.punkVal = reference;
+                }
+                CComPtr<IXMLDOMNode> out;
+                CheckResult(parent->insertBefore(child, before, &out), "insertBefore");
+                Slot(in) = out;
+                break;
+            }
+            case 5: {
+                const CComPtr<IXMLDOMNode> parent = AnyNode(in);
+                const CComPtr<IXMLDOMNode> child = AnyNode(in);
+                if (parent == nullptr) break;
+                CComPtr<IXMLDOMNode> out;
+                CheckResult(parent->appendChild(child, &out), "appendChild");
+                Slot(in) = out;
+                break;
+            }
+            case 6: {
+                const CComPtr<IXMLDOMNode> parent = AnyNode(in);
+                const CComPtr<IXMLDOMNode> child = AnyNode(in);
+                if (parent == nullptr) break;
+                CComPtr<IXMLDOMNode> out;
+                CheckResult(parent->removeChild(child, &out), "removeChild");
+                Slot(in) = out;
+                break;
+            }
+            case 7: {
+                const CComPtr<IXMLDOMNode> element = AnyNode(in);
+                const CComPtr<IXMLDOMNode> attribute = AnyNode(in);
+                CComPtr<IXMLDOMNamedNodeMap> map;
+                if (element == nullptr || element->get_attributes(&map) != S_OK) break;
+                CComPtr<IXMLDOMNode> out;
+                CheckResult(map->setNamedItem(attribute, &out), "setNamedItem");
+                Slot(in) = out;
+                break;
+            }
+            case 8: {
+                const CComPtr<IXMLDOMNode> element = AnyNode(in);
+                const std::wstring name = Pick(in, kNames);
+                CComPtr<IXMLDOMNamedNodeMap> map;
+                if (element == nullptr || element->get_attributes(&map) != S_OK) break;
+                BSTR bstr = SysAllocString(name.c_str());
+                CComPtr<IXMLDOMNode> out;
+                CheckResult(map->removeNamedItem(bstr, &out), "removeNamedItem");
+                SysFreeString(bstr);
+                Slot(in) = out;
+                break;
+            }
+            case 9: {
+                const CComPtr<IXMLDOMNode> node = AnyNode(in);
+                const bool deep = (in.next() & 1) != 0 && deepCopies < kMaxDeepCopies;
+                if (deep) ++deepCopies;
+                if (node == nullptr) break;
+                CComPtr<IXMLDOMNode> clone;
+                CheckResult(node->cloneNode(deep ? VARIANT_TRUE : VARIANT_FALSE, &clone),
+                            "cloneNode");
+                Slot(in) = clone;
+                break;
+            }
+            case 10: {
+                const CComPtr<IXMLDOMNode> node = AnyNode(in);
+                const std::wstring text = PickText(in);
+                if (node == nullptr) break;
+                BSTR bstr = SysAllocString(text.c_str());
+                if (in.next() & 1) {
+                    CheckResult(node->put_text(bstr), "put_text");
+                } else {
+                    VARIANT value;
+                    VariantInit(&value);
+                    value.vt = VT_BSTR;
+                    value.bstrVal = bstr;
+                    CheckResult(node->put_nodeValue(value), "put_nodeValue");
+                }
+                SysFreeString(bstr);
+                break;
+            }
+            default: {
+                // The node's parent, its first child or its owner document.
+                const CComPtr<IXMLDOMNode> node = AnyNode(in);
+                const uint8_t which = in.next() % 3;
+                if (node == nullptr) break;
+                CComPtr<IXMLDOMNode> out;
+                if (which == 0) {
+                    CheckResult(node->get_parentNode(&out), "get_parentNode");
+                } else if (which == 1) {
+                    CheckResult(node->get_firstChild(&out), "get_firstChild");
+                } else {
+                    CComPtr<IXMLDOMDocument> owner;
+                    CheckResult(node->get_ownerDocument(&owner), "get_ownerDocument");
+                    if (owner != nullptr) owner.QueryInterface(&out);
+                }
+                Slot(in) = out;
+                break;
+            }
+        }
+    }
+
     // A document with a root element serialises to text that loads, and saves
     // to a file that loads as that same text (loading drops whitespace-only
     // text beside other nodes: compare with the text as loaded).
@@ -274,6 +443,7 @@ int TestOneInput(const uint8_t* data, size_t size) {
     auto machine = std::make_unique<Machine>();
     for (int steps = 0; !in.done() && steps < 200; ++steps) machine->Step(in);
     machine->CheckSerialisable();
+    std::remove(Machine::MidSequencePath().c_str());
     // Release the handles in an order the input chooses, around the documents.
     const size_t documentsGoAt = in.pick(machine->slots.size());
     for (size_t i = 0; i < machine->slots.size(); ++i) {

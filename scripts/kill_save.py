@@ -64,7 +64,9 @@ def main():
     killed = leftovers = 0
     for _ in range(rounds):
         put_old()
-        delay = random.uniform(load_time * 0.9, save_time)
+        # Timings on a busy machine can come out inverted: the window is
+        # between the two whichever is larger.
+        delay = random.uniform(min(load_time, save_time) * 0.9, max(load_time, save_time))
         process = subprocess.Popen(edit, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(delay)
         if process.poll() is None:

@@ -33,8 +33,8 @@ std::vector<std::string> DeclarableIconvNames() {
         while (!name.empty() && name.back() == '/') name.pop_back();
         bool valid = !name.empty() && std::isalpha(static_cast<unsigned char>(name[0]));
         for (char c : name) {
-            valid = valid && (std::isalnum(static_cast<unsigned char>(c)) || c == '.' ||
-                              c == '_' || c == '-');
+            valid = valid && (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' ||
+                              c == '-');
         }
         if (valid) names.push_back(name);
         name.clear();
@@ -92,8 +92,8 @@ TEST(EngineEncodings, EveryIconvEncodingSavesAndLoadsBackOrIsRefused) {
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
         const std::string own = OwnCharacters(name);
-        const std::string text = "<?xml version=\"1.0\" encoding=\"" + name + "\"?><r a=\"" +
-                                 own + " \\ ~\">ASCII " + own + " \\ ~<!--" + own + "--></r>";
+        const std::string text = "<?xml version=\"1.0\" encoding=\"" + name + "\"?><r a=\"" + own +
+                                 " \\ ~\">ASCII " + own + " \\ ~<!--" + own + "--></r>";
         ParseRequest request;
         request.data = text.data();
         request.size = text.size();
@@ -118,9 +118,9 @@ TEST(EngineEncodings, EveryIconvEncodingSavesAndLoadsBackOrIsRefused) {
     // Refused are only those whose markup does not stay ASCII (EBCDIC, the
     // national ISO 646 variants, UTF-7, UCS-2 and UTF-32 by iconv's names)
     // and, for the comment, the ISO-2022 ones.
-    for (const char* common : {"SHIFT_JIS", "SJIS", "CP932", "SHIFT_JISX0213", "EUC-JP", "EUC-KR",
-                               "JOHAB", "BIG5", "GBK", "GB18030", "ISO-8859-1", "ISO-8859-15",
-                               "CP1252", "KOI8-R", "UTF-8", "UTF-16"}) {
+    for (const char* common :
+         {"SHIFT_JIS", "SJIS", "CP932", "SHIFT_JISX0213", "EUC-JP", "EUC-KR", "JOHAB", "BIG5",
+          "GBK", "GB18030", "ISO-8859-1", "ISO-8859-15", "CP1252", "KOI8-R", "UTF-8", "UTF-16"}) {
         EXPECT_EQ(saved.count(common), 1u) << common << " was refused";
     }
 }

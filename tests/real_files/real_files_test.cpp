@@ -31,8 +31,8 @@ using xmlutil::test::Widen;
 constexpr std::uintmax_t kMaxFileSize = 4 * 1024 * 1024;
 
 const std::set<std::string> kXmlLikeExtensions = {
-    ".xml", ".svg",  ".svgz", ".xsl", ".xslt", ".xsd", ".rng", ".policy", ".xhtml", ".rss",
-    ".rdf", ".atom", ".pom",  ".lang", ".ui",  ".glade", ".page", ".xbel", ".kml", ".gpx"};
+    ".xml", ".svg",  ".svgz", ".xsl",  ".xslt", ".xsd",   ".rng",  ".policy", ".xhtml", ".rss",
+    ".rdf", ".atom", ".pom",  ".lang", ".ui",   ".glade", ".page", ".xbel",   ".kml",   ".gpx"};
 
 std::vector<std::string> Roots() {
     const char* listed = std::getenv("XMLUTIL_REAL_FILES_ROOTS");
@@ -86,7 +86,10 @@ bool XmllintLoads(const std::string& path) {
 
 // The hostile-input defence that explains a refusal, or "" when none does.
 std::string DefenceAgainst(const std::string& bytes) {
-    if (bytes.compare(0, 2, "\x1f\x8b") == 0 || bytes.compare(0, 6, "\xfd" "7zXZ\0", 6) == 0) {
+    if (bytes.compare(0, 2, "\x1f\x8b") == 0 || bytes.compare(0, 6,
+                                                              "\xfd"
+                                                              "7zXZ\0",
+                                                              6) == 0) {
         return "compressed input";
     }
     const bool wide = bytes.size() >= 2 && (bytes[0] == '\0' || bytes[1] == '\0' ||
@@ -142,9 +145,8 @@ TEST(RealFiles, WhatXmllintLoadsLoadsAndSavesBackUnchanged) {
             continue;
         }
         ++tally.changed;
-        ADD_FAILURE() << "changed by load, save and load (save "
-                      << xmlutil::test::HrText(savedHr) << ", reload "
-                      << xmlutil::test::HrText(reloaded) << "): " << path;
+        ADD_FAILURE() << "changed by load, save and load (save " << xmlutil::test::HrText(savedHr)
+                      << ", reload " << xmlutil::test::HrText(reloaded) << "): " << path;
     }
     std::cout << "files " << tally.files << ", loaded " << tally.loaded << " (of them "
               << tally.loadedAgainstXmllint << " that xmllint refuses), equal after save "

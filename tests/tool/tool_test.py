@@ -327,6 +327,29 @@ class Edits(ToolCase):
         self.assertDone(xmlutil("get", real, self.THEME), "through the link\n")
         self.assertEqual(os.stat(real).st_mode & 0o777, 0o600)
 
+    def test_read_only_files_stay_and_hard_links_share_the_edit(self):
+        """No write permission bit: never written, whoever runs the tool (root
+        too), in place or as -o OUT. A hard-linked file is edited for every name."""
+        menu = self.sample()
+        original = self.read_bytes(menu)
+        copy = os.path.join(self.dir, "copy.xml")
+        shutil.copyfile(menu, copy)
+        os.chmod(menu, 0o444)
+        out = self.write("out.xml", "<kept/>")
+        os.chmod(out, 0o444)
+        for argv, target in ((["set", menu, self.THEME, "x"], menu),
+                             (["set", copy, self.THEME, "x", "-o", out], out)):
+            with self.subTest(argv=argv):
+                before = self.read_bytes(target)
+                self.assertFailed(xmlutil(*argv), "set", "cannot save", "E_ACCESSDENIED")
+                self.assertEqual(self.read_bytes(target), before)
+        self.assertEqual(self.read_bytes(menu), original)
+        os.chmod(menu, 0o644)
+        other = os.path.join(self.dir, "other.xml")
+        os.link(menu, other)
+        self.assertDone(xmlutil("set", menu, self.THEME, "shared"))
+        self.assertDone(xmlutil("get", other, self.THEME), "shared\n")
+
     def test_dash_text_passes_after_double_dash_or_as_is(self):
         menu = self.sample()
         self.assertDone(xmlutil("set", menu, self.THEME, "--", "-o"))

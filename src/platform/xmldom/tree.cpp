@@ -208,7 +208,7 @@ namespace {
 // so the rule "an unreachable detached subtree is freed" holds at each one.
 void UnlinkWrapped(xmlNode* node) {
     xmlNode* formerTop = node->parent == nullptr ? nullptr : TopOf(node->parent);
-    xmlUnlinkNode(node);  // unlinks only (attributes from `properties` too)
+    xmlUnlinkNode(node);
     if (formerTop != nullptr) FreeIfUnwrapped(formerTop);
 }
 
@@ -216,8 +216,8 @@ void UnlinkWrapped(xmlNode* node) {
 
 void Remove(xmlNode* node) {
     if (!HasWrapperInside(node)) {
-        xmlUnlinkNode(node);
-        FreeDetached(node);  // xmlFreeProp drops ID entries itself
+        xmlUnlinkNode(node);  // unlinks only (attributes from `properties` too)
+        FreeDetached(node);   // xmlFreeProp drops ID entries itself
         return;
     }
     // Prepared while still linked, so a failure (it may allocate) leaves the

@@ -177,7 +177,18 @@ struct XPathValue {
 
 class XPathEvaluator {
   public:
-    XPathEvaluator();
+    // The most work one evaluation may do, in libxml2's XPath operations
+    // (about one per node a step visits or a union takes in). The namespace
+    // axis allocates a copy of every declaration in scope at each element it
+    // visits, several microseconds each in libxml2 2.9.14, so an expression
+    // that names that axis is held to a lower bound. XMLUtil.h documents both.
+    struct WorkLimits {
+        unsigned long operations;
+        unsigned long namespaceAxisOperations;
+    };
+    static constexpr WorkLimits kWorkLimits{50'000'000, 250'000};
+
+    explicit XPathEvaluator(WorkLimits limits = kWorkLimits);
     ~XPathEvaluator();
     XPathEvaluator(const XPathEvaluator&) = delete;
     XPathEvaluator& operator=(const XPathEvaluator&) = delete;
@@ -185,7 +196,8 @@ class XPathEvaluator {
     // S_OK with every node the expression selects from `context` (a node of
     // `doc`, or `doc` itself), in document order, possibly none; with
     // `firstOnly`, at most the first in document order. E_FAIL for a malformed
-    // expression or one that does not yield a node-set. E_OUTOFMEMORY.
+    // expression or one that does not yield a node-set; E_ABORT, with nothing
+    // handed out, when the evaluation reaches its work limit. E_OUTOFMEMORY.
     // `deepTree` when a tree of `doc` may reach kStreamingDepthGuard levels:
     // libxml2 evaluates simple paths with `//` by streaming, and its stream
     // stops 10,000 levels down, silently leaving out what lies deeper; such

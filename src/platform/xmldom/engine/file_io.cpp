@@ -523,7 +523,7 @@ HRESULT ReplaceThroughNamedTemporary(const std::string& target,
             return WriteError(err);
         }
     }
-    HRESULT hr = ProduceIntoFile(fd, produce);
+    const HRESULT hr = ProduceIntoFile(fd, produce);
     if (FAILED(hr)) return hr;
     if (fd.Close() != 0 && errno != EINTR) return WriteError(errno);
     return RenameIntoPlace(tempPath, target, remover);
@@ -566,7 +566,7 @@ HRESULT ReplaceThroughTemporary(const std::string& target,
             return WriteError(err);
         }
     }
-    HRESULT hr = ProduceIntoFile(fd, produce);
+    const HRESULT hr = ProduceIntoFile(fd, produce);
     if (FAILED(hr)) return hr;
     std::string tempPath;
     if (const int err = NameUnnamedFile(fd.get(), target, tempPath); err != 0) {

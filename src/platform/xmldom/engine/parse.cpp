@@ -49,6 +49,8 @@ struct ParseObservations {
     // General entities the internal subset declares with a SYSTEM or PUBLIC
     // identifier: never read, their references are kept as nodes.
     std::unordered_set<std::string> unreadEntities;
+    // The same for parameter entities.
+    std::unordered_set<std::string> unreadParameterEntities;
     // References libxml2 found no entity for, and those of them kept as
     // entity-reference nodes. Any other (in an attribute value, or one that
     // is a well-formedness error) refuses the document.
@@ -338,14 +340,49 @@ void RestoreEasedContext(ParseObservations& obs) {
 // handler. For a reference that is to be kept, the context says so until
 // that warning comes (entity content is parsed in a context of its own,
 // which knows nothing of the document's subsets).
-void EaseForUnreadEntity(xmlParserCtxt* ctxt, ParseObservations& obs, const xmlChar* name) {
+void EaseContext(xmlParserCtxt* ctxt, ParseObservations& obs) {
     RestoreEasedContext(obs);
-    if (!KeepsUnresolvedReference(ctxt, obs, name)) return;
     obs.easedContext = ctxt;
     obs.savedStandalone = ctxt->standalone;
     obs.savedHasPErefs = ctxt->hasPErefs;
     ctxt->standalone = 0;
     ctxt->hasPErefs = 1;
+}
+
+void EaseForUnreadEntity(xmlParserCtxt* ctxt, ParseObservations& obs, const xmlChar* name) {
+    RestoreEasedContext(obs);
+    if (KeepsUnresolvedReference(ctxt, obs, name)) EaseContext(ctxt, obs);
+}
+
+// True when the document's own input has just been read up to the reference
+// `%name;`: libxml2 also asks for a parameter entity at the end of its
+// declaration and while it expands entity values.
+bool ReadParameterReference(const xmlParserCtxt* ctxt, const xmlChar* name) {
+    const xmlParserInput* input = ctxt->input;
+    if (ctxt->inputNr != 1 || input == nullptr || input->cur == nullptr) return false;
+    const size_t length = static_cast<size_t>(xmlStrlen(name));
+    const size_t read = static_cast<size_t>(input->cur - input->base);
+    return read >= length + 2 && input->cur[-1] == ';' && input->cur[-2 - length] == '%' &&
+           std::memcmp(input->cur - 1 - length, name, length) == 0;
+}
+
+// Looks a parameter entity up for a reference in the internal subset and
+// keeps the reference in the document type, where libxml2 keeps none. A
+// reference to an unread one is eased into a validity matter, as XML lets a
+// parser that does not read it skip it.
+xmlEntity* GetParameterEntityKeepingReferences(void* ctx, const xmlChar* name) {
+    xmlEntity* ent = xmlSAX2GetParameterEntity(ctx, name);
+    auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    ParseObservations* obs = ObservationsOf(ctx);
+    if (obs == nullptr || ctxt != obs->documentContext || ctxt->inSubset != 1 ||
+        !ReadParameterReference(ctxt, name)) {
+        return ent;
+    }
+    if (ent == nullptr && obs->unreadParameterEntities.count(FromXml(name)) != 0) {
+        EaseContext(ctxt, *obs);
+    }
+    if (!KeepParameterEntityReference(ctxt->myDoc, name)) obs->outOfMemory = true;
+    return ent;
 }
 
 // Keeps a reference libxml2 found no entity for as an entity-reference node
@@ -367,7 +404,8 @@ xmlEntity* GetEntityWithinLimits(void* ctx, const xmlChar* name) {
     xmlEntity* ent = xmlSAX2GetEntity(ctx, name);
     auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
     ParseObservations* obs = ObservationsOf(ctx);
-    if (ent == nullptr && obs != nullptr && ctxt->inSubset == 0) EaseForUnreadEntity(ctxt, *obs, name);
+    if (ent == nullptr && obs != nullptr && ctxt->inSubset == 0)
+        EaseForUnreadEntity(ctxt, *obs, name);
     if (ent == nullptr || obs == nullptr || ctxt->inSubset != 0 ||
         ent->etype != XML_INTERNAL_GENERAL_ENTITY) {
         return ent;
@@ -520,14 +558,18 @@ void KeepInternalEntityDecl(void* ctx, const xmlChar* name, int type, const xmlC
     if (obs == nullptr || name == nullptr) return;
     const bool general =
         type == XML_INTERNAL_GENERAL_ENTITY || type == XML_EXTERNAL_GENERAL_PARSED_ENTITY;
-    const bool boundUnread = general && obs->unreadEntities.count(FromXml(name)) != 0;
+    std::unordered_set<std::string>& unread =
+        general ? obs->unreadEntities : obs->unreadParameterEntities;
+    const bool boundUnread = unread.count(FromXml(name)) != 0;
     if (publicId == nullptr && systemId == nullptr) {
         if (!boundUnread) xmlSAX2EntityDecl(ctx, name, type, publicId, systemId, content);
         return;
     }
-    if (boundUnread || (general && xmlGetDocEntity(ctxt->myDoc, name) != nullptr)) return;
+    const bool bound = general ? xmlGetDocEntity(ctxt->myDoc, name) != nullptr
+                               : xmlGetParameterEntity(ctxt->myDoc, name) != nullptr;
+    if (boundUnread || bound) return;
     try {
-        if (general) obs->unreadEntities.emplace(FromXml(name));
+        unread.emplace(FromXml(name));
     } catch (const std::bad_alloc&) {
         obs->outOfMemory = true;
         return;
@@ -569,8 +611,9 @@ void ObserveParseError(void* ctx, xmlError* error) {
     ParseObservations* obs = ObservationsOf(ctx);
     if (obs == nullptr || error == nullptr) return;
     if (error->code == XML_ERR_NO_MEMORY) obs->outOfMemory = true;
-    if (error->code == XML_WAR_UNDECLARED_ENTITY && ctxt->inSubset == 0) {
-        ++obs->unresolvedReferences;
+    if (error->code == XML_WAR_UNDECLARED_ENTITY) {
+        RestoreEasedContext(*obs);
+        if (ctxt->inSubset == 0) ++obs->unresolvedReferences;
     }
     if (error->code != XML_WAR_UNDECLARED_ENTITY || ctxt->inSubset == 0) {
         NoteLibxmlError(*obs, ctxt, *error);
@@ -632,8 +675,8 @@ bool MarkContradictsDeclaration(const InputLayout& layout, const std::string& de
     if (layout.utf8Mark)
         return !EqualsIgnoringCase(enc, "UTF-8") && !EqualsIgnoringCase(enc, "UTF8");
     // The names libxml2 itself writes UTF-16 under, too.
-    for (const char* utf16 : {"UTF-16", "UTF16", "UTF-16LE", "UTF-16BE", "ISO-10646-UCS-2", "UCS-2",
-                              "UCS2"}) {
+    for (const char* utf16 :
+         {"UTF-16", "UTF16", "UTF-16LE", "UTF-16BE", "ISO-10646-UCS-2", "UCS-2", "UCS2"}) {
         if (EqualsIgnoringCase(enc, utf16)) return false;
     }
     return true;
@@ -1043,6 +1086,7 @@ XmlDocPtr RunParser(const ParseRequest& request, InputFeed& feed, ParseObservati
     ctxt->sax->externalSubset = IgnoreExternalSubset;
     ctxt->sax->serror = ObserveParseError;
     ctxt->sax->getEntity = GetEntityWithinLimits;
+    ctxt->sax->getParameterEntity = GetParameterEntityKeepingReferences;
     ctxt->sax->startElementNs = StartElementWithinLimits;
     ctxt->sax->cdataBlock = KeepCDataSectionApart;
     ctxt->sax->reference = KeepUnresolvedReference;

@@ -153,9 +153,8 @@ class EncodabilityCheck {
             if (probe_->Valid() && probeBack_->Valid()) {
                 for (int c = 1; c < 0x80; ++c) {
                     const std::string alone(1, static_cast<char>(c));
-                    asciiAsIs_[c] =
-                        Converts(probe_->get(), alone) == alone &&
-                        Converts(probeBack_->get(), alone) == alone;
+                    asciiAsIs_[c] = Converts(probe_->get(), alone) == alone &&
+                                    Converts(probeBack_->get(), alone) == alone;
                 }
             }
         }

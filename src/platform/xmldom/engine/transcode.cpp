@@ -54,7 +54,7 @@ size_t NonAsciiRunLength(const char* bytes, size_t size) {
 }
 
 std::optional<size_t> InputDecoder::CompleteCarried(const char* bytes, size_t size,
-                                                         std::string& out) {
+                                                    std::string& out) {
     // The encodings taken keep no shift state: the same start can be tried
     // with one more byte each time until it makes a character.
     char character[2 * kMaxCharLength];

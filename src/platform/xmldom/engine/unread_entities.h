@@ -16,13 +16,21 @@ namespace xmlutil::xmldom {
 bool KeepUnreadEntityDeclaration(xmlDoc* doc, const xmlChar* name, bool parameter,
                                  const xmlChar* publicId, const xmlChar* systemId);
 
-// True for a child of a document type that holds a kept declaration.
+// Appends a reference to the parameter entity `name` to the internal subset
+// of `doc`, where the document made it between declarations: libxml2 keeps
+// none in its tree, and without one an undeclared entity the document uses
+// would make the saved document not well-formed. False when memory ran out.
+bool KeepParameterEntityReference(xmlDoc* doc, const xmlChar* name);
+
+// True for a child of a document type that holds a kept declaration or
+// parameter-entity reference.
 bool IsKeptDeclaration(const xmlNode* node);
 
 // True when a reference to the general entity `name`, written into `doc`,
 // loads back: an entity of its table or a kept declaration declares it, or
-// its document type names an external subset (never read, so that an
-// undeclared entity is a validity matter) and it is not standalone.
+// its document type names an external subset or keeps a parameter-entity
+// reference (so that an undeclared entity is a validity matter) and it is
+// not standalone.
 bool ReferenceLoadsIn(const xmlDoc* doc, const xmlChar* name);
 
 // True when every entity reference in the subtree under `root` (itself

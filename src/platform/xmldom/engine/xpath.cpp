@@ -4,6 +4,7 @@
 // answered from indexes (xpath_index.h). Errors are dropped, never printed.
 #include <libxml/xpathInternals.h>
 
+#include <string_view>
 #include <unordered_map>
 
 #include "platform/xmldom/engine/engine.h"
@@ -18,6 +19,7 @@ struct XPathEvaluator::State {
     // entries, so programs that build expressions from data stay bounded.
     static constexpr size_t kMaxCachedExpressions = 1024;
 
+    WorkLimits limits{};
     xmlDoc* doc = nullptr;
     XmlXPathContextPtr context;
     std::unordered_map<std::string, XmlXPathCompExprPtr> compiled;
@@ -46,6 +48,24 @@ struct XPathEvaluator::State {
 };
 
 namespace {
+
+bool IsXPathSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// True when `expression` names the namespace axis ("namespace", optional
+// white space, "::"). Text inside a literal may match too: the expression is
+// then merely held to the lower limit.
+bool NamesNamespaceAxis(const std::string& expression) {
+    constexpr std::string_view kAxis = "namespace";
+    for (size_t at = expression.find(kAxis); at != std::string::npos;
+         at = expression.find(kAxis, at + 1)) {
+        size_t next = at + kAxis.size();
+        while (next < expression.size() && IsXPathSpace(expression[next])) ++next;
+        if (expression.compare(next, 2, "::") == 0) return true;
+    }
+    return false;
+}
 
 // For the life of the object, the context's error reports (which libxml2
 // sends to the context's handler, not the global one) reach `silence`.
@@ -129,7 +149,9 @@ HRESULT Deliver(xmlNodeSet* set, bool firstOnly, const HitReceiver& receive) {
 
 }  // namespace
 
-XPathEvaluator::XPathEvaluator() : state_(std::make_unique<State>()) {}
+XPathEvaluator::XPathEvaluator(WorkLimits limits) : state_(std::make_unique<State>()) {
+    state_->limits = limits;
+}
 XPathEvaluator::~XPathEvaluator() = default;
 
 HRESULT XPathEvaluator::Select(xmlDoc* doc, xmlNode* context, const std::string& expression,
@@ -166,6 +188,12 @@ HRESULT XPathEvaluator::Select(xmlDoc* doc, xmlNode* context, const std::string&
         comp = state_->Compiled(ctx, Unstreamed(expression));
         if (comp == nullptr) return silence.OutOfMemory() ? E_OUTOFMEMORY : E_FAIL;
     }
+    // libxml2 counts operations on the context, across evaluations, and stops
+    // one that passes opLimit with an error: each expression starts afresh,
+    // the building of an index for it included.
+    ctx->opLimit = NamesNamespaceAxis(expression) ? state_->limits.namespaceAxisOperations
+                                                  : state_->limits.operations;
+    ctx->opCount = 0;
     // Only a well-formed expression reaches the index, so errors stay libxml2's.
     std::vector<XPathHit> indexed;
     if (state_->indexes.TryAnswer(ctx, doc, expression, firstOnly, indexed, deepTree)) {
@@ -183,6 +211,8 @@ HRESULT XPathEvaluator::Select(xmlDoc* doc, xmlNode* context, const std::string&
     ctx->node = nullptr;
     // After an allocation failure libxml2 may hand back a partial node-set.
     if (silence.OutOfMemory()) return E_OUTOFMEMORY;
+    // On reaching the limit libxml2 sets the count to it and hands back no result.
+    if (result == nullptr && ctx->opCount >= ctx->opLimit) return E_ABORT;
     if (result == nullptr || result->type != XPATH_NODESET) return E_FAIL;
     return Deliver(result->nodesetval, firstOnly, receive);
 }
