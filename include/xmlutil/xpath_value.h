@@ -21,6 +21,7 @@ struct IXmlutilXPathValue : IUnknown {
     // the infinities included), VT_BSTR for a string, VT_BOOL for a boolean;
     // a node-set gives VT_BSTR, the string value of its first node in
     // document order ("" for none). E_FAIL for a malformed expression,
+    // E_ABORT past the work limit of one evaluation (as selections have),
     // E_POINTER for a null `value`, E_OUTOFMEMORY.
     virtual HRESULT evaluate(BSTR expression, VARIANT* value) = 0;
 };

@@ -226,12 +226,17 @@ HRESULT XPathEvaluator::Evaluate(xmlDoc* doc, xmlNode* context, const std::strin
     const ContextReportsTo reports(ctx, silence);
     xmlXPathCompExpr* comp = state_->Compiled(ctx, expression);
     if (comp == nullptr) return silence.OutOfMemory() ? E_OUTOFMEMORY : E_FAIL;
+    // The work limit of a selection holds here too (see Select).
+    ctx->opLimit = NamesNamespaceAxis(expression) ? state_->limits.namespaceAxisOperations
+                                                  : state_->limits.operations;
+    ctx->opCount = 0;
     ctx->node = context != nullptr ? context : reinterpret_cast<xmlNode*>(doc);
     ctx->contextSize = -1;
     ctx->proximityPosition = -1;
     XmlXPathObjectPtr result(xmlXPathCompiledEval(comp, ctx));
     ctx->node = nullptr;
     if (silence.OutOfMemory()) return E_OUTOFMEMORY;
+    if (result == nullptr && ctx->opCount >= ctx->opLimit) return E_ABORT;
     if (result == nullptr) return E_FAIL;
     switch (result->type) {
         case XPATH_NUMBER:
