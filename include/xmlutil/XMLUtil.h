@@ -92,6 +92,10 @@ class XMLUTIL_API CXMLUtil {
     // Number of nodes the expression selects in the document; on failure
     // `count` is left as passed.
     long GetNodesCount(std::wstring xpath, long& count);
+    // The same into a LONG, as Windows code declares it.
+    long GetNodesCount(std::wstring xpath, LONG& count) {
+        return LongOut(count, [&](long& wide) { return GetNodesCount(std::move(xpath), wide); });
+    }
 
     // ---- node text ---------------------------------------------------------
     // The node's text (an element's includes its descendants' text).
@@ -119,6 +123,14 @@ class XMLUTIL_API CXMLUtil {
     // Number of children of any type.
     long GetChildNodeCount(CComPtr<IXMLDOMNode> node, long& count);
     long GetChildNodeCount(std::wstring xpath, long& count);
+    // The same into a LONG, as Windows code declares it.
+    long GetChildNodeCount(CComPtr<IXMLDOMNode> node, LONG& count) {
+        return LongOut(count, [&](long& wide) { return GetChildNodeCount(std::move(node), wide); });
+    }
+    long GetChildNodeCount(std::wstring xpath, LONG& count) {
+        return LongOut(count,
+                       [&](long& wide) { return GetChildNodeCount(std::move(xpath), wide); });
+    }
 
     // ---- named children ----------------------------------------------------
     // First direct child whose name without prefix equals `name`; an empty
@@ -183,6 +195,16 @@ class XMLUTIL_API CXMLUtil {
 
   private:
     friend struct CXMLUtilTestAccess;
+
+    // Runs `count` on a long holding `out`'s value and writes the result
+    // back into the LONG, so an output the call leaves alone stays as passed.
+    template <class Count>
+    static long LongOut(LONG& out, Count count) {
+        long wide = out;
+        const long hr = count(wide);
+        out = static_cast<LONG>(wide);
+        return hr;
+    }
 
     // Runs the document creation sequence with the given async flag.
     long CreateEmptyXML(short async);

@@ -57,6 +57,19 @@ enum DOMNodeType {
     NODE_NOTATION = 12,
 };
 
+namespace xmlutil_detail {
+// get_length into a LONG (32 bits, as on Windows) through the long (64 bits
+// here) the interface declares; E_POINTER for null, the value untouched on failure.
+template <class List>
+HRESULT LongOut(List* list, LONG* out) {
+    if (out == nullptr) return E_POINTER;
+    long value = *out;
+    const HRESULT hr = list->get_length(&value);
+    if (SUCCEEDED(hr)) *out = static_cast<LONG>(value);
+    return hr;
+}
+}  // namespace xmlutil_detail
+
 struct IXMLDOMNode;
 struct IXMLDOMDocument;
 struct IXMLDOMElement;
@@ -108,6 +121,8 @@ struct IXMLDOMNodeList : IUnknown {
     virtual HRESULT get_length(long* listLength) = 0;
     virtual HRESULT nextNode(IXMLDOMNode** nextItem) = 0;
     virtual HRESULT reset() = 0;
+    // The length into a LONG, as Windows code declares it (fails like get_length).
+    HRESULT get_length(LONG* listLength) { return xmlutil_detail::LongOut(this, listLength); }
 };
 
 // The attributes of an element (namespace declarations included).
@@ -117,6 +132,8 @@ struct IXMLDOMNamedNodeMap : IUnknown {
     virtual HRESULT removeNamedItem(BSTR name, IXMLDOMNode** namedItem) = 0;
     virtual HRESULT get_item(long index, IXMLDOMNode** listItem) = 0;
     virtual HRESULT get_length(long* listLength) = 0;
+    // The length into a LONG, as Windows code declares it (fails like get_length).
+    HRESULT get_length(LONG* listLength) { return xmlutil_detail::LongOut(this, listLength); }
 };
 
 struct IXMLDOMElement : IXMLDOMNode {

@@ -21,7 +21,6 @@ typedef uint32_t DWORD;
 typedef uint16_t WORD;
 typedef uint8_t BYTE;
 typedef unsigned int UINT;
-typedef int BOOL;
 typedef int16_t SHORT;
 typedef uint16_t USHORT;
 typedef long long LONGLONG;
@@ -69,6 +68,7 @@ typedef int16_t VARIANT_BOOL;
 #define REGDB_E_CLASSNOTREG XMLUTIL_HR(0x80040154)
 #define CO_E_NOTINITIALIZED XMLUTIL_HR(0x800401F0)
 #define RPC_E_CHANGED_MODE XMLUTIL_HR(0x80010106)
+#define CO_E_CLASSSTRING XMLUTIL_HR(0x800401F3)
 
 #define SEVERITY_SUCCESS 0
 #define SEVERITY_ERROR 1
@@ -201,6 +201,37 @@ XMLUTIL_API HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD
 XMLUTIL_API LPVOID CoTaskMemAlloc(size_t cb);
 XMLUTIL_API LPVOID CoTaskMemRealloc(LPVOID pv, size_t cb);
 XMLUTIL_API void CoTaskMemFree(LPVOID pv);
+// The class id of a ProgID the library serves ("Msxml2.DOMDocument",
+// "Msxml2.DOMDocument.6.0", "Microsoft.XMLDOM", ..., in any case);
+// CO_E_CLASSSTRING for any other, E_INVALIDARG for null arguments.
+XMLUTIL_API HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, CLSID* lpclsid);
+}
+
+// ---- text conversion: every narrow code page is UTF-8 here ------------------
+#define CP_ACP 0
+#define CP_OEMCP 1
+#define CP_THREAD_ACP 3
+#define CP_UTF8 65001
+#define WC_NO_BEST_FIT_CHARS 0x00000400
+#define MB_PRECOMPOSED 0x00000001
+#define MB_ERR_INVALID_CHARS 0x00000008
+
+extern "C" {
+// Converts `cbMultiByte` bytes (-1: up to and including the NUL) of UTF-8 to
+// wide text in `lpWideCharStr` (`cchWideChar` characters; 0: only measure).
+// Answers the characters written (or needed); 0 for an unknown code page, a
+// buffer too small, or (with MB_ERR_INVALID_CHARS) a malformed sequence,
+// which otherwise becomes U+FFFD.
+XMLUTIL_API int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, const char* lpMultiByteStr,
+                                    int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar);
+// Converts `cchWideChar` wide characters (-1: up to and including the NUL) to
+// UTF-8 in `lpMultiByteStr` (`cbMultiByte` bytes; 0: only measure). Answers
+// the bytes written (or needed); 0 for an unknown code page or a buffer too
+// small. A code point that is no Unicode scalar value becomes U+FFFD; the
+// default-character arguments are not used (*lpUsedDefaultChar is set to 0).
+XMLUTIL_API int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr,
+                                    int cchWideChar, char* lpMultiByteStr, int cbMultiByte,
+                                    const char* lpDefaultChar, int* lpUsedDefaultChar);
 }
 
 #include "automation.h"

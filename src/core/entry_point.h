@@ -12,6 +12,10 @@
 
 namespace xmlutil::core {
 
+// The entry point's Windows result type (the public headers leave BOOL to
+// programs that include <windows.h>).
+using BOOL = int;
+
 // DLL_PROCESS_ATTACH: starts the DOM service (libxml2's parser state), then
 // initialises COM on the calling thread as a multithreaded apartment and
 // remembers the result. DLL_PROCESS_DETACH:

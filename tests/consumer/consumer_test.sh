@@ -6,6 +6,11 @@
 # a static archive), runs both programs and the installed xmlutil tool,
 # compiles each installed public header on its own, and builds a C++20
 # program with the pkg-config flags.
+# Then the Windows-style programs of wincompat/, built unchanged once with
+# find_package + xmlutil::wincompat and once with pkg-config xmlutil-wincompat,
+# must print what wincompat/*.expected holds; and the plain package must give
+# no Windows header (windows.h, atl.h, wintypes.h) while <X11/Xmd.h> and the
+# library headers compile together.
 #
 # Usage: consumer_test.sh BUILD_DIR SOURCE_DIR [PREFIX]
 # With PREFIX (an unpacked package, for example), nothing is installed: the
@@ -106,3 +111,56 @@ for header in "${headers[@]}"; do
         fail "xmlutil/$name does not compile on its own"
 done
 echo "ok: ${#headers[@]} installed headers compile on their own"
+
+# 5. The plain package: only the folder holding xmlutil/ is on the path, and
+# no Windows typedef collides with X11's (BOOL).
+for header in windows.h atl.h wintypes.h atlbase.h tchar.h; do
+    if echo "#include <$header>" | "$cxx" "${cflags[@]}" -fsyntax-only -x c++ - 2>/dev/null; then
+        fail "pkg-config xmlutil puts $header on the include path"
+    fi
+done
+if [ -f /usr/include/X11/Xmd.h ]; then
+    printf '#include <X11/Xmd.h>\n#include <xmlutil/XMLUtil.h>\n' |
+        "$cxx" "${cflags[@]}" -Wall -Wextra -Werror -fsyntax-only -x c++ - ||
+        fail "<X11/Xmd.h> and <xmlutil/XMLUtil.h> do not compile together"
+    echo "ok: <X11/Xmd.h> with <xmlutil/XMLUtil.h>"
+fi
+echo "ok: the plain package gives no Windows headers"
+
+# 6. Windows-style programs, with no source edit.
+wincompat=$source/tests/consumer/wincompat
+read -r -a wc_cflags <<<"$(pkg-config --define-prefix --cflags xmlutil-wincompat)"
+for header in "$prefix"/include/xmlutil/wincompat/*.h; do
+    echo "#include <$(basename "$header")>" |
+        "$cxx" "${wc_cflags[@]}" -Wall -Wextra -Werror -Wshadow -fsyntax-only -x c++ - ||
+        fail "wincompat/$(basename "$header") does not compile on its own"
+done
+echo "ok: the installed Windows include lines compile on their own"
+"$cmake" -S "$wincompat" -B "$work/wincompat-build" \
+    -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_CXX_FLAGS="${flags[*]}" -DCMAKE_EXE_LINKER_FLAGS="${flags[*]}" \
+    >"$work/wincompat.log" 2>&1 || { cat "$work/wincompat.log" >&2; fail "configuring wincompat/ failed"; }
+"$cmake" --build "$work/wincompat-build" >>"$work/wincompat.log" 2>&1 ||
+    { cat "$work/wincompat.log" >&2; fail "building wincompat/ with xmlutil::wincompat failed"; }
+read -r -a wc_libs <<<"$(pkg-config --define-prefix --cflags --libs xmlutil-wincompat)"
+run_program() {  # HOW PROGRAM
+    local how=$1 program=$2 binary out
+    if [ "$how" = cmake ]; then
+        binary=$work/wincompat-build/$program
+    else
+        binary=$work/$program-pkg-config
+        "$cxx" "${flags[@]}" "$wincompat/$program.cpp" "${wc_libs[@]}" -Wl,-rpath,"$libdir" \
+            -o "$binary" || fail "$program does not build with pkg-config xmlutil-wincompat"
+    fi
+    out=$("$binary" "$sample") || fail "$program ($how) exited with status $?"
+    [ "$out" = "$(cat "$wincompat/$program.expected")" ] ||
+        fail "$program ($how) printed:
+$out
+expected:
+$(cat "$wincompat/$program.expected")"
+    echo "ok: $program built with $how"
+}
+for program in menu_report settings; do
+    run_program cmake "$program"
+    run_program pkg-config "$program"
+done

@@ -3,6 +3,7 @@
 // initialisation with a threading model, creation of the one class it
 // serves, and task memory.
 #include <cstdlib>
+#include <cwchar>
 
 #include "platform/xmldom/document_factory.h"
 #include "xmlutil/msxml.h"
@@ -50,6 +51,27 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID riid, LP
     if (!IsEqualCLSID(clsid, CLSID_DOMDocument)) return REGDB_E_CLASSNOTREG;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
     return xmlutil::xmldom::CreateDocument(riid, out);
+}
+
+// The DOM document's ProgIDs, versioned or not, name the one class served.
+HRESULT CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid) {
+    if (progId == nullptr || clsid == nullptr) return E_INVALIDARG;
+    static const wchar_t* const kDocumentProgIds[] = {L"Msxml2.DOMDocument",
+                                                      L"Msxml2.DOMDocument.3.0",
+                                                      L"Msxml2.DOMDocument.6.0",
+                                                      L"Msxml2.FreeThreadedDOMDocument",
+                                                      L"Msxml2.FreeThreadedDOMDocument.3.0",
+                                                      L"Msxml2.FreeThreadedDOMDocument.6.0",
+                                                      L"Microsoft.XMLDOM",
+                                                      L"Microsoft.FreeThreadedXMLDOM",
+                                                      L"MSXML.DOMDocument"};
+    for (const wchar_t* known : kDocumentProgIds) {
+        if (wcscasecmp(progId, known) == 0) {
+            *clsid = CLSID_DOMDocument;
+            return S_OK;
+        }
+    }
+    return CO_E_CLASSSTRING;
 }
 
 // Task memory is the C heap; a zero-byte request still gives a block to free.
