@@ -188,6 +188,11 @@ void LoadFile(const Run& run, Document& doc, const std::string& file) {
 
 void LoadFile(const Run& run, Document& doc) {
     LoadFile(run, doc, run.File());
+    // The document's SelectionNamespaces property is what binds prefixes;
+    // this build's DOM does not take it yet, so -N is refused, never ignored.
+    if (!run.Command().namespaces.empty()) {
+        run.Fail(run.File(), "-N: the DOM cannot bind selection namespaces yet", E_NOTIMPL);
+    }
 }
 
 NodePtr SelectNode(const Run& run, Document& doc, const std::string& xpath) {
