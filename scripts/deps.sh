@@ -3,7 +3,7 @@
 # Usage: scripts/deps.sh [extra-package ...]
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libxml2-dev libxml2-utils libgtest-dev libgmock-dev
-          ethtool iproute2 python3 clang-format dpkg-dev x11proto-dev "$@")
+          ethtool iproute2 python3 clang-format dpkg-dev x11proto-dev man-db "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

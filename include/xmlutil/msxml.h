@@ -327,8 +327,10 @@ struct IXMLDOMDocument : IXMLDOMNode {
                                                 IXMLDOMProcessingInstruction** pi) = 0;
     virtual HRESULT createAttribute(BSTR name, IXMLDOMAttribute** attribute) = 0;
     virtual HRESULT createNode(VARIANT type, BSTR name, BSTR namespaceURI, IXMLDOMNode** node) = 0;
-    // Parses the file named by a VT_BSTR variant; *isSuccessful is VARIANT_TRUE
-    // only when the document was replaced by the parsed content.
+    // Parses the file named by a VT_BSTR variant, or the bytes of a file held
+    // in a VT_ARRAY | VT_UI1 variant (its declared encoding honoured, parsed
+    // with the same defences); *isSuccessful is VARIANT_TRUE only when the
+    // document was replaced by the parsed content.
     virtual HRESULT load(VARIANT xmlSource, VARIANT_BOOL* isSuccessful) = 0;
     // Parses Unicode text; an encoding named in its declaration is ignored.
     virtual HRESULT loadXML(BSTR bstrXML, VARIANT_BOOL* isSuccessful) = 0;

@@ -13,6 +13,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 TOOL = ""
@@ -29,11 +30,17 @@ class Result:
         self.err = completed.stderr.decode("utf-8", "replace")
 
 
-def xmlutil(*args):
-    """Runs the tool; arguments may be str or bytes (bytes pass as they are)."""
+def xmlutil(*args, stdin=None, stdout=subprocess.PIPE, timeout=120):
+    """Runs the tool; arguments may be str or bytes (bytes pass as they are).
+    `stdin` is bytes to pipe in or an open file; `stdout` may be an open file."""
     argv = [TOOL] + [a if isinstance(a, bytes) else a.encode("utf-8") for a in args]
-    return Result(subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                 timeout=120))
+    piped = isinstance(stdin, bytes)
+    completed = subprocess.run(argv, input=stdin if piped else None,
+                               stdin=None if piped else (stdin or subprocess.DEVNULL),
+                               stdout=stdout, stderr=subprocess.PIPE, timeout=timeout)
+    if completed.stdout is None:
+        completed.stdout = b""
+    return Result(completed)
 
 
 class ToolCase(unittest.TestCase):
@@ -124,8 +131,11 @@ class Usage(ToolCase):
             [],
             ["--frobnicate"],
             ["get", menu],
-            ["get", menu, "/Root", "extra"],
+            ["format", menu, "extra"],
             ["get", menu, "/Root", "-o", "out.xml"],  # queries take no -o
+            ["values", menu, "--all", "/Root"],
+            ["get", "-N", "nocolon", menu, "/Root"],
+            ["format", menu, "--indent", "4", "--compact"],
             ["set", menu, "/Root/Config/Theme"],
             ["set-attr", menu, "/Root", "a"],
             ["append", menu, "/Root"],
@@ -171,6 +181,23 @@ class Usage(ToolCase):
                 self.assertTrue(err.startswith("xmlutil %s: " % who), err)
                 self.assertIn("cannot write the output: "
                               "0x80070070 HRESULT_FROM_WIN32(ERROR_DISK_FULL)", err)
+
+    def test_man_page_renders_and_completion_completes(self):
+        tools = os.path.join(DATA, "..", "..", "tools", "xmlutil")
+        page = subprocess.run(["man", "--warnings", "-l", os.path.join(tools, "xmlutil.1")],
+                              capture_output=True, text=True, env=dict(os.environ, MANWIDTH="80"))
+        self.assertEqual((page.returncode, page.stderr), (0, ""))
+        for name in self.SUBCOMMANDS + ["check", "format", "EXIT STATUS", "--all", "-N PREFIX"]:
+            self.assertIn(name, page.stdout)
+        script = ("source %s; complete -p xmlutil;"
+                  "COMP_WORDS=(xmlutil se); COMP_CWORD=1; _xmlutil; echo ${COMPREPLY[@]};"
+                  "COMP_WORDS=(xmlutil values --n); COMP_CWORD=2; _xmlutil; echo ${COMPREPLY[@]};"
+                  "cd %s; COMP_WORDS=(xmlutil get me); COMP_CWORD=2; _xmlutil; echo ${COMPREPLY[@]}"
+                  % (os.path.join(tools, "xmlutil.bash"), DATA))
+        done = subprocess.run(["bash", "--norc", "-c", script], capture_output=True, text=True)
+        self.assertEqual(done.stdout.splitlines(),
+                         ["complete -o filenames -F _xmlutil xmlutil", "set set-attr", "--null",
+                          "menu-gb2312.xml menu.xml"])
 
     def test_version(self):
         result = xmlutil("--version")
@@ -244,12 +271,13 @@ class Queries(ToolCase):
 
     def test_files_that_do_not_load(self):
         missing = os.path.join(self.dir, "missing.xml")
-        self.assertFailed(xmlutil("get", missing, "/Root"), "get", missing, "no such file",
-                          "0x00000001 S_FALSE")
+        self.assertFailed(xmlutil("get", missing, "/Root"), "get", missing,
+                          ": No such file or directory: ", "ERROR_FILE_NOT_FOUND")
         broken = self.write("broken.xml", "<Root><Menu></Root>")
-        self.assertFailed(xmlutil("count", broken, "/Root"), "count", broken,
-                          "not well-formed", "S_FALSE")
-        self.assertFailed(xmlutil("xml", self.dir), "xml", "directory", "S_FALSE")
+        self.assertFailed(xmlutil("count", broken, "/Root"), "count",
+                          broken + ":1:20: not well-formed: Opening and ending tag mismatch",
+                          "XMLUTIL_E_NOT_WELL_FORMED")
+        self.assertFailed(xmlutil("xml", self.dir), "xml", ": Is a directory: ", "ERROR_DIRECTORY")
 
     def test_bad_expressions_fail_with_the_library_code(self):
         for argv in (["get", self.menu, "/Root/["],
@@ -393,15 +421,14 @@ class Edits(ToolCase):
             # Text XML cannot hold.
             (["set", menu, self.THEME, "bell\x07"], "E_INVALIDARG"),
             (["set-attr", menu, "/Root", "a", "nul\x01"], "E_INVALIDARG"),
-            # A text node has no attributes; an attribute has no parent to leave.
+            # A text node has no attributes.
             (["set-attr", menu, text_node, "a", "b"], "S_FALSE"),
-            (["remove", menu, "/Root/Menu/Item[1]/@id"], "RemoveNode failed: 0x00000001 S_FALSE"),
             # Not UTF-8 on the command line.
             (["set", menu, self.THEME, b"\xff\xfe"],
              "HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION)"),
             # A second document element, a name XML does not allow.
-            (["append", menu, "/", "Second"], "AppendChildNode"),
-            (["append", menu, "/Root", "1bad"], ""),
+            (["append", menu, "/", "Second"], "only under an element"),
+            (["append", menu, "/Root", "1bad"], "not a valid element name: 1bad"),
             # A file without a document element would not load again.
             (["remove", menu, "/Root"], "nothing written"),
             (["clear", menu, "/"], "nothing written"),
@@ -411,11 +438,7 @@ class Edits(ToolCase):
         ]
         for argv, fragment in cases:
             with self.subTest(argv=argv):
-                result = xmlutil(*argv)
-                # AppendChildNode reports its own failure on stdout as well.
-                if argv[0] == "append":
-                    result.out = ""
-                self.assertFailed(result, argv[0], fragment)
+                self.assertFailed(xmlutil(*argv), argv[0], fragment)
                 self.assertEqual(self.read_bytes(menu), original)
         self.assertEqual(sorted(os.listdir(self.dir)), ["menu.xml"])
 
@@ -513,7 +536,7 @@ class Menus(ToolCase):
         broken = self.write("broken.xml", "<Root><Menu>")
         missing = os.path.join(self.dir, "missing.xml")
         for menu_file, fragment in ((lower, "has no /Root/Menu"), (nested, "has no /Root/Menu"),
-                                    (broken, "not well-formed"), (missing, "no such file")):
+                                    (broken, "not well-formed"), (missing, "No such file or directory")):
             with self.subTest(menu_file=menu_file):
                 self.assertFailed(xmlutil("merge-menu", menu, "/Root/Menu", menu_file),
                                   "merge-menu", menu_file, fragment)
@@ -616,6 +639,192 @@ class Identity(ToolCase):
         original = self.read_bytes(menu)
         self.assertFailed(xmlutil("stamp", menu, item + "/Name/text()"), "stamp", "S_FALSE")
         self.assertEqual(self.read_bytes(menu), original)
+
+
+class Pipelines(ToolCase):
+    def test_standard_input_is_loaded_as_a_file_is(self):
+        gb2312 = self.read_bytes(os.path.join(DATA, "menu-gb2312.xml"))
+        self.assertDone(xmlutil("values", "-", "//Item/Name", stdin=gb2312),
+                        "".join(n + "\n" for n in NAMES))
+        # Edited from a pipe into a pipe, in its own encoding.
+        edited = subprocess.run([TOOL, "set", "-", "//Item[1]/Name", "新"], input=gb2312,
+                                capture_output=True)
+        self.assertEqual(edited.returncode, 0, edited.stderr)
+        self.assertIn("新".encode("gb2312"), edited.stdout)
+        self.assertDone(xmlutil("get", "-", "//Item[1]/Name", stdin=edited.stdout), "新\n")
+        # The loader's safeguards hold: no outside entity, the depth limit.
+        secret = self.write("secret.txt", "SECRET")
+        hostile = '<!DOCTYPE a [<!ENTITY e SYSTEM "%s">]><a>&e;</a>' % secret
+        self.assertNotIn("SECRET", xmlutil("get", "-", "/a", stdin=hostile.encode()).out)
+        self.assertFailed(xmlutil("get", "-", "/a", stdin=b"<a>" * 300 + b"</a>" * 300), "get",
+                          "(standard input):1:", "too deeply nested")
+        self.assertFailed(xmlutil("check", "-", stdin=b""), "check", "(standard input): ",
+                          "Document is empty")
+
+    def test_edit_to_standard_output_feeds_a_pipe(self):
+        menu = self.sample()
+        original = self.read_bytes(menu)
+        saved = os.path.join(self.dir, "saved.xml")
+        self.assertDone(xmlutil("set", menu, "/Root/Config/Theme", "dark", "-o", saved))
+        for out in ("-", "/dev/stdout"):
+            result = xmlutil("set", menu, "/Root/Config/Theme", "dark", "-o", out)
+            self.assertDone(result)
+            self.assertEqual(result.out.encode("utf-8"), self.read_bytes(saved))
+        self.assertEqual(self.read_bytes(menu), original)
+
+    def test_appending_redirect_keeps_its_old_lines(self):
+        menu = self.sample()
+        log = self.write("log", "old line\n")
+        for out in ("-", "/dev/stdout", "/proc/self/fd/1"):
+            with open(log, "ab") as f:
+                self.assertDone(xmlutil("set", menu, "/Root/Config/Theme", out, "-o", out,
+                                        stdout=f))
+        text = self.read_bytes(log).decode("utf-8")
+        self.assertTrue(text.startswith("old line\n<?xml"), text[:40])
+        self.assertEqual(text.count("<?xml"), 3)
+        self.assertIn("<Theme>/proc/self/fd/1</Theme>", text)
+
+    def test_fifo_without_a_writer_is_answered_at_once(self):
+        fifo = os.path.join(self.dir, "fifo")
+        os.mkfifo(fifo)
+        # A path given twice is read twice, each answered on its own.
+        for argv in (["get", fifo, "/a"], ["set", fifo, "/a", "x"], ["check", fifo, fifo]):
+            with self.subTest(argv=argv):
+                started = time.monotonic()
+                result = xmlutil(*argv, timeout=10)
+                self.assertLess(time.monotonic() - started, 1.0 * argv.count(fifo))
+                self.assertEqual((result.status, result.out), (2, ""))
+                for line in result.err.splitlines(keepends=True):
+                    self.assertRegex(line, ERROR_LINE)
+                    self.assertIn(fifo + ": nothing to read (a FIFO with no writer)", line)
+
+    def test_devices_are_refused_not_read(self):
+        self.assertFailed(xmlutil("get", "/dev/zero", "/a"), "get", "not a regular file")
+
+    def test_several_files_prefix_each_record(self):
+        menu = self.sample()
+        other = self.write("other.xml", "<Root><Menu><Item id='x'/></Menu></Root>")
+        empty = self.write("empty.xml", "<Root/>")
+        result = xmlutil("values", menu, other, empty, "//Item/@id")
+        self.assertEqual(result.status, 0, result.err)
+        self.assertEqual(result.out, "".join("%s:%s\n" % (menu, i) for i in
+                                             ("file", "edit", "view", "help")) + other + ":x\n")
+        self.assertIn(empty + ": no node matches", result.err)
+        # Status 1 only when no file matched; -q silences the message.
+        self.assertEqual(xmlutil("count", "-q", empty, empty, "//Item").out,
+                         "%s:0\n%s:0\n" % (empty, empty))
+        self.assertEqual(xmlutil("count", "-q", empty, empty, "//Item").status, 1)
+        self.assertEqual(xmlutil("count", "-q", empty, empty, "//Item").err, "")
+        # A file that fails makes it 2, the others still print.
+        result = xmlutil("get", other, os.path.join(self.dir, "missing"), "//Item/@id")
+        self.assertEqual((result.status, result.out), (2, other + ":x\n"))
+
+    def test_null_separated_records(self):
+        menu = self.write("nl.xml", "<a><b>one\ntwo</b><b>three</b></a>")
+        self.assertEqual(xmlutil("values", "-0", menu, "//b").out, "one\ntwo\0three\0")
+        self.assertEqual(xmlutil("values", "--null", menu, menu, "//b").out,
+                         "{0}\0one\ntwo\0{0}\0three\0".format(menu) * 2)
+        self.assertEqual(xmlutil("attrs", "-0", menu, "/a").out, "")
+
+
+class Everyday(ToolCase):
+    def test_get_prints_the_value_of_an_expression(self):
+        menu = self.sample()
+        for xpath, value in [("count(//Item)", "4"), ("count(//Item) div 8", "0.5"),
+                             ("string(//Item[2]/@id)", "edit"), ("//Item/@id = 'view'", "true"),
+                             ("boolean(//Nothing)", "false"), ("1 div 0", "Infinity"),
+                             ("number('x')", "NaN"), ("sum(//Item/@nothing)", "0")]:
+            with self.subTest(xpath=xpath):
+                self.assertDone(xmlutil("get", menu, xpath), value + "\n")
+        self.assertFailed(xmlutil("get", menu, "count(//Item"), "get", "0x80004005 E_FAIL")
+
+    def test_all_edits_every_match_and_reports_how_many(self):
+        menu = self.sample()
+        cases = [
+            (["set", menu, "//Command", "off"], "//Command[. = 'off']", 4),
+            (["set-attr", menu, "//Item", "on", "1"], "//Item[@on = '1']", 4),
+            (["append", menu, "//Item", "Tip", "t"], "//Item/Tip", 4),
+            (["remove", menu, "//Item[@shortcut]/Name"], "//Item/Name", 1),
+            (["clear", menu, "//Item[Name]"], "//Item/*", 6),
+        ]
+        for argv, check, expected in cases:
+            with self.subTest(argv=argv):
+                result = xmlutil(*(argv + ["--all"]))
+                self.assertEqual(result.status, 0, result.err)
+                self.assertRegex(result.err, r"^xmlutil %s: .*: \d+ nodes? changed\n$" % argv[0])
+                self.assertEqual(xmlutil("count", menu, check).out, "%d\n" % expected)
+
+    def test_remove_an_attribute(self):
+        menu = self.sample()
+        self.assertDone(xmlutil("remove", menu, "//Item[@id='edit']/@shortcut"))
+        self.assertEqual(xmlutil("attrs", menu, "//Item[@id='edit']").out, "id=edit\n")
+        self.assertEqual(xmlutil("remove", "--all", menu, "//@shortcut").status, 0)
+        self.assertEqual(xmlutil("count", menu, "//@shortcut").status, 1)
+        self.assertEqual(xmlutil("count", menu, "//@id").out, "4\n")
+
+    def test_xml_all_prints_each_match_on_its_own(self):
+        menu = self.write("m.xml", "<a><b>1</b><c/><b><d/></b></a>")
+        self.assertDone(xmlutil("xml", "--all", menu, "//b"), "<b>1</b>\n<b><d/></b>\n")
+
+    def test_edit_past_the_loader_limits_leaves_the_file_as_it_was(self):
+        menu = self.sample()
+        original = self.read_bytes(menu)
+        long_name = "n" * 50001
+        for argv in (["set-attr", menu, "/Root", long_name, "v"],
+                     ["append", "--all", menu, "//Item", long_name, "-o", "-"]):
+            with self.subTest(argv=argv[:3]):
+                self.assertFailed(xmlutil(*argv), argv[0], "limit of 50000 bytes",
+                                  "limit of 10000000 bytes", "ERROR_FILE_TOO_LARGE")
+                self.assertEqual(self.read_bytes(menu), original)
+        self.assertDone(xmlutil("set-attr", menu, "/Root", "n" * 50000, "v"))
+
+    def test_check_names_the_cause_and_the_line(self):
+        good = self.sample()
+        files = [
+            ("tag.xml", b"<a>\n<b></a>\n", ":2:8: not well-formed: Opening and ending tag mismatch",
+             "XMLUTIL_E_NOT_WELL_FORMED"),
+            ("enc.xml", b'<?xml version="1.0" encoding="x-none"?>\n<a/>', ":1:",
+             "unsupported encoding: Unsupported encoding x-none"),
+            ("utf8.xml", b"<a>\n\n\xff</a>", ":3:1: unsupported encoding: Input is not proper UTF-8",
+             "XMLUTIL_E_ENCODING"),
+            ("deep.xml", b"<a>" * 300 + b"</a>" * 300, ":1:", "too deeply nested"),
+            ("char.xml", b"<a>\n\x01</a>", ":2:1: not well-formed: PCDATA invalid Char", ""),
+        ]
+        paths = []
+        for name, data, where, cause in files:
+            paths.append(os.path.join(self.dir, name))
+            with open(paths[-1], "wb") as f:
+                f.write(data)
+        self.assertDone(xmlutil("check", good, good), "")
+        result = xmlutil("check", good, *paths)
+        self.assertEqual((result.status, result.out), (2, ""))
+        lines = result.err.splitlines(keepends=True)
+        self.assertEqual(len(lines), len(files))
+        for line, path, (name, data, where, cause) in zip(lines, paths, files):
+            with self.subTest(file=name):
+                self.assertRegex(line, ERROR_LINE)
+                self.assertTrue(line.startswith("xmlutil check: " + path + where), line)
+                self.assertIn(cause, line)
+
+    def test_format_layouts_load_back_equal(self):
+        menu = self.write("m.xml", "<a><b><c>x y</c></b><p xml:space='preserve'><q/> <q/></p>"
+                                   "<m>t<i/></m></a>")
+        default = xmlutil("format", menu)
+        self.assertDone(default)
+        self.assertIn("\n  <b>\n    <c>x y</c>\n  </b>", default.out)
+        wide = xmlutil("format", "--indent", "4", menu)
+        self.assertIn("\n    <b>\n        <c>x y</c>\n    </b>", wide.out)
+        compact = xmlutil("format", "--compact", menu)
+        self.assertNotIn("\n<b>", compact.out)
+        for result in (default, wide, compact):
+            with self.subTest(out=result.out):
+                # Preserved space and mixed content stay as they were.
+                self.assertIn("<p xml:space=\"preserve\"><q/> <q/></p>", result.out)
+                self.assertIn("<m>t<i/></m>", result.out)
+                self.assertDone(xmlutil("xml", "-", stdin=result.out.encode("utf-8")), None)
+        out = os.path.join(self.dir, "out.xml")
+        self.assertDone(xmlutil("format", "--indent=1", menu, "-o", out), "")
+        self.assertIn("\n <b>", self.read_bytes(out).decode("utf-8"))
 
 
 def main():

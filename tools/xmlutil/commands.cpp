@@ -3,145 +3,19 @@
 
 #include <xmlutil/XMLUtil.h>
 
-#include <deque>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 #include <utility>
 
 #include "create_file.h"
+#include "layout.h"
 #include "results.h"
+#include "session.h"
 #include "text.h"
+#include "xpath_values.h"
 
 namespace xmlutil::tool {
 namespace {
-
-using NodePtr = CComPtr<IXMLDOMNode>;
-
-// The document object, with the result it recorded last within reach so that
-// members which answer with a handle can still explain a failure.
-class Document : public CXMLUtil {
-  public:
-    HRESULT LastResult() const { return m_hr; }
-};
-
-// A new document that lives until the process ends. The tool ends with
-// std::_Exit once its output is written (see main.cpp), so the system reclaims
-// the documents at once: freeing a large tree node by node, and the allocator
-// work it sets off, cost more than a third of a query on a 50 MB file.
-Document& KeptDocument() {
-    static std::deque<Document> documents;
-    return documents.emplace_back();
-}
-
-// Owns a BSTR the DOM service hands out.
-class ReceivedBstr {
-  public:
-    ReceivedBstr() = default;
-    ReceivedBstr(const ReceivedBstr&) = delete;
-    ReceivedBstr& operator=(const ReceivedBstr&) = delete;
-    ~ReceivedBstr() { SysFreeString(value_); }
-
-    BSTR* Slot() { return &value_; }
-    std::wstring_view View() const {
-        return value_ ? std::wstring_view(value_, SysStringLen(value_)) : std::wstring_view();
-    }
-
-  private:
-    BSTR value_ = nullptr;
-};
-
-// A file name or expression as it may appear in the one-line message.
-std::string OnOneLine(std::string text) {
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20) c = '?';
-    }
-    return text;
-}
-
-// Builds the messages of one run: "xmlutil SUBCOMMAND: FILE: what: 0x... NAME".
-class Run {
-  public:
-    explicit Run(const Invocation& invocation) : invocation_(invocation) {}
-
-    const std::string& Operand(size_t index) const { return invocation_.operands.at(index); }
-    bool HasOperand(size_t index) const { return index < invocation_.operands.size(); }
-    // Where an edit is written: -o OUT when given, else the file itself.
-    const std::string& SaveTarget() const {
-        return invocation_.output ? *invocation_.output : Operand(0);
-    }
-
-    [[noreturn]] void Fail(const std::string& file, const std::string& what, HRESULT hr) const {
-        std::string message = "xmlutil " + invocation_.subcommand + ": ";
-        if (!file.empty()) message += file + ": ";
-        throw Exit{kExitFailure, OnOneLine(message + what) + ": " + DescribeResult(hr)};
-    }
-
-    [[noreturn]] void NoMatch(const std::string& file, const std::string& xpath) const {
-        throw Exit{kExitNoMatch, OnOneLine("xmlutil " + invocation_.subcommand + ": " + file +
-                                           ": no node matches " + xpath)};
-    }
-
-    void Require(const std::string& file, const std::string& what, HRESULT hr) const {
-        if (hr != S_OK) Fail(file, what, hr);
-    }
-
-    // An argument as wide text; arguments that are not UTF-8 cannot be.
-    std::wstring Wide(const std::string& file, const std::string& argument) const {
-        std::optional<std::wstring> wide = WideFromUtf8(argument);
-        if (!wide) {
-            Fail(file, "argument is not valid UTF-8",
-                 HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION));
-        }
-        return std::move(*wide);
-    }
-
-  private:
-    const Invocation& invocation_;
-};
-
-// Why a file did not load, for the message: the library only says S_FALSE.
-std::string LoadFailureReason(const std::string& path) {
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (!std::filesystem::exists(status)) return "cannot load (no such file)";
-    if (std::filesystem::is_directory(status)) return "cannot load (a directory)";
-    if (!std::ifstream(path, std::ios::binary)) return "cannot load (unreadable)";
-    return "cannot load (not well-formed XML)";
-}
-
-void LoadFile(const Run& run, Document& doc, const std::string& path) {
-    if (doc.IsError()) run.Fail(path, "cannot create a document", doc.LastResult());
-    const HRESULT hr = doc.Load(run.Wide(path, path));
-    if (hr != S_OK) run.Fail(path, LoadFailureReason(path), hr);
-}
-
-NodePtr SelectNode(const Run& run, Document& doc, const std::string& file,
-                   const std::string& xpath) {
-    NodePtr node;
-    const HRESULT hr = doc.GetSingleNode(run.Wide(file, xpath), node);
-    if (hr == S_FALSE) run.NoMatch(file, xpath);
-    run.Require(file, "cannot evaluate " + xpath, hr);
-    return node;
-}
-
-// Writes the edited document to its target. A document without an element
-// would not load again, so it is never written.
-void SaveDocument(const Run& run, Document& doc) {
-    const std::string& target = run.SaveTarget();
-    NodePtr root;
-    const HRESULT rootResult = doc.GetRootNode(root);
-    if (rootResult != S_OK) {
-        run.Fail(target, "the edit leaves no document element, nothing written", rootResult);
-    }
-    run.Require(target, "cannot save", doc.Save(run.Wide(target, target)));
-}
-
-// Loads FILE (operand 0) and selects XPATH (operand 1) in it.
-NodePtr LoadAndSelect(const Run& run, Document& doc) {
-    LoadFile(run, doc, run.Operand(0));
-    return SelectNode(run, doc, run.Operand(0), run.Operand(1));
-}
 
 const char* NodeTypeName(DOMNodeType type) {
     switch (type) {
@@ -188,7 +62,7 @@ std::string DescribeChild(IXMLDOMNode* child) {
     DOMNodeType type = NODE_INVALID;
     if (child->get_nodeType(&type) != S_OK) type = NODE_INVALID;
     std::string line = NodeTypeName(type);
-    ReceivedBstr name;
+    OwnedBstr name;
     if (HasOwnName(type) && child->get_nodeName(name.Slot()) == S_OK) {
         line += '\t';
         line += Utf8FromWide(name.View());
@@ -221,22 +95,41 @@ void DeclareUtf8(std::wstring& xml) {
     xml.replace(open + 1, close - open - 1, L"UTF-8");
 }
 
+DOMNodeType TypeOf(const NodePtr& node) {
+    DOMNodeType type = NODE_INVALID;
+    if (node->get_nodeType(&type) != S_OK) type = NODE_INVALID;
+    return type;
+}
+
 // ---- queries -----------------------------------------------------------------
 
+// The first node XPATH selects; for an expression that yields a number, a
+// string or a boolean (count(//a), string(@b), //a = 'x'), its value.
 void RunGet(const Invocation& invocation, Output& out) {
     const Run run(invocation);
     Document& doc = KeptDocument();
-    const NodePtr node = LoadAndSelect(run, doc);
+    LoadFile(run, doc);
+    const std::string& xpath = run.Operand(1);
+    NodePtr node;
+    const HRESULT hr = doc.GetSingleNode(run.Wide(run.File(), xpath), node);
+    if (hr == S_FALSE) run.NoMatch(run.File(), xpath);
+    if (FAILED(hr)) {
+        std::wstring value;
+        run.Require(run.File(), "cannot evaluate " + xpath,
+                    EvaluateToText(doc, run.Wide(run.File(), xpath), value));
+        return out.Line(value);
+    }
+    run.Require(run.File(), "cannot evaluate " + xpath, hr);
     std::wstring value;
-    run.Require(run.Operand(0), "GetNodeValue failed", doc.GetNodeValue(node, value));
+    run.Require(run.File(), "GetNodeValue failed", doc.GetNodeValue(node, value));
     out.Line(value);
 }
 
 void RunValues(const Invocation& invocation, Output& out) {
     const Run run(invocation);
     Document& doc = KeptDocument();
-    const std::string& file = run.Operand(0);
-    LoadFile(run, doc, file);
+    LoadFile(run, doc);
+    const std::string& file = run.File();
     std::vector<std::wstring> values;
     const HRESULT hr = doc.GetNodeValues(run.Wide(file, run.Operand(1)), values);
     if (FAILED(hr)) run.Fail(file, "cannot evaluate " + run.Operand(1), hr);
@@ -248,8 +141,8 @@ void RunValues(const Invocation& invocation, Output& out) {
 void RunCount(const Invocation& invocation, Output& out) {
     const Run run(invocation);
     Document& doc = KeptDocument();
-    const std::string& file = run.Operand(0);
-    LoadFile(run, doc, file);
+    LoadFile(run, doc);
+    const std::string& file = run.File();
     long count = 0;
     run.Require(file, "cannot evaluate " + run.Operand(1),
                 doc.GetNodesCount(run.Wide(file, run.Operand(1)), count));
@@ -258,26 +151,32 @@ void RunCount(const Invocation& invocation, Output& out) {
     if (count == 0) run.NoMatch(file, run.Operand(1));
 }
 
+// The markup of the node (the document for an empty handle), as one record.
+void PrintMarkup(const Run& run, Document& doc, const NodePtr& node, Output& out) {
+    std::wstring xml;
+    run.Require(run.File(), "GetXML failed", doc.GetXML(xml, node));
+    if (!node || TypeOf(node) == NODE_DOCUMENT) DeclareUtf8(xml);
+    while (!xml.empty() && (xml.back() == L'\n' || xml.back() == L'\r')) xml.pop_back();
+    out.Line(xml);
+}
+
 void RunXml(const Invocation& invocation, Output& out) {
     const Run run(invocation);
     Document& doc = KeptDocument();
-    const std::string& file = run.Operand(0);
-    LoadFile(run, doc, file);
-    NodePtr node;  // empty: the whole document
-    if (run.HasOperand(1)) node = SelectNode(run, doc, file, run.Operand(1));
-    std::wstring xml;
-    run.Require(file, "GetXML failed", doc.GetXML(xml, node));
-    DeclareUtf8(xml);
-    while (!xml.empty() && (xml.back() == L'\n' || xml.back() == L'\r')) xml.pop_back();
-    out.Line(xml);
+    LoadFile(run, doc);
+    if (!run.HasOperand(1)) return PrintMarkup(run, doc, NodePtr(), out);
+    for (const NodePtr& node : SelectTargets(run, doc, run.Operand(1))) {
+        PrintMarkup(run, doc, node, out);
+    }
 }
 
 void RunChildren(const Invocation& invocation, Output& out) {
     const Run run(invocation);
     Document& doc = KeptDocument();
-    const NodePtr node = LoadAndSelect(run, doc);
+    LoadFile(run, doc);
+    const NodePtr node = SelectNode(run, doc, run.Operand(1));
     std::vector<NodePtr> children;
-    run.Require(run.Operand(0), "GetChildNodes failed", doc.GetChildNodes(node, children));
+    run.Require(run.File(), "GetChildNodes failed", doc.GetChildNodes(node, children));
     for (const NodePtr& child : children) {
         if (child) out.Line(DescribeChild(child));
     }
@@ -286,23 +185,32 @@ void RunChildren(const Invocation& invocation, Output& out) {
 void RunAttr(const Invocation& invocation, Output& out) {
     const Run run(invocation);
     Document& doc = KeptDocument();
-    const NodePtr node = LoadAndSelect(run, doc);
+    LoadFile(run, doc);
+    const NodePtr node = SelectNode(run, doc, run.Operand(1));
     std::wstring value;
-    run.Require(run.Operand(0), "GetNodeAttr failed",
-                doc.GetNodeAttr(node, run.Wide(run.Operand(0), run.Operand(2)), value));
+    run.Require(run.File(), "GetNodeAttr failed",
+                doc.GetNodeAttr(node, run.Wide(run.File(), run.Operand(2)), value));
     out.Line(value);
 }
 
 void RunAttrs(const Invocation& invocation, Output& out) {
     const Run run(invocation);
     Document& doc = KeptDocument();
-    const NodePtr node = LoadAndSelect(run, doc);
+    LoadFile(run, doc);
+    const NodePtr node = SelectNode(run, doc, run.Operand(1));
     std::vector<std::wstring> names;
     std::vector<std::wstring> values;
-    run.Require(run.Operand(0), "GetNodeAttrs failed", doc.GetNodeAttrs(node, names, values));
+    run.Require(run.File(), "GetNodeAttrs failed", doc.GetNodeAttrs(node, names, values));
     for (size_t i = 0; i < names.size() && i < values.size(); ++i) {
         out.Line(names[i] + L"=" + values[i]);
     }
+}
+
+// Well-formedness only: the message of a file that does not load, nothing
+// for one that does.
+void RunCheck(const Invocation& invocation, Output&) {
+    const Run run(invocation);
+    LoadFile(run, KeptDocument());
 }
 
 // ---- edits -------------------------------------------------------------------
@@ -310,63 +218,131 @@ void RunAttrs(const Invocation& invocation, Output& out) {
 void RunSet(const Invocation& invocation, Output&) {
     const Run run(invocation);
     Document& doc = KeptDocument();
-    const NodePtr node = LoadAndSelect(run, doc);
-    run.Require(run.Operand(0), "SetNodeValue failed",
-                doc.SetNodeValue(node, run.Wide(run.Operand(0), run.Operand(2))));
+    LoadFile(run, doc);
+    const std::wstring text = run.Wide(run.File(), run.Operand(2));
+    const std::vector<NodePtr> nodes = SelectTargets(run, doc, run.Operand(1));
+    for (const NodePtr& node : nodes) {
+        run.Require(run.File(), "SetNodeValue failed", doc.SetNodeValue(node, text));
+    }
     SaveDocument(run, doc);
+    ReportChanged(run, nodes.size());
 }
 
 void RunSetAttr(const Invocation& invocation, Output&) {
     const Run run(invocation);
     Document& doc = KeptDocument();
-    const NodePtr node = LoadAndSelect(run, doc);
-    const std::string& file = run.Operand(0);
-    run.Require(
-        file, "SetNodeAttr failed",
-        doc.SetNodeAttr(node, run.Wide(file, run.Operand(2)), run.Wide(file, run.Operand(3))));
+    LoadFile(run, doc);
+    const std::string& file = run.File();
+    const std::wstring name = run.Wide(file, run.Operand(2));
+    const std::wstring value = run.Wide(file, run.Operand(3));
+    const std::vector<NodePtr> nodes = SelectTargets(run, doc, run.Operand(1));
+    for (const NodePtr& node : nodes) {
+        run.Require(file, "SetNodeAttr failed", doc.SetNodeAttr(node, name, value));
+    }
     SaveDocument(run, doc);
+    ReportChanged(run, nodes.size());
+}
+
+// The library prints a line on standard output when it cannot make or place
+// an element; asking the document first keeps standard output for results.
+void RequireAppendable(const Run& run, Document& doc, const std::wstring& name,
+                       const std::vector<NodePtr>& parents) {
+    CComPtr<IXMLDOMElement> probe;
+    const HRESULT made = doc.GetDomDocument()->createElement(OwnedBstr(name).Get(), &probe);
+    if (made != S_OK) run.Fail(run.File(), "not a valid element name: " + run.Operand(2), made);
+    for (const NodePtr& parent : parents) {
+        if (TypeOf(parent) != NODE_ELEMENT) {
+            run.Fail(run.File(),
+                     std::string("cannot append under a node of type ") +
+                         NodeTypeName(TypeOf(parent)) + " (only under an element)",
+                     E_INVALIDARG);
+        }
+    }
 }
 
 void RunAppend(const Invocation& invocation, Output&) {
     const Run run(invocation);
     Document& doc = KeptDocument();
-    const NodePtr parent = LoadAndSelect(run, doc);
-    const std::string& file = run.Operand(0);
+    LoadFile(run, doc);
+    const std::string& file = run.File();
+    const std::wstring name = run.Wide(file, run.Operand(2));
     const std::wstring text = run.HasOperand(3) ? run.Wide(file, run.Operand(3)) : std::wstring();
-    const NodePtr added = doc.AppendChildNode(parent, run.Wide(file, run.Operand(2)), text);
-    if (!added) run.Fail(file, "AppendChildNode failed", doc.LastResult());
-    // The element comes back even when its text could not be stored (text XML
-    // cannot hold); the recorded result tells, and such an edit is not saved.
-    if (doc.IsError()) {
-        run.Fail(file, "AppendChildNode could not store the text", doc.LastResult());
+    const std::vector<NodePtr> parents = SelectTargets(run, doc, run.Operand(1));
+    RequireAppendable(run, doc, name, parents);
+    for (const NodePtr& parent : parents) {
+        const NodePtr added = doc.AppendChildNode(parent, name, text);
+        if (!added) run.Fail(file, "AppendChildNode failed", doc.LastResult());
+        // The element comes back even when its text could not be stored (text
+        // XML cannot hold); the recorded result tells, and such an edit is not
+        // saved.
+        if (doc.IsError()) {
+            run.Fail(file, "AppendChildNode could not store the text", doc.LastResult());
+        }
     }
     SaveDocument(run, doc);
+    ReportChanged(run, parents.size());
+}
+
+// An attribute has no parent node in the DOM: its element, which XPath's
+// parent step reaches, removes it by name.
+HRESULT RemoveAttribute(Document& doc, const NodePtr& attribute) {
+    NodePtr owner;
+    HRESULT hr = doc.GetSingleNode(L"..", owner, attribute);
+    if (hr != S_OK) return hr;
+    OwnedBstr name;
+    hr = attribute->get_nodeName(name.Slot());
+    if (hr != S_OK) return hr;
+    CComPtr<IXMLDOMElement> element;
+    hr = owner.QueryInterface(&element);
+    if (hr != S_OK) return hr;
+    return element->removeAttribute(name.Get());
 }
 
 void RunRemove(const Invocation& invocation, Output&) {
     const Run run(invocation);
     Document& doc = KeptDocument();
-    const NodePtr node = LoadAndSelect(run, doc);
-    run.Require(run.Operand(0), "RemoveNode failed", doc.RemoveNode(node));
+    LoadFile(run, doc);
+    const std::vector<NodePtr> nodes = SelectTargets(run, doc, run.Operand(1));
+    for (const NodePtr& node : nodes) {
+        if (TypeOf(node) == NODE_ATTRIBUTE) {
+            run.Require(run.File(), "cannot remove the attribute", RemoveAttribute(doc, node));
+        } else {
+            run.Require(run.File(), "RemoveNode failed", doc.RemoveNode(node));
+        }
+    }
     SaveDocument(run, doc);
+    ReportChanged(run, nodes.size());
 }
 
 void RunClear(const Invocation& invocation, Output&) {
     const Run run(invocation);
     Document& doc = KeptDocument();
-    const NodePtr node = LoadAndSelect(run, doc);
-    run.Require(run.Operand(0), "RemoveAllChild failed", doc.RemoveAllChild(node));
+    LoadFile(run, doc);
+    const std::vector<NodePtr> nodes = SelectTargets(run, doc, run.Operand(1));
+    for (const NodePtr& node : nodes) {
+        run.Require(run.File(), "RemoveAllChild failed", doc.RemoveAllChild(node));
+    }
     SaveDocument(run, doc);
+    ReportChanged(run, nodes.size());
 }
 
 // LoadMenuXml reports nothing, so the menu file is checked here first and the
 // children counted before and after: a merge that lost entries is not saved.
+// LoadMenuXml opens MENUFILE itself, so it must be a regular file: a pipe or
+// FIFO would be read empty (or wait) the second time.
 void RunMergeMenu(const Invocation& invocation, Output&) {
     const Run run(invocation);
-    const std::string& file = run.Operand(0);
+    const std::string& file = run.File();
     const std::string& menuFile = run.Operand(2);
+    std::error_code error;
+    if (menuFile == "-" || !std::filesystem::is_regular_file(menuFile, error)) {
+        if (menuFile == "-" || std::filesystem::exists(menuFile, error)) {
+            run.Fail(menuFile, "the menu file must be a regular file (it is read by name)",
+                     HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED));
+        }
+    }
     Document& doc = KeptDocument();
-    LoadFile(run, doc, file);
+    LoadFile(run, doc);
     Document& menu = KeptDocument();
     LoadFile(run, menu, menuFile);
     NodePtr menuNode;
@@ -375,7 +351,7 @@ void RunMergeMenu(const Invocation& invocation, Output&) {
     long entries = 0;
     run.Require(menuFile, "GetChildNodeCount failed", menu.GetChildNodeCount(menuNode, entries));
 
-    NodePtr target = SelectNode(run, doc, file, run.Operand(1));
+    NodePtr target = SelectNode(run, doc, run.Operand(1));
     long before = 0;
     run.Require(file, "GetChildNodeCount failed", doc.GetChildNodeCount(target, before));
     LoadMenuXml(target, run.Wide(menuFile, menuFile).c_str());
@@ -390,6 +366,21 @@ void RunMergeMenu(const Invocation& invocation, Output&) {
     SaveDocument(run, doc);
 }
 
+// The document laid out anew: as the library saves it (indented by two
+// spaces), with --indent N spaces, or --compact without any.
+void RunFormat(const Invocation& invocation, Output&) {
+    Invocation toStdout = invocation;
+    if (!toStdout.output) toStdout.output = "-";
+    const Run run(toStdout);
+    Document& doc = KeptDocument();
+    LoadFile(run, doc);
+    if (invocation.compact || invocation.indent) {
+        run.Require(run.File(), "cannot lay the document out",
+                    LayOut(doc.GetDomDocument(), invocation.indent.value_or(-1)));
+    }
+    SaveDocument(run, doc);
+}
+
 [[noreturn]] void FailExisting(const Run& run, const std::string& file) {
     run.Fail(file, "already exists, not replaced", HRESULT_FROM_WIN32(ERROR_FILE_EXISTS));
 }
@@ -400,7 +391,7 @@ void RunMergeMenu(const Invocation& invocation, Output&) {
 // the first check is kept as well.
 void RunNew(const Invocation& invocation, Output&) {
     const Run run(invocation);
-    const std::string& file = run.Operand(0);
+    const std::string& file = run.File();
     std::error_code error;
     if (std::filesystem::exists(std::filesystem::symlink_status(file, error))) {
         FailExisting(run, file);
@@ -422,8 +413,9 @@ void RunNew(const Invocation& invocation, Output&) {
 void RunStamp(const Invocation& invocation, Output&) {
     const Run run(invocation);
     Document& doc = KeptDocument();
-    const NodePtr node = LoadAndSelect(run, doc);
-    run.Require(run.Operand(0), "AddIDToNode failed", doc.AddIDToNode(node));
+    LoadFile(run, doc);
+    const NodePtr node = SelectNode(run, doc, run.Operand(1));
+    run.Require(run.File(), "AddIDToNode failed", doc.AddIDToNode(node));
     SaveDocument(run, doc);
 }
 
@@ -445,66 +437,86 @@ void Output::Line(std::wstring_view text) {
 }
 
 void Output::Line(std::string_view utf8) {
+    text_ += prefix_;
     text_ += utf8;
-    text_ += '\n';
+    text_ += terminator_;
 }
 
 const std::vector<Subcommand>& Subcommands() {
+    constexpr unsigned kQuery = kTakesNamespaces | kTakesFiles;
+    constexpr unsigned kEdit = kTakesNamespaces | kTakesAll;
     static const std::vector<Subcommand> kSubcommands = {
-        {"get", "FILE XPATH", "text of the first node XPATH selects",
+        {"get", "FILE... XPATH", "text of the first match, or the value of XPATH",
          "Prints the text of the first node XPATH selects (an element's text includes its\n"
-         "descendants' text).",
-         2, 2, false, RunGet, "Queries"},
-        {"values", "FILE XPATH", "text of every node XPATH selects, one per line",
-         "Prints the text of every node XPATH selects, in document order, one per line.", 2, 2,
-         false, RunValues, "Queries"},
-        {"count", "FILE XPATH", "number of nodes XPATH selects",
+         "descendants' text). For an expression that yields a number, a string or a\n"
+         "boolean (count(//Item), string(/a/@b), //a = 'x') it prints that value.",
+         2, 2, false, RunGet, "Queries", kQuery},
+        {"values", "FILE... XPATH", "text of every match, one per line",
+         "Prints the text of every node XPATH selects, in document order, one per line\n"
+         "(ended by NUL with -0).",
+         2, 2, false, RunValues, "Queries", kQuery | kTakesNull},
+        {"count", "FILE... XPATH", "number of nodes XPATH selects",
          "Prints the number of nodes XPATH selects; when it is 0 the status is 1.", 2, 2, false,
-         RunCount, "Queries"},
-        {"xml", "FILE [XPATH]", "markup of the document or of the first match",
-         "Prints the serialised document, or the markup of the first node XPATH selects.\n"
-         "The output is UTF-8 and its XML declaration, if any, says so.",
-         1, 2, false, RunXml, "Queries"},
-        {"children", "FILE XPATH", "type and name of each child of the first match",
+         RunCount, "Queries", kQuery},
+        {"xml", "FILE... [XPATH]", "markup of the document or of the first match",
+         "Prints the serialised document, or the markup of the first node XPATH selects\n"
+         "(of each, one after the other, with --all). The output is UTF-8 and its XML\n"
+         "declaration, if any, says so. With several files XPATH is required (/ for the\n"
+         "whole document).",
+         1, 2, false, RunXml, "Queries", kQuery | kTakesAll},
+        {"children", "FILE... XPATH", "type and name of each child of the first match",
          "Prints one line per child of the first node XPATH selects: its type (element,\n"
          "text, comment, cdata, processing-instruction, ...) and, for named types, a tab\n"
          "and its name.",
-         2, 2, false, RunChildren, "Queries"},
-        {"attr", "FILE XPATH NAME", "value of one attribute of the first match",
+         2, 2, false, RunChildren, "Queries", kQuery | kTakesNull},
+        {"attr", "FILE... XPATH NAME", "value of one attribute of the first match",
          "Prints the value of the attribute NAME (compared without prefix) of the first node\n"
          "XPATH selects; an empty line when the element has no such attribute.",
-         3, 3, false, RunAttr, "Queries"},
-        {"attrs", "FILE XPATH", "all attributes of the first match as name=value",
+         3, 3, false, RunAttr, "Queries", kQuery},
+        {"attrs", "FILE... XPATH", "all attributes of the first match as name=value",
          "Prints every attribute of the first node XPATH selects as name=value, one per\n"
          "line (names without prefix, namespace declarations included).",
-         2, 2, false, RunAttrs, "Queries"},
+         2, 2, false, RunAttrs, "Queries", kQuery | kTakesNull},
+        {"check", "FILE...", "is each file well-formed XML? (no output when so)",
+         "Loads each FILE and says nothing when it is well-formed; otherwise one line on\n"
+         "standard error with the file, the line and column and the parser's reason.\n"
+         "The status is 0 when every file loads, else 2.",
+         1, 1, false, RunCheck, "Queries", kTakesFiles},
         {"set", "FILE XPATH TEXT", "replace the content of the first match by TEXT",
-         "Replaces the content of the first node XPATH selects by TEXT, then saves.", 3, 3, true,
-         RunSet, "Edits"},
+         "Replaces the content of the first node XPATH selects (every one with --all) by\n"
+         "TEXT, then saves.",
+         3, 3, true, RunSet, "Edits", kEdit},
         {"set-attr", "FILE XPATH NAME VALUE", "set an attribute of the first match",
-         "Sets (or replaces) the attribute NAME of the first node XPATH selects, then saves.", 4, 4,
-         true, RunSetAttr, "Edits"},
+         "Sets (or replaces) the attribute NAME of the first node XPATH selects (of every\n"
+         "one with --all), then saves.",
+         4, 4, true, RunSetAttr, "Edits", kEdit},
         {"append", "FILE XPATH NAME [TEXT]", "append a new element under the first match",
          "Appends a new element NAME, holding TEXT when given, as the last child of the\n"
-         "first node XPATH selects, then saves.",
-         3, 4, true, RunAppend, "Edits"},
-        {"remove", "FILE XPATH", "remove the first match",
-         "Removes the first node XPATH selects with its subtree, then saves. The document\n"
-         "element cannot be removed (a file without one would not load again), nor an\n"
-         "attribute (it has no parent node to leave).",
-         2, 2, true, RunRemove, "Edits"},
+         "first element XPATH selects (of every one with --all), then saves.",
+         3, 4, true, RunAppend, "Edits", kEdit},
+        {"remove", "FILE XPATH", "remove the first match (an element, an attribute, ...)",
+         "Removes the first node XPATH selects (every one with --all) with its subtree, or\n"
+         "the attribute it selects (//a/@b), then saves. The document element cannot be\n"
+         "removed (a file without one would not load again).",
+         2, 2, true, RunRemove, "Edits", kEdit},
         {"clear", "FILE XPATH", "remove every child of the first match",
-         "Removes every child of the first node XPATH selects, then saves.", 2, 2, true, RunClear,
-         "Edits"},
+         "Removes every child of the first node XPATH selects (of every one with --all),\n"
+         "then saves.",
+         2, 2, true, RunClear, "Edits", kEdit},
         {"merge-menu", "FILE XPATH MENUFILE", "append the entries of MENUFILE's /Root/Menu",
          "Appends a copy of every child of /Root/Menu in MENUFILE under the first node\n"
          "XPATH selects in FILE, then saves. Fails with status 2 when MENUFILE cannot be\n"
-         "loaded or has no /Root/Menu.",
-         3, 3, true, RunMergeMenu, "Edits"},
+         "loaded or has no /Root/Menu. MENUFILE must be a regular file.",
+         3, 3, true, RunMergeMenu, "Edits", kTakesNamespaces},
+        {"format", "FILE", "the document indented, on standard output (also: fmt)",
+         "Prints the document laid out: indented by two spaces as the library saves it,\n"
+         "by N spaces with --indent N, or without line breaks with --compact; in the\n"
+         "file's own encoding. Writes to OUT instead with -o OUT (FILE itself included).",
+         1, 1, false, RunFormat, "Edits", kTakesOutput | kTakesLayout},
         {"stamp", "FILE XPATH", "set ID to the machine identity on the first match",
          "Sets the attribute ID of the first node XPATH selects to the machine identity\n"
          "(\"Win32_\" and the lowest permanent network adapter address), then saves.",
-         2, 2, true, RunStamp, "Edits"},
+         2, 2, true, RunStamp, "Edits", kTakesNamespaces},
         {"new", "FILE", "create FILE holding Root stamped with the machine ID",
          "Creates FILE holding an XML declaration (GB2312) and an element Root whose ID\n"
          "attribute is the machine identity. An existing FILE is never replaced.",
@@ -518,6 +530,7 @@ const std::vector<Subcommand>& Subcommands() {
 }
 
 const Subcommand* FindSubcommand(std::string_view name) {
+    if (name == "fmt") name = "format";  // the short name xmlstarlet users type
     for (const Subcommand& subcommand : Subcommands()) {
         if (name == subcommand.name) return &subcommand;
     }

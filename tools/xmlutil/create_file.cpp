@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "file_descriptor.h"
 #include "results.h"
 
 namespace xmlutil::tool {
@@ -32,21 +33,6 @@ std::string FolderOf(const std::string& path) {
     if (slash == 0) return "/";
     return path.substr(0, slash);
 }
-
-// Owns a descriptor.
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 // Makes the new name durable. The file is in place already, so a folder that
 // cannot be synced is not reported as a failure.

@@ -11,12 +11,14 @@
 #include <malloc.h>
 #endif
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "commands.h"
 #include "results.h"
+#include "session.h"
 
 namespace xmlutil::tool {
 namespace {
@@ -30,19 +32,39 @@ constexpr const char* kOverviewHead =
 
 constexpr const char* kOverviewTail =
     "\n"
-    "Editing subcommands write FILE back in place, or to OUT when -o OUT (or\n"
-    "--output OUT) appears anywhere among their arguments; `--` ends the options,\n"
-    "so a TEXT that starts with a dash can follow it. A failing edit leaves the\n"
-    "file as it was.\n"
+    "FILE - reads standard input. Editing subcommands write FILE back in place, or\n"
+    "to OUT when -o OUT (or --output OUT) appears anywhere among their arguments;\n"
+    "-o - and an edit of - write to standard output. Options go anywhere; `--` ends\n"
+    "them, so a TEXT that starts with a dash can follow it. A failing edit leaves\n"
+    "the file as it was.\n"
+    "\n"
+    "Options (where the subcommand takes them):\n"
+    "  -q, --quiet           no message when XPATH selects no node (status 1 stays)\n"
+    "  -N PREFIX=URI         bind PREFIX for XPATH (repeatable); the document's own\n"
+    "                        prefixes work without it\n"
+    "  --all                 every match, not only the first (edits report on stderr\n"
+    "                        how many nodes changed)\n"
+    "  -0, --null            end each record with NUL instead of a newline\n"
+    "  --indent N, --compact the layout of `format`\n"
+    "Queries take several FILEs; each record is then preceded by FILE and a colon.\n"
     "\n"
     "Exit status: 0 done; 1 XPATH selects no node; 2 a file cannot be loaded or\n"
     "saved, an operation fails, or the output cannot be written (one line on\n"
     "standard error); 64 usage error.\n";
 
+bool TakesOutput(const Subcommand& subcommand) {
+    return subcommand.edits || (subcommand.options & kTakesOutput) != 0;
+}
+
 std::string SubcommandUsage(const Subcommand& subcommand) {
     std::string usage = std::string("xmlutil ") + subcommand.name;
+    if (subcommand.maxOperands > 0) usage += " [-q]";
+    if (subcommand.options & kTakesAll) usage += " [--all]";
+    if (subcommand.options & kTakesNull) usage += " [-0]";
+    if (subcommand.options & kTakesNamespaces) usage += " [-N PREFIX=URI]...";
+    if (subcommand.options & kTakesLayout) usage += " [--indent N | --compact]";
     if (*subcommand.operands != '\0') usage += std::string(" ") + subcommand.operands;
-    if (subcommand.edits) usage += " [-o OUT]";
+    if (TakesOutput(subcommand)) usage += " [-o OUT]";
     return usage;
 }
 
@@ -66,7 +88,11 @@ std::string SubcommandHelp(const Subcommand& subcommand) {
     if (subcommand.edits) {
         text +=
             "\nWrites FILE in place, or OUT when -o OUT is given (anywhere among the\n"
-            "arguments). A failing edit leaves the file as it was.\n";
+            "arguments); -o - and FILE - write to standard output. A failing edit leaves\n"
+            "the file as it was.\n";
+    }
+    if (subcommand.options & kTakesFiles) {
+        text += "\nWith several FILEs each record is preceded by FILE and a colon.\n";
     }
     return text;
 }
@@ -112,37 +138,109 @@ bool IsHelpFlag(std::string_view arg) {
     return arg == "--help" || arg == "-h";
 }
 
-// Splits the arguments after the subcommand name into operands and -o OUT.
-// Only the options listed are options; anything else is an operand, so text
-// such as "-5" passes as it is.
+// A -N value: PREFIX=URI with a prefix that is a name without a colon.
+bool IsNamespaceBinding(const std::string& value) {
+    const size_t equals = value.find('=');
+    return equals != std::string::npos && equals > 0 && value.find(':') > equals &&
+           value.find_first_of(" \t\n") > equals;
+}
+
+std::optional<int> IndentWidth(const std::string& value) {
+    if (value.empty() || value.size() > 2 ||
+        value.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    return std::stoi(value);
+}
+
+// Reads the option at args[i] (and its value) into `invocation`; false when
+// args[i] is no option this subcommand takes, so it is an operand (text such
+// as "-5" passes as it is).
+bool TakeOption(const Subcommand& subcommand, const std::vector<std::string>& args, size_t& i,
+                Invocation& invocation) {
+    const std::string who = std::string("xmlutil ") + subcommand.name;
+    const std::string hint = "Try '" + who + " --help'.";
+    const std::string& arg = args[i];
+    // The value of an option spelt "-X VALUE", "-XVALUE" or "--long=VALUE".
+    const auto valueOf = [&](const char* shortName, const char* longName,
+                             std::optional<std::string>& value) {
+        const std::string longJoined = std::string(longName) + "=";
+        if (arg == shortName || arg == longName) {
+            if (i + 1 == args.size()) UsageError(who + ": " + arg + " needs a value", hint);
+            value = args[++i];
+        } else if (*shortName != '\0' && arg.size() > 2 && arg.rfind(shortName, 0) == 0 &&
+                   std::string_view(shortName).size() == 2) {
+            value = arg.substr(2);
+        } else if (arg.rfind(longJoined, 0) == 0) {
+            value = arg.substr(longJoined.size());
+        } else {
+            return false;
+        }
+        return true;
+    };
+    const unsigned takes = subcommand.options;
+    std::optional<std::string> value;
+    if (arg == "-q" || arg == "--quiet") {
+        invocation.quiet = true;
+    } else if ((takes & kTakesAll) && arg == "--all") {
+        invocation.all = true;
+    } else if ((takes & kTakesNull) && (arg == "-0" || arg == "--null")) {
+        invocation.null = true;
+    } else if ((takes & kTakesLayout) && arg == "--compact") {
+        invocation.compact = true;
+    } else if ((takes & kTakesLayout) && valueOf("", "--indent", value)) {
+        invocation.indent = IndentWidth(*value);
+        if (!invocation.indent) UsageError(who + ": --indent needs a number from 0 to 99", hint);
+    } else if ((takes & kTakesNamespaces) && valueOf("-N", "--namespace", value)) {
+        if (!IsNamespaceBinding(*value)) {
+            UsageError(
+                who + ": -N needs PREFIX=URI (a prefix without a colon), not '" + *value + "'",
+                hint);
+        }
+        invocation.namespaces.push_back(*value);
+    } else if (TakesOutput(subcommand) && valueOf("-o", "--output", value)) {
+        if (invocation.output) UsageError(who + ": -o given more than once", hint);
+        if (value->empty()) UsageError(who + ": -o needs a file", hint);
+        invocation.output = *value;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool LooksLikeOption(const std::string& arg) {
+    return arg.size() > 1 && arg[0] == '-';
+}
+
+// Whether an operand may be free text ("-5" as a TEXT or VALUE is no option).
+bool TakesText(const Subcommand& subcommand) {
+    const std::string_view operands = subcommand.operands;
+    return operands.find("TEXT") != operands.npos || operands.find("VALUE") != operands.npos;
+}
+
+// Splits the arguments after the subcommand name into options and operands.
 Invocation ParseArguments(const Subcommand& subcommand, const std::vector<std::string>& args) {
-    Invocation invocation{subcommand.name, {}, std::nullopt};
+    Invocation invocation;
+    invocation.subcommand = subcommand.name;
     const std::string who = std::string("xmlutil ") + subcommand.name;
     const std::string hint = "Try '" + who + " --help'.";
     bool optionsEnded = false;
     for (size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (optionsEnded) {
-            invocation.operands.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
+        if (!optionsEnded && args[i] == "--") {
             optionsEnded = true;
-            continue;
+        } else if (optionsEnded || !TakeOption(subcommand, args, i, invocation)) {
+            if (!optionsEnded && LooksLikeOption(args[i]) && !TakesText(subcommand)) {
+                UsageError(who + ": unknown option '" + args[i] + "'", hint);
+            }
+            invocation.operands.push_back(args[i]);
         }
-        const bool outputFlag = arg == "-o" || arg == "--output";
-        const bool outputJoined = arg.rfind("--output=", 0) == 0;
-        if (subcommand.edits && (outputFlag || outputJoined)) {
-            if (invocation.output) UsageError(who + ": -o given more than once", hint);
-            if (outputFlag && i + 1 == args.size()) UsageError(who + ": -o needs a file", hint);
-            invocation.output = outputFlag ? args[++i] : arg.substr(arg.find('=') + 1);
-            if (invocation.output->empty()) UsageError(who + ": -o needs a file", hint);
-            continue;
-        }
-        invocation.operands.push_back(arg);
+    }
+    if (invocation.compact && invocation.indent) {
+        UsageError(who + ": --indent and --compact exclude each other", hint);
     }
     const size_t count = invocation.operands.size();
-    if (count < subcommand.minOperands || count > subcommand.maxOperands) {
+    const bool severalFiles = (subcommand.options & kTakesFiles) != 0;
+    if (count < subcommand.minOperands || (!severalFiles && count > subcommand.maxOperands)) {
         UsageError(
             who + ": " +
                 (count < subcommand.minOperands ? "missing arguments" : "too many arguments") +
@@ -150,6 +248,15 @@ Invocation ParseArguments(const Subcommand& subcommand, const std::vector<std::s
             hint);
     }
     return invocation;
+}
+
+// The FILEs of a subcommand that takes several: every operand but the last
+// ones, which belong to each run (XPATH, NAME).
+std::vector<std::string> FilesOf(const Subcommand& subcommand, const Invocation& invocation) {
+    const std::vector<std::string>& operands = invocation.operands;
+    if (!(subcommand.options & kTakesFiles) || operands.empty()) return {};
+    const size_t trailing = std::min(subcommand.maxOperands - 1, operands.size() - 1);
+    return std::vector<std::string>(operands.begin(), operands.end() - trailing);
 }
 
 void Print(FILE* stream, const std::string& text) {
@@ -173,6 +280,44 @@ int PrintDone(const std::string& who, const std::string& text) {
     return kExitDone;
 }
 
+// The outcome of the runs on several files, as grep tells it: 2 when one
+// failed, else 0 when one matched, else 1.
+class Outcome {
+  public:
+    void Matched() { matched_ = true; }
+    void Failed() { failed_ = true; }
+    int Status() const {
+        if (failed_) return kExitFailure;
+        return matched_ ? kExitDone : kExitNoMatch;
+    }
+
+  private:
+    bool matched_ = false;
+    bool failed_ = false;
+};
+
+// Runs the subcommand on one file: its records on standard output, its
+// message (unless -q silences a no-match) on standard error.
+void RunOnFile(const Subcommand& subcommand, const Invocation& invocation,
+               const std::string& prefix, Outcome& outcome) {
+    Output out(prefix, invocation.null ? '\0' : '\n');
+    try {
+        subcommand.run(invocation, out);
+        outcome.Matched();
+    } catch (const Exit& exit) {
+        if (exit.status == kExitNoMatch) {
+            Print(stdout, out.Text());  // `count` prints its 0
+            if (!invocation.quiet) Print(stderr, exit.message + "\n");
+            return;
+        }
+        if (exit.status != kExitFailure) throw;
+        outcome.Failed();
+        Print(stderr, exit.message + "\n");
+        return;
+    }
+    Print(stdout, out.Text());
+}
+
 int RunSubcommand(const Subcommand& subcommand, const std::vector<std::string>& args) {
     for (size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
         if (IsHelpFlag(args[i])) {
@@ -180,20 +325,22 @@ int RunSubcommand(const Subcommand& subcommand, const std::vector<std::string>& 
         }
     }
     const Invocation invocation = ParseArguments(subcommand, args);
-    Output out;
-    int status = kExitDone;
-    std::string message;
-    try {
-        subcommand.run(invocation, out);
-    } catch (const Exit& exit) {
-        if (exit.status != kExitNoMatch) throw;
-        status = exit.status;
-        message = exit.message;
+    Outcome outcome;
+    const std::vector<std::string> files = FilesOf(subcommand, invocation);
+    if (files.size() <= 1) {
+        RunOnFile(subcommand, invocation, "", outcome);
+    } else {
+        const std::vector<std::string> rest(invocation.operands.begin() + files.size(),
+                                            invocation.operands.end());
+        for (const std::string& file : files) {
+            Invocation one = invocation;
+            one.operands = {file};
+            one.operands.insert(one.operands.end(), rest.begin(), rest.end());
+            RunOnFile(subcommand, one, ShownName(file) + (invocation.null ? '\0' : ':'), outcome);
+        }
     }
-    Print(stdout, out.Text());
     FlushOutput("xmlutil " + invocation.subcommand);
-    if (!message.empty()) Print(stderr, message + "\n");
-    return status;
+    return outcome.Status();
 }
 
 int Main(const std::vector<std::string>& args) {

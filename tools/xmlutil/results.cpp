@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "results.h"
 
+#include <xmlutil/msxml.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -53,6 +55,10 @@ constexpr NamedResult kNamedResults[] = {
     XMLUTIL_NAMED_WIN32(ERROR_FILE_TOO_LARGE),
     XMLUTIL_NAMED_WIN32(ERROR_DIRECTORY),
     XMLUTIL_NAMED_WIN32(ERROR_NO_UNICODE_TRANSLATION),
+    XMLUTIL_NAMED(XMLUTIL_E_NOT_WELL_FORMED),
+    XMLUTIL_NAMED(XMLUTIL_E_ENCODING),
+    XMLUTIL_NAMED(XMLUTIL_E_DTD_REFUSED),
+    XMLUTIL_NAMED(XMLUTIL_E_TOO_LARGE),
 };
 
 #undef XMLUTIL_NAMED
@@ -97,6 +103,27 @@ HRESULT ResultFromWriteErrno(int err) {
             return E_OUTOFMEMORY;
         default:
             return HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
+    }
+}
+
+HRESULT ResultFromReadErrno(int err) {
+    switch (err) {
+        case ENOENT:
+            return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+        case ENOTDIR:
+            return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+        case EACCES:
+        case EPERM:
+            return E_ACCESSDENIED;
+        case EISDIR:
+            return HRESULT_FROM_WIN32(ERROR_DIRECTORY);
+        case ENAMETOOLONG:
+        case ELOOP:
+            return HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
+        case ENOMEM:
+            return E_OUTOFMEMORY;
+        default:
+            return HRESULT_FROM_WIN32(ERROR_READ_FAULT);
     }
 }
 

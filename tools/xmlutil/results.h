@@ -20,4 +20,8 @@ std::string DescribeResult(HRESULT hr);
 // HRESULT_FROM_WIN32(ERROR_WRITE_FAULT) for anything else.
 HRESULT ResultFromWriteErrno(int err);
 
+// The code for a read or open that fails with `err` (a missing file, no
+// permission, a folder); HRESULT_FROM_WIN32(ERROR_READ_FAULT) for anything else.
+HRESULT ResultFromReadErrno(int err);
+
 }  // namespace xmlutil::tool

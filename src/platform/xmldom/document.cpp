@@ -12,6 +12,7 @@
 #include "platform/xmldom/error_report.h"
 #include "platform/xmldom/tree.h"
 #include "platform/xmldom/utf.h"
+#include "platform/xmldom/xpath_value.h"
 
 namespace xmlutil::xmldom {
 
@@ -42,6 +43,38 @@ HRESULT PathArgument(const VARIANT& path, std::string& utf8) {
     if (path.vt != VT_BSTR) return E_INVALIDARG;
     return Utf8FromBstr(path.bstrVal, utf8);
 }
+
+// The bytes of a one-dimensional byte array, readable while the object lives.
+class LockedBytes {
+  public:
+    explicit LockedBytes(SAFEARRAY* array) : array_(array) {
+        LONG lower = 0;
+        LONG upper = -1;
+        if (array == nullptr || SafeArrayGetDim(array) != 1 || SafeArrayGetElemsize(array) != 1 ||
+            FAILED(SafeArrayGetLBound(array, 1, &lower)) ||
+            FAILED(SafeArrayGetUBound(array, 1, &upper))) {
+            return;
+        }
+        void* data = nullptr;
+        if (FAILED(SafeArrayAccessData(array, &data))) return;
+        data_ = static_cast<const char*>(data);
+        size_ = upper < lower ? 0 : static_cast<size_t>(upper) - static_cast<size_t>(lower) + 1;
+    }
+    ~LockedBytes() {
+        if (data_ != nullptr) SafeArrayUnaccessData(array_);
+    }
+    LockedBytes(const LockedBytes&) = delete;
+    LockedBytes& operator=(const LockedBytes&) = delete;
+
+    bool Readable() const { return data_ != nullptr; }
+    const char* Data() const { return data_; }
+    size_t Size() const { return size_; }
+
+  private:
+    SAFEARRAY* array_;
+    const char* data_ = nullptr;
+    size_t size_ = 0;
+};
 
 HRESULT NodeTypeArgument(const VARIANT& type, LONG& value) {
     switch (type.vt) {
@@ -124,8 +157,17 @@ HRESULT DocumentObject::Select(xmlDoc* doc, xmlNode* context, const std::string&
                              StateOf(doc).mayBeTooDeepToStream);
 }
 
+HRESULT DocumentObject::EvaluateValue(const std::string& expression, XPathValue& value) {
+    if (doc_ != evaluatorDoc_) {
+        evaluator_.DocumentChanged();
+        evaluatorDoc_ = doc_;
+    }
+    return evaluator_.Evaluate(doc_, nullptr, expression, value);
+}
+
 HRESULT DocumentObject::QueryInterface(REFIID riid, void** out) {
     if (out == nullptr) return E_POINTER;
+    if (riid == IID_IXmlutilXPathValue) return CreateXPathValue(*this, out);
     if (riid == IID_XmlutilDomNode) {  // uncounted: see AsDomNode
         *out = static_cast<DomNode*>(this);
         return S_OK;
@@ -179,6 +221,19 @@ HRESULT DocumentObject::LoadParsed(ParseRequest request, const std::wstring& url
     return S_OK;
 }
 
+HRESULT DocumentObject::LoadBytes(SAFEARRAY* bytes, VARIANT_BOOL* isSuccessful) {
+    const LockedBytes locked(bytes);
+    if (!locked.Readable()) {
+        lastParseError_ = ParseErrorBeforeParsing(E_INVALIDARG, std::wstring());
+        return E_INVALIDARG;
+    }
+    ParseRequest request;
+    request.data = locked.Data();
+    request.size = locked.Size();
+    request.preserveWhiteSpace = PreserveWhiteSpace();
+    return LoadParsed(request, std::wstring(), isSuccessful);
+}
+
 HRESULT DocumentObject::loadXML(BSTR bstrXML, VARIANT_BOOL* isSuccessful) {
     if (isSuccessful == nullptr) return E_POINTER;
     *isSuccessful = VARIANT_FALSE;
@@ -209,6 +264,11 @@ HRESULT DocumentObject::load(VARIANT xmlSource, VARIANT_BOOL* isSuccessful) {
     *isSuccessful = VARIANT_FALSE;
     lastParseError_.errorCode = E_OUTOFMEMORY;  // as in loadXML
     return Guarded([&]() -> HRESULT {
+        if (xmlSource.vt == (VT_ARRAY | VT_UI1)) {
+            const HRESULT loaded = LoadBytes(xmlSource.parray, isSuccessful);
+            if (loaded == S_OK) url_.clear();  // the content came from no file
+            return loaded;
+        }
         const std::wstring url = xmlSource.vt == VT_BSTR && xmlSource.bstrVal != nullptr
                                      ? std::wstring(xmlSource.bstrVal)
                                      : std::wstring();

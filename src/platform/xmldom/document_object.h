@@ -37,6 +37,8 @@ class DocumentObject final : public NodeMethods<IXMLDOMDocument2>,
     // Evaluates an expression from `context` (a node of `doc`).
     HRESULT Select(xmlDoc* doc, xmlNode* context, const std::string& expression, bool firstOnly,
                    const HitReceiver& receive);
+    // The value of an expression evaluated against the whole document.
+    HRESULT EvaluateValue(const std::string& expression, XPathValue& value);
     // Where the wrappers of this object's nodes live.
     WrapperPool& Pool() const { return *pool_.get(); }
     bool PreserveWhiteSpace() const { return preserveWhiteSpace_ != VARIANT_FALSE; }
@@ -104,6 +106,10 @@ class DocumentObject final : public NodeMethods<IXMLDOMDocument2>,
     // Makes `doc` the content, retiring (or freeing) the previous one.
     void ReplaceContent(XmlDocPtr doc) noexcept;
     // Parses the request into the content; keeps why it failed, with `url`.
+    // Parses the bytes of a file held in a byte array (VT_ARRAY | VT_UI1), as
+    // a file's bytes are parsed: its declared encoding honoured, the same
+    // defences. E_INVALIDARG for an array that is not one of bytes.
+    HRESULT LoadBytes(SAFEARRAY* bytes, VARIANT_BOOL* isSuccessful);
     HRESULT LoadParsed(ParseRequest request, const std::wstring& url, VARIANT_BOOL* isSuccessful);
     // A new node of the current xmlDoc, handed out as interface I.
     template <class I>

@@ -167,6 +167,17 @@ inline std::string Unstreamed(const std::string& expression) {
     return "(" + expression + ")";
 }
 
+// The value of an expression that yields a number, a string or a boolean; a
+// node-set is given as its string value (that of its first node in document
+// order, "" for none), as XPath's string() gives it.
+struct XPathValue {
+    enum class Kind { kNumber, kString, kBoolean };
+    Kind kind = Kind::kString;
+    double number = 0;
+    bool boolean = false;
+    std::string text;  // UTF-8
+};
+
 class XPathEvaluator {
   public:
     // The most work one evaluation may do, in libxml2's XPath operations
@@ -200,6 +211,11 @@ class XPathEvaluator {
     // result (no list of them is kept).
     HRESULT Select(xmlDoc* doc, xmlNode* context, const std::string& expression, bool firstOnly,
                    const HitReceiver& receive, bool deepTree = false);
+
+    // The value of `expression` evaluated from `context` (a node of `doc`, or
+    // `doc` itself). E_FAIL for a malformed expression. E_OUTOFMEMORY.
+    HRESULT Evaluate(xmlDoc* doc, xmlNode* context, const std::string& expression,
+                     XPathValue& value);
 
     // Must be called after any change to the tree, names, values or text of
     // the document (or when it is replaced): drops everything derived from it.

@@ -292,6 +292,57 @@ HRESULT XPathEvaluator::Invalid(xmlXPathContext* ctx, const std::string& express
     return E_FAIL;
 }
 
+HRESULT XPathEvaluator::Evaluate(xmlDoc* doc, xmlNode* context, const std::string& expression,
+                                 XPathValue& value) {
+    if (doc == nullptr) return E_INVALIDARG;
+    ErrorSilencer silence;
+    xmlXPathContext* ctx = state_->ContextFor(doc);
+    if (ctx == nullptr) return E_OUTOFMEMORY;
+    const ContextReportsTo reports(ctx, silence);
+    state_->failure.clear();
+    if (expression.find(':') != std::string::npos) {
+        const HRESULT hr = state_->BindPrefixes(ctx, expression);
+        if (FAILED(hr)) return hr;
+    }
+    xmlResetError(&ctx->lastError);
+    xmlXPathCompExpr* comp = state_->Compiled(ctx, expression);
+    if (comp == nullptr) return silence.OutOfMemory() ? E_OUTOFMEMORY : Invalid(ctx, expression);
+    // The work limit of a selection holds here too (see Select).
+    ctx->opLimit = NamesNamespaceAxis(expression) ? state_->limits.namespaceAxisOperations
+                                                  : state_->limits.operations;
+    ctx->opCount = 0;
+    ctx->node = context != nullptr ? context : reinterpret_cast<xmlNode*>(doc);
+    ctx->contextSize = -1;
+    ctx->proximityPosition = -1;
+    XmlXPathObjectPtr result(xmlXPathCompiledEval(comp, ctx));
+    ctx->node = nullptr;
+    if (silence.OutOfMemory()) return E_OUTOFMEMORY;
+    if (result == nullptr && ctx->opCount >= ctx->opLimit) {
+        state_->failure = "The expression '" + expression + "' needs more work than a query may take";
+        return E_ABORT;
+    }
+    if (result == nullptr) return Invalid(ctx, expression);
+    switch (result->type) {
+        case XPATH_NUMBER:
+            value.kind = XPathValue::Kind::kNumber;
+            value.number = result->floatval;
+            return S_OK;
+        case XPATH_BOOLEAN:
+            value.kind = XPathValue::Kind::kBoolean;
+            value.boolean = result->boolval != 0;
+            return S_OK;
+        default: {
+            // Strings as they are; node-sets (and anything else) by XPath's
+            // string() rule.
+            XmlCharPtr text(xmlXPathCastToString(result.get()));
+            if (text == nullptr) return E_OUTOFMEMORY;
+            value.kind = XPathValue::Kind::kString;
+            value.text = FromXml(text.get());
+            return S_OK;
+        }
+    }
+}
+
 void XPathEvaluator::DocumentChanged() {
     // The context holds only the document pointer (checked on every call) and
     // compiled expressions are tree-independent (prefixes are looked up as
