@@ -9,6 +9,7 @@
 #include "platform/xmldom/engine/error_guard.h"
 #include "platform/xmldom/engine/file_io.h"
 #include "platform/xmldom/engine/unread_entities.h"
+#include "platform/xmldom/node_ops.h"
 #include "platform/xmldom/tree.h"
 #include "platform/xmldom/utf.h"
 
@@ -113,6 +114,10 @@ void DocumentObject::Changed() noexcept {
     evaluator_.DocumentChanged();
 }
 
+void DocumentObject::DetachedNodeLeft() noexcept {
+    evaluator_.DocumentChanged();
+}
+
 HRESULT DocumentObject::Select(xmlDoc* doc, xmlNode* context, const std::string& expression,
                                bool firstOnly, const HitReceiver& receive) {
     if (doc != evaluatorDoc_) {
@@ -131,6 +136,10 @@ HRESULT DocumentObject::QueryInterface(REFIID riid, void** out) {
     }
     if (riid == IID_XmlutilDocumentWriter) {  // uncounted: see IDocumentWriter
         *out = static_cast<IDocumentWriter*>(this);
+        return S_OK;
+    }
+    if (riid == IID_XmlutilSelectionCounter) {  // uncounted: see ISelectionCounter
+        *out = static_cast<ISelectionCounter*>(this);
         return S_OK;
     }
     if (riid == IID_IUnknown || riid == IID_IXMLDOMNode || riid == IID_IXMLDOMDocument) {
@@ -339,6 +348,10 @@ HRESULT DocumentObject::createAttribute(BSTR name, IXMLDOMAttribute** attribute)
         xmlAttr* attr = xmlNewDocProp(doc_, ToXml(qname.c_str()), nullptr);
         return Hand(reinterpret_cast<xmlNode*>(attr), attribute);
     });
+}
+
+HRESULT DocumentObject::CountSelected(BSTR query, long& count) {
+    return Guarded([&] { return ops::CountSelected(*this, query, count); });
 }
 
 HRESULT DocumentObject::SetAttributeOf(IXMLDOMNode* node, BSTR name, BSTR value, bool& handled) {
