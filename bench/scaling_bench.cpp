@@ -125,11 +125,11 @@ double Best(const Job& job, int size) {
 
 int main(int argc, char** argv) {
     std::string only;
-    int size = 0;  // with --size=N: one run of the job(s) at N items
+    int onlySize = 0;  // with --size=N: one run of the job(s) at N items
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg.rfind("--job=", 0) == 0) only = arg.substr(6);
-        if (arg.rfind("--size=", 0) == 0) size = std::atoi(arg.c_str() + 7);
+        if (arg.rfind("--size=", 0) == 0) onlySize = std::atoi(arg.c_str() + 7);
     }
     const std::string folder = TempFolder();
     const std::vector<Job> jobs = {
@@ -141,8 +141,8 @@ int main(int argc, char** argv) {
     bool allWithin = true;
     for (const Job& job : jobs) {
         if (!only.empty() && only != job.name) continue;
-        if (size > 0) {
-            std::printf("%-12s %7d items: %.4f s\n", job.name, size, job.run(size));
+        if (onlySize > 0) {
+            std::printf("%-12s %7d items: %.4f s\n", job.name, onlySize, job.run(onlySize));
             continue;
         }
         const double small = Best(job, job.baseSize);

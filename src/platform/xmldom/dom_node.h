@@ -19,8 +19,8 @@
 #include <type_traits>
 
 #include "platform/xmldom/engine/error_guard.h"
-#include "platform/xmldom/engine/xml_ptr.h"
 #include "platform/xmldom/wrapper_pool.h"
+#include "platform/xmldom/engine/xml_ptr.h"
 #include "xmlutil/msxml.h"
 
 namespace xmlutil::xmldom {
