@@ -4,7 +4,7 @@
 // whitespace pass. Inputs come from bench/corpus/generate.py.
 //
 // Two ways to run it:
-//  - suite_bench --job=NAME --engine=xmlutil|libxml2 --corpus=DIR [--out=DIR]
+//  - suite_bench --job=NAME --engine=xmlutil|libxml2|libxml2-plain --corpus=DIR [--out=DIR]
 //      [--lookups=N] [--size=full|small]
 //    runs one job once in this process and prints one JSON line: the timed
 //    seconds, a check figure that every engine doing the job must agree on,
@@ -448,19 +448,48 @@ Outcome Libxml2Gb2312(const Options& o) {
 
 // ---- the job table ---------------------------------------------------------------
 
+// The plain baselines: what a libxml2 user writes for the job, without the
+// list or the wide text the jobs above build to match xmlutil's output.
+Outcome PlainChildren(const Options& o) {
+    XmlDocPtr doc = Libxml2Load(o.Input("children.xml"));
+    xmlNode* root = xmlDocGetRootElement(doc.get());
+    return Timed([&] { return ElementChildren(root); });
+}
+
+Outcome PlainAttributes(const Options& o) {
+    XmlDocPtr doc = Libxml2Load(o.Input("attributes.xml"));
+    xmlNode* root = xmlDocGetRootElement(doc.get());
+    return Timed([&] {
+        long long chars = 0;
+        std::string value;
+        for (xmlNode* e = root->children; e != nullptr; e = e->next) {
+            for (xmlAttr* a = e->properties; a != nullptr; a = a->next) {
+                const xmlNode* text = a->children;
+                value.assign(text != nullptr && text->content != nullptr
+                                 ? reinterpret_cast<const char*>(text->content)
+                                 : "");
+                chars += static_cast<long long>(xmlUTF8Strlen(a->name)) +
+                         xmlUTF8Strlen(ToXml(value.c_str()));
+            }
+        }
+        return chars;
+    });
+}
+
 using JobFunction = Outcome (*)(const Options&);
 struct Job {
     const char* name;
     JobFunction xmlutil;
-    JobFunction libxml2;  // null: only xmlutil runs it (a scaling check)
+    JobFunction libxml2;          // null: only xmlutil runs it (a scaling check)
+    JobFunction plain = nullptr;  // the plain libxml2 baseline, where there is one
 };
 
 const Job kJobs[] = {
     {"load", XmlutilLoad, Libxml2Load},
     {"select_all", XmlutilSelectAll, Libxml2SelectAll},
     {"lookup", XmlutilLookup, Libxml2Lookup},
-    {"children", XmlutilChildren, Libxml2Children},
-    {"attributes", XmlutilAttributes, Libxml2Attributes},
+    {"children", XmlutilChildren, Libxml2Children, PlainChildren},
+    {"attributes", XmlutilAttributes, Libxml2Attributes, PlainAttributes},
     {"build_save", XmlutilBuildSave, Libxml2BuildSave},
     {"gb2312", XmlutilGb2312, Libxml2Gb2312},
     {"matches", XmlutilMatches, nullptr},
@@ -508,9 +537,10 @@ int RunOneJob(int argc, char** argv) {
     options.small = Flag(argc, argv, "size") == "small";
     const Job* job = FindJob(name);
     if (job == nullptr || options.corpus.empty()) Fail("unknown job or no --corpus");
-    const JobFunction run = engine == "xmlutil"   ? job->xmlutil
-                            : engine == "libxml2" ? job->libxml2
-                                                  : nullptr;
+    const JobFunction run = engine == "xmlutil"         ? job->xmlutil
+                            : engine == "libxml2"       ? job->libxml2
+                            : engine == "libxml2-plain" ? job->plain
+                                                        : nullptr;
     if (run == nullptr) {
         std::printf("{\"unsupported\": true}\n");
         return 0;
@@ -528,8 +558,8 @@ int RunOneJob(int argc, char** argv) {
 
 void RegisterBenchmarks(const Options& options) {
     for (const Job& job : kJobs) {
-        const std::pair<const char*, JobFunction> engines[] = {{"xmlutil", job.xmlutil},
-                                                               {"libxml2", job.libxml2}};
+        const std::pair<const char*, JobFunction> engines[] = {
+            {"xmlutil", job.xmlutil}, {"libxml2", job.libxml2}, {"libxml2-plain", job.plain}};
         for (const auto& [engine, run] : engines) {
             if (run == nullptr) continue;
             const JobFunction function = run;

@@ -14,7 +14,7 @@ corpus="${CORPUS_DIR:-${TMPDIR:-/tmp}/xmlutil-bench-corpus}"
 scripts/deps.sh libbenchmark-dev libpugixml-dev python3-lxml gnuplot-nox
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DXMLUTIL_BUILD_BENCH=ON >/dev/null
-ninja -C "$build" -j2 suite_bench
+ninja -C "$build" -j2 suite_bench scaling_bench
 g++ -O2 -std=c++17 -Wall -Wextra -Werror bench/peers/pugixml_runner.cpp -lpugixml \
     -o "$build/pugixml_runner"
 

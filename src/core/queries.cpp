@@ -70,6 +70,10 @@ long CXMLUtil::GetNodes(std::wstring xpath, std::vector<CComPtr<IXMLDOMNode>>& n
 long CXMLUtil::GetNodesCount(std::wstring xpath, long& count) {
     const BstrArg expression(xpath);
     if (!m_pDoc) return m_hr = E_POINTER;
+    // The service's own document counts as it selects: no handle per match.
+    if (xmlutil::xmldom::ISelectionCounter* counter = xmlutil::dom::SelectionCounterOf(m_pDoc)) {
+        return m_hr = counter->CountSelected(expression.get(), count);
+    }
     CComPtr<IXMLDOMNodeList> list;
     if ((m_hr = m_pDoc->selectNodes(expression.get(), &list)) != S_OK) return m_hr;
     long length = 0;

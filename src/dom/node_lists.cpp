@@ -44,4 +44,13 @@ xmldom::IDocumentWriter* DocumentWriterOf(IXMLDOMDocument* document) {
     return static_cast<xmldom::IDocumentWriter*>(writer);
 }
 
+xmldom::ISelectionCounter* SelectionCounterOf(IXMLDOMDocument* document) {
+    void* counter = nullptr;
+    if (document == nullptr ||
+        document->QueryInterface(xmldom::IID_XmlutilSelectionCounter, &counter) != S_OK) {
+        return nullptr;
+    }
+    return static_cast<xmldom::ISelectionCounter*>(counter);
+}
+
 }  // namespace xmlutil::dom

@@ -130,6 +130,21 @@ TEST_F(QueryTest, NoMatchClearsButMalformedKeeps) {
     EXPECT_EQ(nodes.size(), 1u);
 }
 
+// The count is taken without listing the nodes: it must still be the number
+// GetNodes lists, namespace-axis hits, unions and sorted results included.
+TEST_F(QueryTest, CountIsWhatGetNodesLists) {
+    CXMLUtil doc;
+    ASSERT_HR(doc.LoadXML(L"<r xmlns:p='urn:p'><a id='1'><b/></a><a id='2'/><b/></r>"), S_OK);
+    for (const wchar_t* path : {L"//a", L"//b | //a", L"//namespace::*", L"//@id", L"/r/*[2]",
+                                L"//b/ancestor-or-self::*"}) {
+        std::vector<CComPtr<IXMLDOMNode>> nodes;
+        long count = -1;
+        ASSERT_HR(doc.GetNodes(path, nodes), S_OK) << path;
+        ASSERT_HR(doc.GetNodesCount(path, count), S_OK) << path;
+        EXPECT_EQ(count, static_cast<long>(nodes.size())) << path;
+    }
+}
+
 TEST_F(QueryTest, CountMatchesWithoutTouchingOnFailure) {
     long count = -1;
     EXPECT_HR(util.GetNodesCount(L"//Item", count), S_OK);

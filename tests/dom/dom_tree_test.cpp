@@ -253,6 +253,47 @@ TEST(DomTree, AppendInsertAndNavigate) {
     EXPECT_EQ(ChildNames(t.root), (std::vector<std::wstring>{L"c", L"b", L"a"}));
 }
 
+// Copies of a list's items moving to another document leave the list's
+// cursor in place (the walk stays O(1) a step) and the items right; a list
+// under a detached subtree that moves follows it to its new nodes.
+TEST(DomTree, ChildListsStayRightWhileNodesMoveToAnotherDocument) {
+    Built from;
+    Built to;
+    for (const wchar_t* name : {L"c", L"d", L"e"}) Append(from.root, Element(from.doc, name));
+    CComPtr<IXMLDOMNodeList> list;
+    ASSERT_EQ(from.root->get_childNodes(&list), S_OK);
+    std::vector<std::wstring> walked;
+    for (long i = 0;; ++i) {
+        CComPtr<IXMLDOMNode> item;
+        if (list->get_item(i, &item) != S_OK) break;
+        walked.push_back(NameOf(item));
+        CComPtr<IXMLDOMNode> copy;
+        ASSERT_EQ(item->cloneNode(VARIANT_TRUE, &copy), S_OK);
+        Append(to.root, copy);
+    }
+    EXPECT_EQ(walked, (std::vector<std::wstring>{L"a", L"b", L"c", L"d", L"e"}));
+    EXPECT_EQ(ChildNames(to.root),
+              (std::vector<std::wstring>{L"a", L"b", L"a", L"b", L"c", L"d", L"e"}));
+
+    CComPtr<IXMLDOMNode> detached = Element(from.doc, L"x");
+    Append(detached, Element(from.doc, L"y"));
+    Append(detached, Element(from.doc, L"z"));
+    CComPtr<IXMLDOMNodeList> moving;
+    ASSERT_EQ(detached->get_childNodes(&moving), S_OK);
+    CComPtr<IXMLDOMNode> last;
+    ASSERT_EQ(moving->get_item(1, &last), S_OK);  // the cursor rests on z
+    Append(to.root, detached);                    // z and y are copied, the old ones freed
+    CComPtr<IXMLDOMNode> first;
+    ASSERT_EQ(moving->get_item(0, &first), S_OK);
+    EXPECT_EQ(NameOf(first), L"y");
+    CComPtr<IXMLDOMNode> second;
+    ASSERT_EQ(moving->get_item(1, &second), S_OK);
+    EXPECT_EQ(second.p, last.p);  // the same handle, now on the copy
+    CComPtr<IXMLDOMNode> parent;
+    ASSERT_EQ(second->get_parentNode(&parent), S_OK);
+    EXPECT_EQ(parent.p, detached.p);
+}
+
 TEST(DomTree, AppendRefusalsLeaveTheTreeUnchanged) {
     Built t;
     const std::vector<std::wstring> rootChildren = ChildNames(t.root);

@@ -10,6 +10,7 @@
 #include "platform/xmldom/engine/file_io.h"
 #include "platform/xmldom/engine/unread_entities.h"
 #include "platform/xmldom/error_report.h"
+#include "platform/xmldom/node_ops.h"
 #include "platform/xmldom/tree.h"
 #include "platform/xmldom/utf.h"
 #include "platform/xmldom/xpath_value.h"
@@ -147,6 +148,10 @@ void DocumentObject::Changed() noexcept {
     evaluator_.DocumentChanged();
 }
 
+void DocumentObject::DetachedNodeLeft() noexcept {
+    evaluator_.DocumentChanged();
+}
+
 HRESULT DocumentObject::Select(xmlDoc* doc, xmlNode* context, const std::string& expression,
                                bool firstOnly, const HitReceiver& receive) {
     if (doc != evaluatorDoc_) {
@@ -174,6 +179,10 @@ HRESULT DocumentObject::QueryInterface(REFIID riid, void** out) {
     }
     if (riid == IID_XmlutilDocumentWriter) {  // uncounted: see IDocumentWriter
         *out = static_cast<IDocumentWriter*>(this);
+        return S_OK;
+    }
+    if (riid == IID_XmlutilSelectionCounter) {  // uncounted: see ISelectionCounter
+        *out = static_cast<ISelectionCounter*>(this);
         return S_OK;
     }
     if (riid == IID_IUnknown || riid == IID_IXMLDOMNode || riid == IID_IXMLDOMDocument ||
@@ -407,6 +416,10 @@ HRESULT DocumentObject::createAttribute(BSTR name, IXMLDOMAttribute** attribute)
         xmlAttr* attr = xmlNewDocProp(doc_, ToXml(qname.c_str()), nullptr);
         return Hand(reinterpret_cast<xmlNode*>(attr), attribute);
     });
+}
+
+HRESULT DocumentObject::CountSelected(BSTR query, long& count) {
+    return Guarded([&] { return ops::CountSelected(*this, query, count); });
 }
 
 HRESULT DocumentObject::SetAttributeOf(IXMLDOMNode* node, BSTR name, BSTR value, bool& handled) {

@@ -19,7 +19,8 @@ namespace xmlutil::xmldom {
 // current xmlDoc.
 class DocumentObject final : public NodeMethods<IXMLDOMDocument2>,
                              public DomNode,
-                             public IDocumentWriter {
+                             public IDocumentWriter,
+                             public ISelectionCounter {
   public:
     // A new, empty document object with one reference. E_OUTOFMEMORY.
     static HRESULT Create(DocumentObject** out) noexcept;
@@ -33,6 +34,11 @@ class DocumentObject final : public NodeMethods<IXMLDOMDocument2>,
     // Records a change to the tree, names, values or text of any xmlDoc this
     // object serves: live lists and the XPath evaluator drop what they derived.
     void Changed() noexcept;
+    // Records that a detached node of this object's is moving to another
+    // document: the evaluator drops what it derived, but no live list of
+    // this object's trees changed (lists under the moved node follow its new
+    // owner), so their cursors stay.
+    void DetachedNodeLeft() noexcept;
     uint64_t Generation() const { return generation_; }
     // Evaluates an expression from `context` (a node of `doc`).
     HRESULT Select(xmlDoc* doc, xmlNode* context, const std::string& expression, bool firstOnly,
@@ -48,6 +54,8 @@ class DocumentObject final : public NodeMethods<IXMLDOMDocument2>,
 
     // IDocumentWriter
     HRESULT SetAttributeOf(IXMLDOMNode* node, BSTR name, BSTR value, bool& handled) override;
+    // ISelectionCounter
+    HRESULT CountSelected(BSTR query, long& count) override;
 
     // IUnknown
     HRESULT QueryInterface(REFIID riid, void** out) override;

@@ -115,6 +115,9 @@ class WrapperCore : public DomNode {
     ULONG refs_ = 1;
 
   private:
+    // Whether `node` is in its document's tree (whose state is `state`).
+    static bool InDocumentTree(xmlNode* node, const DocState& state) noexcept;
+
     bool readOnly_ = false;
     // The node was in its document's tree when the wrapper was made. While no
     // wrapped subtree of that document has been detached since, it still is,

@@ -71,4 +71,19 @@ class IDocumentWriter {
     ~IDocumentWriter() = default;
 };
 
+// The same for the document object: how many nodes selectNodes would list,
+// counted as the engine reads its result, without a node object per match.
+inline constexpr IID IID_XmlutilSelectionCounter = {
+    0x9b4e2c17, 0x6d3a, 0x4e58, {0x8f, 0x21, 0x3c, 0x7a, 0xb5, 0x0d, 0x94, 0x6e}};
+
+class ISelectionCounter {
+  public:
+    // S_OK with `count` set, or the failure selectNodes would answer for
+    // `query` (`count` untouched).
+    virtual HRESULT CountSelected(BSTR query, long& count) = 0;
+
+  protected:
+    ~ISelectionCounter() = default;
+};
+
 }  // namespace xmlutil::xmldom

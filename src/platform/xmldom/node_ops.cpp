@@ -176,7 +176,14 @@ HRESULT InsertChild(DomNode& self, IXMLDOMNode* newChild, xmlNode* before,
 
     CComPtr<IXMLDOMNode> keep(incoming->NodeInterface());
     if (before != child) {
-        incoming->Owner().Changed();  // before a move may let that owner go
+        // Before a move may let that owner go. Walking a list by index while
+        // appending copies made from it must not restart the list's cursor:
+        // a detached node leaving is no change to any list of that owner's.
+        if (child->doc != parent->doc && child->parent == nullptr) {
+            incoming->Owner().DetachedNodeLeft();
+        } else {
+            incoming->Owner().Changed();
+        }
         if (child->doc != parent->doc) {
             // A reference to an entity this document neither declares nor
             // leaves to an external subset would make it fail to load.
@@ -593,6 +600,24 @@ HRESULT SelectNodes(DomNode& self, BSTR query, IXMLDOMNodeList** list) {
     const HRESULT hr = Select(self, query, false, nodes);
     if (FAILED(hr)) return hr;
     return MakeSelectionList(std::move(nodes), list);
+}
+
+HRESULT CountSelected(DomNode& self, BSTR query, long& count) {
+    std::string expression;
+    if (FAILED(Utf8FromBstr(query, expression))) return E_FAIL;
+    xmlNode* context = self.XmlNode();
+    xmlDoc* doc =
+        context->type == XML_DOCUMENT_NODE ? reinterpret_cast<xmlDoc*>(context) : context->doc;
+    // Every call names the total; the last one seen is the selection's size.
+    size_t total = 0;
+    const HRESULT hr = self.Owner().Select(doc, context, expression, false,
+                                           [&total](size_t, size_t hits, const XPathHit&) {
+                                               total = hits;
+                                               return S_OK;
+                                           });
+    if (FAILED(hr)) return hr;
+    count = static_cast<long>(total);
+    return S_OK;
 }
 
 HRESULT SelectSingleNode(DomNode& self, BSTR query, IXMLDOMNode** node) {

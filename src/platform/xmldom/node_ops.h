@@ -32,6 +32,8 @@ HRESULT PutText(DomNode& self, BSTR text);
 HRESULT GetXml(DomNode& self, BSTR* xml);
 HRESULT SelectNodes(DomNode& self, BSTR query, IXMLDOMNodeList** list);
 HRESULT SelectSingleNode(DomNode& self, BSTR query, IXMLDOMNode** node);
+// How many nodes SelectNodes would list, without wrapping any of them.
+HRESULT CountSelected(DomNode& self, BSTR query, long& count);
 HRESULT GetNamespaceUri(DomNode& self, BSTR* uri);
 HRESULT GetPrefix(DomNode& self, BSTR* prefix);
 HRESULT GetBaseName(DomNode& self, BSTR* name);

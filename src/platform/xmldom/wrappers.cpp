@@ -50,8 +50,23 @@ DomNode* AsDomNode(IUnknown* object) {
     return static_cast<DomNode*>(node);
 }
 
+// Walks up only to the first wrapped ancestor made in the tree while no
+// wrapped subtree has left it since: that ancestor is still in the tree, and
+// so is everything below it. Handles made in document order (a selection, a
+// walk down) find their parent's wrapper at once, so a tree thousands of
+// levels deep costs O(1) per handle instead of O(depth).
+bool WrapperCore::InDocumentTree(xmlNode* node, const DocState& state) noexcept {
+    for (xmlNode* at = node; at != nullptr; at = at->parent) {
+        if (at->type == XML_DOCUMENT_NODE) return true;
+        if (state.wrappedNodeDetached) continue;
+        const WrapperCore* wrapper = WrapperOf(at);
+        if (wrapper != nullptr && wrapper->attached_) return true;
+    }
+    return false;
+}
+
 WrapperCore::WrapperCore(xmlNode* node, xmlDoc* xdoc, DocumentObject* doc) noexcept
-    : attached_(tree::TopOf(node)->type == XML_DOCUMENT_NODE), node_(node), xdoc_(xdoc), doc_(doc) {
+    : attached_(InDocumentTree(node, StateOf(xdoc))), node_(node), xdoc_(xdoc), doc_(doc) {
     node_->_private = static_cast<WrapperCore*>(this);
     WrapperPool::SetNodeOf(this, node_);
     ++StateOf(xdoc_).wrappers;
