@@ -827,6 +827,57 @@ class Everyday(ToolCase):
         self.assertIn("\n <b>", self.read_bytes(out).decode("utf-8"))
 
 
+ATOM = "http://www.w3.org/2005/Atom"
+FEED = """<feed xmlns="%s" xmlns:media="urn:media">
+  <title>Feed</title>
+  <entry><title>First</title><media:thumbnail url="a.png"/></entry>
+  <entry><title>Second</title><media:thumbnail url="b.png"/></entry>
+</feed>
+""" % ATOM
+
+
+class Namespaces(ToolCase):
+    def setUp(self):
+        super().setUp()
+        self.feed = self.write("feed.atom", FEED)
+
+    def test_atom_feed_with_bound_and_declared_prefixes(self):
+        atom = ["-N", "a=" + ATOM]
+        self.assertDone(xmlutil("values", *atom, self.feed, "//a:entry/a:title"), "First\nSecond\n")
+        self.assertDone(xmlutil("get", self.feed, "//a:entry[2]/media:thumbnail/@url", *atom),
+                        "b.png\n")
+        self.assertDone(xmlutil("get", *atom, self.feed, "count(//a:entry[media:thumbnail])"), "2\n")
+        self.assertDone(xmlutil("values", self.feed, "//media:thumbnail/@url"), "a.png\nb.png\n")
+        # A -N binding comes before the document's own declaration.
+        self.assertNoMatch(xmlutil("get", "-N", "media=urn:other", self.feed, "//media:thumbnail"))
+        edited = xmlutil("set", *atom, self.feed, "/a:feed/a:title", "Renamed", "-o", "-")
+        self.assertDone(edited)
+        self.assertIn("<title>Renamed</title>", edited.out)
+
+    def test_default_namespace_through_a_prefix(self):
+        menu = self.write("d.xml", "<Root xmlns='urn:menu' xmlns:x=\"urn:it's\"><Menu>"
+                                   "<Item id='K7'>Open</Item></Menu><x:Note>n</x:Note></Root>")
+        self.assertNoMatch(xmlutil("get", menu, "/Root/Menu/Item"))
+        self.assertDone(xmlutil("get", "-N", "m=urn:menu", menu, "/m:Root/m:Menu/m:Item/@id"),
+                        "K7\n")
+        self.assertDone(xmlutil("get", "-N", "m=urn:menu", "-N", "y=urn:it's", menu,
+                                "/m:Root/y:Note"), "n\n")
+        self.assertDone(xmlutil("count", menu, "//_:Item"), "1\n")
+        self.assertNoMatch(xmlutil("count", "-N", "_=urn:other", menu, "//_:Item"), "0\n")
+
+    def test_unbound_prefix_is_named_and_nothing_changes(self):
+        before = self.read_bytes(self.feed)
+        for argv in (["get", self.feed, "//x:title"], ["get", self.feed, "count(//x:title)"],
+                     ["values", self.feed, "//x:title"], ["count", self.feed, "//x:title"],
+                     ["remove", "--all", self.feed, "//x:title"]):
+            with self.subTest(argv=argv):
+                self.assertFailed(xmlutil(*argv), argv[0], "prefix 'x'", "0x80004005 E_FAIL")
+        self.assertFailed(xmlutil("get", "-N", "m=", self.feed, "/m:feed"), "get", "prefix 'm'")
+        self.assertFailed(xmlutil("get", "-N", "m=urn:'\"", self.feed, "/m:feed"), "get",
+                          "both kinds of quote", "E_INVALIDARG")
+        self.assertEqual(self.read_bytes(self.feed), before)
+
+
 def main():
     global TOOL, DATA
     parser = argparse.ArgumentParser(add_help=False)

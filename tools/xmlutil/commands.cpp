@@ -115,8 +115,8 @@ void RunGet(const Invocation& invocation, Output& out) {
     if (hr == S_FALSE) run.NoMatch(run.File(), xpath);
     if (FAILED(hr)) {
         std::wstring value;
-        run.Require(run.File(), "cannot evaluate " + xpath,
-                    EvaluateToText(doc, run.Wide(run.File(), xpath), value));
+        const HRESULT evaluated = EvaluateToText(doc, run.Wide(run.File(), xpath), value);
+        if (evaluated != S_OK) run.Fail(run.File(), EvaluationFailure(xpath), evaluated);
         return out.Line(value);
     }
     run.Require(run.File(), "cannot evaluate " + xpath, hr);
@@ -132,7 +132,7 @@ void RunValues(const Invocation& invocation, Output& out) {
     const std::string& file = run.File();
     std::vector<std::wstring> values;
     const HRESULT hr = doc.GetNodeValues(run.Wide(file, run.Operand(1)), values);
-    if (FAILED(hr)) run.Fail(file, "cannot evaluate " + run.Operand(1), hr);
+    if (FAILED(hr)) run.Fail(file, EvaluationFailure(run.Operand(1)), hr);
     if (values.empty()) run.NoMatch(file, run.Operand(1));
     run.Require(file, "GetNodeValues failed", hr);
     for (const std::wstring& value : values) out.Line(value);
@@ -144,8 +144,8 @@ void RunCount(const Invocation& invocation, Output& out) {
     LoadFile(run, doc);
     const std::string& file = run.File();
     long count = 0;
-    run.Require(file, "cannot evaluate " + run.Operand(1),
-                doc.GetNodesCount(run.Wide(file, run.Operand(1)), count));
+    const HRESULT hr = doc.GetNodesCount(run.Wide(file, run.Operand(1)), count);
+    if (hr != S_OK) run.Fail(file, EvaluationFailure(run.Operand(1)), hr);
     out.Line(std::to_string(count));
     // Like `grep -c`: the count is printed, and none found is still status 1.
     if (count == 0) run.NoMatch(file, run.Operand(1));

@@ -146,7 +146,80 @@ void SaveToDescriptor(const Run& run, Document& doc, const std::string& shown, i
     }
 }
 
+// ": reason" from the thread's error information, which the DOM leaves with
+// a failure it can explain (an unbound prefix, a malformed namespace list);
+// empty when it left none.
+std::string ReasonLeftByTheDom() {
+    CComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, &info) != S_OK || !info) return std::string();
+    OwnedBstr description;
+    if (info->GetDescription(description.Slot()) != S_OK || description.View().empty()) {
+        return std::string();
+    }
+    return ": " + Utf8FromWide(description.View());
+}
+
+// "xmlns:p='uri'" for one -N binding (PREFIX=URI, checked when parsed).
+std::string Declaration(const Run& run, const std::string& binding) {
+    const size_t equals = binding.find('=');
+    const std::string uri = binding.substr(equals + 1);
+    const char quote = uri.find('\'') == std::string::npos ? '\'' : '"';
+    if (uri.find(quote) != std::string::npos) {
+        run.Fail(run.File(), "-N " + binding + ": a URI cannot hold both kinds of quote",
+                 E_INVALIDARG);
+    }
+    return "xmlns:" + binding.substr(0, equals) + "=" + quote + uri + quote;
+}
+
+// The namespace of the document element when it is the default one (no
+// prefix), for the prefix "_" as xmlstarlet users write it.
+std::string DefaultNamespace(Document& doc) {
+    NodePtr root;
+    if (doc.GetRootNode(root) != S_OK) return std::string();
+    OwnedBstr prefix;
+    OwnedBstr uri;
+    if (root->get_prefix(prefix.Slot()) != S_OK || !prefix.View().empty()) return std::string();
+    if (root->get_namespaceURI(uri.Slot()) != S_OK) return std::string();
+    return Utf8FromWide(uri.View());
+}
+
+// The SelectionNamespaces value: each -N binding, and "_" for the document
+// element's default namespace unless -N binds "_" itself.
+std::string SelectionNamespaces(const Run& run, Document& doc) {
+    std::string value;
+    bool underscoreBound = false;
+    for (const std::string& binding : run.Command().namespaces) {
+        value += (value.empty() ? "" : " ") + Declaration(run, binding);
+        underscoreBound = underscoreBound || binding.rfind("_=", 0) == 0;
+    }
+    if (!underscoreBound) {
+        const std::string uri = DefaultNamespace(doc);
+        if (!uri.empty()) value += (value.empty() ? "" : " ") + Declaration(run, "_=" + uri);
+    }
+    return value;
+}
+
+// Binds the prefixes XPATH may use beyond the document's own.
+void BindNamespaces(const Run& run, Document& doc) {
+    const std::string value = SelectionNamespaces(run, doc);
+    if (value.empty()) return;
+    CComPtr<IXMLDOMDocument2> document;
+    run.Require(run.File(), "cannot bind namespaces",
+                doc.GetDomDocument().QueryInterface(&document));
+    const OwnedBstr text(run.Wide(run.File(), value));
+    VARIANT namespaces;
+    VariantInit(&namespaces);
+    namespaces.vt = VT_BSTR;
+    namespaces.bstrVal = text.Get();  // borrowed: `text` owns it
+    const HRESULT hr = document->setProperty(OwnedBstr(L"SelectionNamespaces").Get(), namespaces);
+    if (hr != S_OK) run.Fail(run.File(), "-N: cannot bind the prefixes" + ReasonLeftByTheDom(), hr);
+}
+
 }  // namespace
+
+std::string EvaluationFailure(const std::string& xpath) {
+    return "cannot evaluate " + xpath + ReasonLeftByTheDom();
+}
 
 Document& KeptDocument() {
     static std::deque<Document> documents;
@@ -188,26 +261,22 @@ void LoadFile(const Run& run, Document& doc, const std::string& file) {
 
 void LoadFile(const Run& run, Document& doc) {
     LoadFile(run, doc, run.File());
-    // The document's SelectionNamespaces property is what binds prefixes;
-    // this build's DOM does not take it yet, so -N is refused, never ignored.
-    if (!run.Command().namespaces.empty()) {
-        run.Fail(run.File(), "-N: the DOM cannot bind selection namespaces yet", E_NOTIMPL);
-    }
+    BindNamespaces(run, doc);
 }
 
 NodePtr SelectNode(const Run& run, Document& doc, const std::string& xpath) {
     NodePtr node;
     const HRESULT hr = doc.GetSingleNode(run.Wide(run.File(), xpath), node);
     if (hr == S_FALSE) run.NoMatch(run.File(), xpath);
-    run.Require(run.File(), "cannot evaluate " + xpath, hr);
+    if (hr != S_OK) run.Fail(run.File(), EvaluationFailure(xpath), hr);
     return node;
 }
 
 std::vector<NodePtr> SelectTargets(const Run& run, Document& doc, const std::string& xpath) {
     if (!run.Command().all) return {SelectNode(run, doc, xpath)};
     std::vector<NodePtr> nodes;
-    run.Require(run.File(), "cannot evaluate " + xpath,
-                doc.GetNodes(run.Wide(run.File(), xpath), nodes));
+    const HRESULT hr = doc.GetNodes(run.Wide(run.File(), xpath), nodes);
+    if (hr != S_OK) run.Fail(run.File(), EvaluationFailure(xpath), hr);
     if (nodes.empty()) run.NoMatch(run.File(), xpath);
     return nodes;
 }

@@ -77,6 +77,10 @@ class Run {
     const Invocation& invocation_;
 };
 
+// "cannot evaluate XPATH", with the reason the DOM left for the failure
+// that just happened (an unbound prefix, named) when it left one.
+std::string EvaluationFailure(const std::string& xpath);
+
 // Loads FILE (operand 0) into `doc` and binds the -N prefixes.
 void LoadFile(const Run& run, Document& doc);
 // Loads another file (a menu file) into `doc`.

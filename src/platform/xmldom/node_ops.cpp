@@ -215,12 +215,27 @@ HRESULT InsertChild(DomNode& self, IXMLDOMNode* newChild, xmlNode* before,
     return S_OK;
 }
 
+// The expression as UTF-8; E_FAIL, reported, for one XML cannot hold.
+HRESULT SelectionExpression(BSTR query, std::string& expression) {
+    if (SUCCEEDED(Utf8FromBstr(query, expression))) return S_OK;
+    ReportFailure(IID_IXMLDOMNode, "The expression holds a character XML cannot hold");
+    return E_FAIL;
+}
+
+// The reason for an E_FAIL selection (a prefix bound nowhere, a malformed
+// expression) goes to the thread's error object, where
+// _com_error::Description reads it.
+HRESULT ReportedSelection(DomNode& self, HRESULT hr) {
+    if (hr == E_FAIL) {
+        const std::string& reason = self.Owner().SelectionFailure();
+        ReportFailure(IID_IXMLDOMNode, reason.empty() ? "The selection failed" : reason);
+    }
+    return hr;
+}
+
 HRESULT Select(DomNode& self, BSTR query, bool firstOnly, std::vector<CComPtr<IXMLDOMNode>>& out) {
     std::string expression;
-    if (FAILED(Utf8FromBstr(query, expression))) {
-        ReportFailure(IID_IXMLDOMNode, "The expression holds a character XML cannot hold");
-        return E_FAIL;
-    }
+    if (FAILED(SelectionExpression(query, expression))) return E_FAIL;
     xmlNode* context = self.XmlNode();
     xmlDoc* doc =
         context->type == XML_DOCUMENT_NODE ? reinterpret_cast<xmlDoc*>(context) : context->doc;
@@ -248,13 +263,7 @@ HRESULT Select(DomNode& self, BSTR query, bool firstOnly, std::vector<CComPtr<IX
             wrappedHits.push_back(std::move(wrapped));
             return S_OK;
         });
-    // The reason (a prefix bound nowhere, a malformed expression) goes to the
-    // thread's error object, where _com_error::Description reads it.
-    if (hr == E_FAIL) {
-        const std::string& reason = self.Owner().SelectionFailure();
-        ReportFailure(IID_IXMLDOMNode, reason.empty() ? "The selection failed" : reason);
-    }
-    if (FAILED(hr)) return hr;
+    if (FAILED(ReportedSelection(self, hr))) return hr;
     out = std::move(wrappedHits);
     return S_OK;
 }
@@ -604,7 +613,7 @@ HRESULT SelectNodes(DomNode& self, BSTR query, IXMLDOMNodeList** list) {
 
 HRESULT CountSelected(DomNode& self, BSTR query, long& count) {
     std::string expression;
-    if (FAILED(Utf8FromBstr(query, expression))) return E_FAIL;
+    if (FAILED(SelectionExpression(query, expression))) return E_FAIL;
     xmlNode* context = self.XmlNode();
     xmlDoc* doc =
         context->type == XML_DOCUMENT_NODE ? reinterpret_cast<xmlDoc*>(context) : context->doc;
@@ -615,7 +624,7 @@ HRESULT CountSelected(DomNode& self, BSTR query, long& count) {
                                                total = hits;
                                                return S_OK;
                                            });
-    if (FAILED(hr)) return hr;
+    if (FAILED(ReportedSelection(self, hr))) return hr;
     count = static_cast<long>(total);
     return S_OK;
 }
