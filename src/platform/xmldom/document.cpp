@@ -366,8 +366,7 @@ HRESULT DocumentObject::createComment(BSTR data, IXMLDOMComment** comment) {
     *comment = nullptr;
     return Guarded([&]() -> HRESULT {
         std::string content;
-        if (FAILED(TextArgument(data, content)) || content.find("--") != std::string::npos ||
-            (!content.empty() && content.back() == '-')) {
+        if (FAILED(TextArgument(data, content)) || !ops::IsCommentText(content)) {
             return E_INVALIDARG;
         }
         return Hand(xmlNewDocComment(doc_, ToXml(content.c_str())), comment);

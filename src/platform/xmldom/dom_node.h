@@ -19,8 +19,8 @@
 #include <type_traits>
 
 #include "platform/xmldom/engine/error_guard.h"
-#include "platform/xmldom/wrapper_pool.h"
 #include "platform/xmldom/engine/xml_ptr.h"
+#include "platform/xmldom/wrapper_pool.h"
 #include "xmlutil/msxml.h"
 
 namespace xmlutil::xmldom {
@@ -153,6 +153,9 @@ inline WrapperCore* WrapperOf(const xmlNode* node) {
 HRESULT WrapNode(xmlNode* node, IXMLDOMNode** out) noexcept;
 // The same for a node known to belong to `doc` (saves reading node->doc).
 HRESULT WrapNode(xmlNode* node, xmlDoc* doc, IXMLDOMNode** out) noexcept;
+// What a getter hands back for a node that may be absent: E_POINTER without
+// `out`; S_FALSE and a null `out` for no node; otherwise as WrapNode.
+HRESULT EmitNode(xmlNode* node, IXMLDOMNode** out) noexcept;
 
 // The same, asking the wrapper for interface I.
 template <class I>

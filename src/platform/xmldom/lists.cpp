@@ -65,11 +65,6 @@ xmlDoc* DocOf(xmlNode* node) {
     return node->type == XML_DOCUMENT_NODE ? reinterpret_cast<xmlDoc*>(node) : node->doc;
 }
 
-HRESULT Emit(xmlNode* node, IXMLDOMNode** out) {
-    if (node == nullptr) return S_FALSE;
-    return WrapNode(node, out);
-}
-
 // The children of a node, read from the tree at each call. Walking by rising
 // (or falling) index costs O(1) per step: a cursor remembers the last index
 // and node while the document's generation is unchanged, and the length is
@@ -377,7 +372,7 @@ class AttributeMap final : public CountedObject<IXMLDOMNamedNodeMap>, public IAt
         // An attribute is a pointer walk plus WrapNode, which neither calls
         // libxml2 nor throws.
         for (xmlAttr* attr = elem->properties; attr != nullptr; attr = attr->next, ++at) {
-            if (at == index) return Emit(reinterpret_cast<xmlNode*>(attr), item);
+            if (at == index) return EmitNode(reinterpret_cast<xmlNode*>(attr), item);
         }
         return S_FALSE;
     }
@@ -433,7 +428,7 @@ class AttributeMap final : public CountedObject<IXMLDOMNamedNodeMap>, public IAt
             xmlNs* ns = attrs::FindDeclaration(elem, declared);
             return ns == nullptr ? S_FALSE : EmitDeclaration(ns, item);
         }
-        return Emit(reinterpret_cast<xmlNode*>(attrs::FindAttribute(elem, qname)), item);
+        return EmitNode(reinterpret_cast<xmlNode*>(attrs::FindAttribute(elem, qname)), item);
     }
 
     HRESULT RemoveNamed(const std::string& qname, IXMLDOMNode** item) {

@@ -17,6 +17,10 @@
 
 namespace xmlutil::xmldom::ops {
 
+bool IsCommentText(const std::string& text) {
+    return text.find("--") == std::string::npos && (text.empty() || text.back() != '-');
+}
+
 namespace {
 
 constexpr VARTYPE kVtDispatch = 9;  // IDispatch*: an IUnknown for our purposes
@@ -44,10 +48,7 @@ HRESULT CheckContent(const xmlNode* node, const std::string& text) {
     if (childargs::IsDeclaration(node) && !ParseDeclarationData(text)) return E_INVALIDARG;
     switch (node->type) {
         case XML_COMMENT_NODE:
-            if (text.find("--") != std::string::npos || (!text.empty() && text.back() == '-')) {
-                return E_INVALIDARG;
-            }
-            return S_OK;
+            return IsCommentText(text) ? S_OK : E_INVALIDARG;
         case XML_PI_NODE:
             return text.find("?>") == std::string::npos ? S_OK : E_INVALIDARG;
         case XML_CDATA_SECTION_NODE:
@@ -114,13 +115,6 @@ HRESULT SetValueOf(DomNode& self, BSTR text) {
 
 xmlNode* FirstChildOf(xmlNode* node) {
     return tree::HasOwnChildren(node) ? node->children : nullptr;
-}
-
-HRESULT EmitNode(xmlNode* node, IXMLDOMNode** out) {
-    if (out == nullptr) return E_POINTER;
-    *out = nullptr;
-    if (node == nullptr) return S_FALSE;
-    return WrapNode(node, out);
 }
 
 // How a placed element's name gets bound: the declaration its prefix names in

@@ -5,9 +5,15 @@
 // E_OUTOFMEMORY.
 #pragma once
 
+#include <string>
+
 #include "platform/xmldom/dom_node.h"
 
 namespace xmlutil::xmldom::ops {
+
+// True when `text` can be a comment's text: XML has no escape for "--"
+// inside a comment, nor for a "-" just before its end.
+bool IsCommentText(const std::string& text);
 
 HRESULT GetNodeName(DomNode& self, BSTR* name);
 HRESULT GetNodeValue(DomNode& self, VARIANT* value);

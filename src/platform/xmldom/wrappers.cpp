@@ -153,6 +153,13 @@ HRESULT WrapNode(xmlNode* node, IXMLDOMNode** out) noexcept {
         node, node->type == XML_DOCUMENT_NODE ? reinterpret_cast<xmlDoc*>(node) : node->doc, out);
 }
 
+HRESULT EmitNode(xmlNode* node, IXMLDOMNode** out) noexcept {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (node == nullptr) return S_FALSE;
+    return WrapNode(node, out);
+}
+
 HRESULT WrapNode(xmlNode* node, xmlDoc* xdoc, IXMLDOMNode** out) noexcept {
     *out = nullptr;
     if (node->type == XML_DOCUMENT_NODE) {

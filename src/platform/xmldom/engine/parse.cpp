@@ -24,6 +24,7 @@
 #include "platform/xmldom/engine/error_guard.h"
 #include "platform/xmldom/engine/transcode.h"
 #include "platform/xmldom/engine/unread_entities.h"
+#include "platform/xmldom/engine/xml_space.h"
 
 namespace xmlutil::xmldom {
 namespace {
@@ -680,21 +681,6 @@ bool MarkContradictsDeclaration(const InputLayout& layout, const std::string& de
         if (EqualsIgnoringCase(enc, utf16)) return false;
     }
     return true;
-}
-
-bool IsXmlNamespace(const xmlNs* ns) {
-    return ns != nullptr && ns->href != nullptr && xmlStrEqual(ns->href, XML_XML_NAMESPACE);
-}
-
-// The value of `xml:space` on `element` when it has one, else nullptr.
-const xmlChar* XmlSpaceValue(const xmlNode* element) {
-    for (const xmlAttr* attr = element->properties; attr != nullptr; attr = attr->next) {
-        if (xmlStrEqual(attr->name, ToXml("space")) && IsXmlNamespace(attr->ns) &&
-            attr->children != nullptr && attr->children->next == nullptr) {
-            return attr->children->content;
-        }
-    }
-    return nullptr;
 }
 
 // Whether white space is preserved inside `element`, given whether it is
