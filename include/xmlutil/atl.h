@@ -63,7 +63,7 @@ T* QueryAs(Q* source, const IID& iid) noexcept {
 // and raw pointers.
 template <class T>
 class CComPtr {
-public:
+  public:
     T* p;
 
     CComPtr() noexcept : p(nullptr) {}

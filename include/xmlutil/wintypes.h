@@ -123,19 +123,29 @@ typedef const IID& REFIID;
 typedef const CLSID& REFCLSID;
 typedef const GUID& REFGUID;
 
-inline bool IsEqualGUID(REFGUID a, REFGUID b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
-inline bool IsEqualIID(REFIID a, REFIID b) { return IsEqualGUID(a, b); }
-inline bool IsEqualCLSID(REFCLSID a, REFCLSID b) { return IsEqualGUID(a, b); }
-inline bool operator==(REFGUID a, REFGUID b) { return IsEqualGUID(a, b); }
-inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
+inline bool IsEqualGUID(REFGUID a, REFGUID b) {
+    return std::memcmp(&a, &b, sizeof(GUID)) == 0;
+}
+inline bool IsEqualIID(REFIID a, REFIID b) {
+    return IsEqualGUID(a, b);
+}
+inline bool IsEqualCLSID(REFCLSID a, REFCLSID b) {
+    return IsEqualGUID(a, b);
+}
+inline bool operator==(REFGUID a, REFGUID b) {
+    return IsEqualGUID(a, b);
+}
+inline bool operator!=(REFGUID a, REFGUID b) {
+    return !IsEqualGUID(a, b);
+}
 
 // __uuidof(Interface): each interface registers its IID with XMLUTIL_DEFINE_UUIDOF.
 template <class T>
 struct XmlutilInterfaceId;
-#define XMLUTIL_DEFINE_UUIDOF(Iface, iid)                   \
-    template <>                                             \
-    struct XmlutilInterfaceId<Iface> {                      \
-        static const IID& get() noexcept { return iid; }    \
+#define XMLUTIL_DEFINE_UUIDOF(Iface, iid)                \
+    template <>                                          \
+    struct XmlutilInterfaceId<Iface> {                   \
+        static const IID& get() noexcept { return iid; } \
     }
 #ifndef __uuidof
 #define __uuidof(T) (::XmlutilInterfaceId<std::remove_cv_t<T>>::get())

@@ -6,9 +6,13 @@ namespace {
 thread_local int64_t allowedAllocations = -1;
 }
 
-void FailStringAllocationAfter(int64_t allowed) { allowedAllocations = allowed; }
+void FailStringAllocationAfter(int64_t allowed) {
+    allowedAllocations = allowed;
+}
 
-void ClearStringAllocationFailure() { allowedAllocations = -1; }
+void ClearStringAllocationFailure() {
+    allowedAllocations = -1;
+}
 
 bool ShouldFailStringAllocation() {
     if (allowedAllocations < 0) return false;

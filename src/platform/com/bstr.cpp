@@ -15,7 +15,9 @@ namespace {
 // the byte count sits in its last 4 bytes, where SysStringByteLen reads it.
 constexpr size_t kHeaderBytes = 8;
 
-uint32_t* ByteCountOf(BSTR s) { return reinterpret_cast<uint32_t*>(s) - 1; }
+uint32_t* ByteCountOf(BSTR s) {
+    return reinterpret_cast<uint32_t*>(s) - 1;
+}
 
 // A string of `bytes` bytes copied from `source` (zeros when null), followed
 // by zeros up to and including a whole terminating character.
@@ -77,9 +79,13 @@ BSTR SysAllocString(const OLECHAR* source) {
     return SysAllocStringLen(source, static_cast<UINT>(std::wcslen(source)));
 }
 
-UINT SysStringByteLen(BSTR s) { return s == nullptr ? 0 : *ByteCountOf(s); }
+UINT SysStringByteLen(BSTR s) {
+    return s == nullptr ? 0 : *ByteCountOf(s);
+}
 
-UINT SysStringLen(BSTR s) { return SysStringByteLen(s) / sizeof(OLECHAR); }
+UINT SysStringLen(BSTR s) {
+    return SysStringByteLen(s) / sizeof(OLECHAR);
+}
 
 void SysFreeString(BSTR s) {
     if (s == nullptr) return;

@@ -60,7 +60,8 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, const char* source, int coun
             const bool malformed = decoded.length == 0;
             if (malformed && (flags & MB_ERR_INVALID_CHARS) != 0) return 0;
             p += malformed ? 1 : decoded.length;
-            wide.push_back(static_cast<wchar_t>(malformed ? xmlutil::utf8::kReplacement : decoded.code));
+            wide.push_back(
+                static_cast<wchar_t>(malformed ? xmlutil::utf8::kReplacement : decoded.code));
         }
         return Deliver(wide, dest, capacity);
     } catch (const std::bad_alloc&) {

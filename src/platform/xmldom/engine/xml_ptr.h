@@ -49,7 +49,11 @@ using XmlXPathCompExprPtr = std::unique_ptr<xmlXPathCompExpr, XmlXPathCompExprDe
 using XmlBufferPtr = std::unique_ptr<xmlBuffer, XmlBufferDeleter>;
 
 // libxml2 strings are unsigned char; these casts are the only place we convert.
-inline const xmlChar* ToXml(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
-inline const char* FromXml(const xmlChar* s) { return reinterpret_cast<const char*>(s); }
+inline const xmlChar* ToXml(const char* s) {
+    return reinterpret_cast<const xmlChar*>(s);
+}
+inline const char* FromXml(const xmlChar* s) {
+    return reinterpret_cast<const char*>(s);
+}
 
 }  // namespace xmlutil::xmldom

@@ -273,7 +273,8 @@ HRESULT XPathEvaluator::Select(xmlDoc* doc, xmlNode* context, const std::string&
     if (silence.OutOfMemory()) return E_OUTOFMEMORY;
     // On reaching the limit libxml2 sets the count to it and hands back no result.
     if (result == nullptr && ctx->opCount >= ctx->opLimit) {
-        state_->failure = "The expression '" + expression + "' needs more work than a query may take";
+        state_->failure =
+            "The expression '" + expression + "' needs more work than a query may take";
         return E_ABORT;
     }
     if (result == nullptr) return Invalid(ctx, expression);
@@ -318,7 +319,8 @@ HRESULT XPathEvaluator::Evaluate(xmlDoc* doc, xmlNode* context, const std::strin
     ctx->node = nullptr;
     if (silence.OutOfMemory()) return E_OUTOFMEMORY;
     if (result == nullptr && ctx->opCount >= ctx->opLimit) {
-        state_->failure = "The expression '" + expression + "' needs more work than a query may take";
+        state_->failure =
+            "The expression '" + expression + "' needs more work than a query may take";
         return E_ABORT;
     }
     if (result == nullptr) return Invalid(ctx, expression);
