@@ -169,13 +169,19 @@ std::string OneLine(const char* message) {
     return line;
 }
 
+// How far an error report may read the parser's input: its text, or (for a
+// report raised while libxml2 grows the input buffer, whose pointers then
+// still point into the old, freed buffer) only its line and column counts.
+enum class InputAccess { kText, kCountsOnly };
+
 // Records why the parse fails, unless an earlier error already did: the
 // reason `makeReason` gives, at the parser's position or at `line` /
 // `column` when they are known. Called from libxml2's callbacks, so nothing
 // is thrown: running out of memory is noted instead.
 template <class MakeReason>
 void NoteFailure(ParseObservations& obs, const xmlParserCtxt* ctxt, ParseFailureKind kind,
-                 const MakeReason& makeReason, long line = 0, long column = 0) noexcept {
+                 const MakeReason& makeReason, long line = 0, long column = 0,
+                 InputAccess access = InputAccess::kText) noexcept {
     ParseFailure& failure = obs.failure;
     if (failure.kind != ParseFailureKind::kNone) return;
     try {
@@ -183,7 +189,8 @@ void NoteFailure(ParseObservations& obs, const xmlParserCtxt* ctxt, ParseFailure
         const xmlParserInput* input = ReportedInput(ctxt);
         failure.line = line > 0 ? line : (input != nullptr ? input->line : 0);
         failure.linepos = column > 0 ? column : (input != nullptr ? input->col : 0);
-        if (input != nullptr && input->base != nullptr && input->cur != nullptr) {
+        if (access == InputAccess::kText && input != nullptr && input->base != nullptr &&
+            input->cur != nullptr) {
             failure.filepos = static_cast<long>(input->consumed) + (input->cur - input->base);
             failure.srcText = LineAround(input);
         }
@@ -243,8 +250,8 @@ std::string ReasonFor(const ParseObservations& obs, const xmlError& error) {
 
 // Records a libxml2 error that fails the parse: errors and fatal errors,
 // and the warning about an undeclared entity in content (a failure here).
-void NoteLibxmlError(ParseObservations& obs, const xmlParserCtxt* ctxt,
-                     const xmlError& error) noexcept {
+void NoteLibxmlError(ParseObservations& obs, const xmlParserCtxt* ctxt, const xmlError& error,
+                     InputAccess access = InputAccess::kText) noexcept {
     const bool undeclaredEntity = error.code == XML_WAR_UNDECLARED_ENTITY;
     if (error.level < XML_ERR_ERROR && !undeclaredEntity) return;
     ParseFailureKind kind;
@@ -255,7 +262,7 @@ void NoteLibxmlError(ParseObservations& obs, const xmlParserCtxt* ctxt,
         return;
     }
     NoteFailure(
-        obs, ctxt, kind, [&] { return ReasonFor(obs, error); }, error.line, error.int2);
+        obs, ctxt, kind, [&] { return ReasonFor(obs, error); }, error.line, error.int2, access);
 }
 
 // What copying a node list builds, in bytes: the text it holds plus a
@@ -622,11 +629,12 @@ void ObserveParseError(void* ctx, xmlError* error) {
 }
 
 // Receives the reports that bypass the parser context's handler (encoding
-// conversion); the position is the document's parser's.
+// conversion, raised while the input buffer grows); the position is the
+// document's parser's, its text is not read.
 void ObserveUnroutedError(void* observations, xmlError* error) {
     auto* obs = static_cast<ParseObservations*>(observations);
     if (obs == nullptr || error == nullptr) return;
-    NoteLibxmlError(*obs, obs->documentContext, *error);
+    NoteLibxmlError(*obs, obs->documentContext, *error, InputAccess::kCountsOnly);
 }
 
 // Finds NUL characters: a 0x00 byte in a byte encoding, or a zero code unit
