@@ -22,6 +22,8 @@
 
 namespace xmlutil::xmldom {
 
+class ErrorSilencer;
+
 // ---- parsing -----------------------------------------------------------------
 
 struct ParseRequest {
@@ -233,6 +235,14 @@ class XPathEvaluator {
   private:
     // E_FAIL, with the reason that `expression` does not compile or evaluate.
     HRESULT Invalid(xmlXPathContext* ctx, const std::string& expression);
+    // Binds the prefixes `expression` uses, compiles it into `comp` and
+    // starts the context's work count afresh with the expression's limit.
+    HRESULT Prepare(xmlXPathContext* ctx, const ErrorSilencer& silence,
+                    const std::string& expression, xmlXPathCompExpr*& comp);
+    // Evaluates `comp` from `context` (a node of `doc`, or `doc`) into
+    // `result`: E_ABORT past the work limit, E_FAIL when it yields nothing.
+    HRESULT Run(xmlDoc* doc, xmlNode* context, xmlXPathContext* ctx, const ErrorSilencer& silence,
+                xmlXPathCompExpr* comp, const std::string& expression, XmlXPathObjectPtr& result);
 
     struct State;
     std::unique_ptr<State> state_;

@@ -229,45 +229,64 @@ HRESULT XPathEvaluator::Select(xmlDoc* doc, xmlNode* context, const std::string&
 HRESULT XPathEvaluator::Select(xmlDoc* doc, xmlNode* context, const std::string& expression,
                                bool firstOnly, const HitReceiver& receive, bool deepTree) {
     if (doc == nullptr) return E_INVALIDARG;
-    state_->failure.clear();
     ErrorSilencer silence;
     xmlXPathContext* ctx = state_->ContextFor(doc);
     if (ctx == nullptr) return E_OUTOFMEMORY;
     const ContextReportsTo reports(ctx, silence);
-    if (expression.find(':') != std::string::npos) {
-        const HRESULT hr = state_->BindPrefixes(ctx, expression);
-        if (FAILED(hr)) return hr;
-    }
-    xmlResetError(&ctx->lastError);
-    xmlXPathCompExpr* comp = state_->Compiled(ctx, expression);
-    if (comp == nullptr) return silence.OutOfMemory() ? E_OUTOFMEMORY : Invalid(ctx, expression);
-    const bool unstreamed = deepTree && MayBeStreamed(expression);
-    if (unstreamed) {
+    xmlXPathCompExpr* comp = nullptr;
+    HRESULT hr = Prepare(ctx, silence, expression, comp);
+    if (FAILED(hr)) return hr;
+    if (deepTree && MayBeStreamed(expression)) {
         comp = state_->Compiled(ctx, Unstreamed(expression));
         if (comp == nullptr) {
             return silence.OutOfMemory() ? E_OUTOFMEMORY : Invalid(ctx, expression);
         }
     }
+    // Only a well-formed expression reaches the index, so errors stay libxml2's.
+    std::vector<XPathHit> indexed;
+    if (state_->indexes.TryAnswer(ctx, doc, expression, firstOnly, indexed, deepTree)) {
+        for (size_t i = 0; i < indexed.size(); ++i) {
+            hr = receive(i, indexed.size(), indexed[i]);
+            if (FAILED(hr)) return hr;
+        }
+        return S_OK;
+    }
+    XmlXPathObjectPtr result;
+    hr = Run(doc, context, ctx, silence, comp, expression, result);
+    if (FAILED(hr)) return hr;
+    if (result->type != XPATH_NODESET) {
+        state_->failure = "The expression '" + expression + "' does not select nodes";
+        return E_FAIL;
+    }
+    return Deliver(result->nodesetval, firstOnly, receive);
+}
+
+HRESULT XPathEvaluator::Prepare(xmlXPathContext* ctx, const ErrorSilencer& silence,
+                                const std::string& expression, xmlXPathCompExpr*& comp) {
+    state_->failure.clear();
+    if (expression.find(':') != std::string::npos) {
+        const HRESULT hr = state_->BindPrefixes(ctx, expression);
+        if (FAILED(hr)) return hr;
+    }
+    xmlResetError(&ctx->lastError);
+    comp = state_->Compiled(ctx, expression);
+    if (comp == nullptr) return silence.OutOfMemory() ? E_OUTOFMEMORY : Invalid(ctx, expression);
     // libxml2 counts operations on the context, across evaluations, and stops
     // one that passes opLimit with an error: each expression starts afresh,
     // the building of an index for it included.
     ctx->opLimit = NamesNamespaceAxis(expression) ? state_->limits.namespaceAxisOperations
                                                   : state_->limits.operations;
     ctx->opCount = 0;
-    // Only a well-formed expression reaches the index, so errors stay libxml2's.
-    std::vector<XPathHit> indexed;
-    if (state_->indexes.TryAnswer(ctx, doc, expression, firstOnly, indexed, deepTree)) {
-        for (size_t i = 0; i < indexed.size(); ++i) {
-            const HRESULT hr = receive(i, indexed.size(), indexed[i]);
-            if (FAILED(hr)) return hr;
-        }
-        return S_OK;
-    }
+    return S_OK;
+}
 
+HRESULT XPathEvaluator::Run(xmlDoc* doc, xmlNode* context, xmlXPathContext* ctx,
+                            const ErrorSilencer& silence, xmlXPathCompExpr* comp,
+                            const std::string& expression, XmlXPathObjectPtr& result) {
     ctx->node = context != nullptr ? context : reinterpret_cast<xmlNode*>(doc);
     ctx->contextSize = -1;
     ctx->proximityPosition = -1;
-    XmlXPathObjectPtr result(xmlXPathCompiledEval(comp, ctx));
+    result.reset(xmlXPathCompiledEval(comp, ctx));
     ctx->node = nullptr;
     // After an allocation failure libxml2 may hand back a partial node-set.
     if (silence.OutOfMemory()) return E_OUTOFMEMORY;
@@ -278,11 +297,7 @@ HRESULT XPathEvaluator::Select(xmlDoc* doc, xmlNode* context, const std::string&
         return E_ABORT;
     }
     if (result == nullptr) return Invalid(ctx, expression);
-    if (result->type != XPATH_NODESET) {
-        state_->failure = "The expression '" + expression + "' does not select nodes";
-        return E_FAIL;
-    }
-    return Deliver(result->nodesetval, firstOnly, receive);
+    return S_OK;
 }
 
 HRESULT XPathEvaluator::Invalid(xmlXPathContext* ctx, const std::string& expression) {
@@ -300,30 +315,12 @@ HRESULT XPathEvaluator::Evaluate(xmlDoc* doc, xmlNode* context, const std::strin
     xmlXPathContext* ctx = state_->ContextFor(doc);
     if (ctx == nullptr) return E_OUTOFMEMORY;
     const ContextReportsTo reports(ctx, silence);
-    state_->failure.clear();
-    if (expression.find(':') != std::string::npos) {
-        const HRESULT hr = state_->BindPrefixes(ctx, expression);
-        if (FAILED(hr)) return hr;
-    }
-    xmlResetError(&ctx->lastError);
-    xmlXPathCompExpr* comp = state_->Compiled(ctx, expression);
-    if (comp == nullptr) return silence.OutOfMemory() ? E_OUTOFMEMORY : Invalid(ctx, expression);
-    // The work limit of a selection holds here too (see Select).
-    ctx->opLimit = NamesNamespaceAxis(expression) ? state_->limits.namespaceAxisOperations
-                                                  : state_->limits.operations;
-    ctx->opCount = 0;
-    ctx->node = context != nullptr ? context : reinterpret_cast<xmlNode*>(doc);
-    ctx->contextSize = -1;
-    ctx->proximityPosition = -1;
-    XmlXPathObjectPtr result(xmlXPathCompiledEval(comp, ctx));
-    ctx->node = nullptr;
-    if (silence.OutOfMemory()) return E_OUTOFMEMORY;
-    if (result == nullptr && ctx->opCount >= ctx->opLimit) {
-        state_->failure =
-            "The expression '" + expression + "' needs more work than a query may take";
-        return E_ABORT;
-    }
-    if (result == nullptr) return Invalid(ctx, expression);
+    xmlXPathCompExpr* comp = nullptr;
+    HRESULT hr = Prepare(ctx, silence, expression, comp);
+    if (FAILED(hr)) return hr;
+    XmlXPathObjectPtr result;
+    hr = Run(doc, context, ctx, silence, comp, expression, result);
+    if (FAILED(hr)) return hr;
     switch (result->type) {
         case XPATH_NUMBER:
             value.kind = XPathValue::Kind::kNumber;
