@@ -424,9 +424,10 @@ xmlEntity* GetEntityWithinLimits(void* ctx, const xmlChar* name) {
     }
     if (!ctxt->wellFormed) return ent;  // libxml2 expands nothing more anyway
     // Its replacement text is about to be parsed: the attributes of its tags
-    // are bounded as the document's are.
+    // are bounded as the document's are. Text without markup (which libxml2
+    // may copy anew for every reference) has no tag to read.
     if (ctxt->instate == XML_PARSER_CONTENT && ent->children == nullptr &&
-        ent->content != nullptr &&
+        ent->content != nullptr && xmlStrchr(ent->content, '<') != nullptr &&
         !AttributeBound().Scan(ent->content, static_cast<size_t>(xmlStrlen(ent->content)))) {
         RefuseExpansion(ctxt, obs);
         return nullptr;
