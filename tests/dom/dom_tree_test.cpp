@@ -723,6 +723,34 @@ TEST(DomNames, NamespacesOfCreatedElementsSurviveSerialisation) {
     EXPECT_EQ(Text([&](BSTR* out) { return reread->get_namespaceURI(out); }), L"");
 }
 
+// An insertion keeps where the node it placed stands for the next insertion
+// under it: a declaration or a detachment made in between must still count.
+TEST(DomTree, InsertionsSeeTheChangesMadeBetweenThem) {
+    CComPtr<IXMLDOMDocument> doc = Parsed(L"<r/>");
+    CComPtr<IXMLDOMNode> root = Select(doc, L"/r");
+    CComPtr<IXMLDOMNode> a = Element(doc, L"a");
+    Append(root, a);
+    CComPtr<IXMLDOMElement> rootElement;
+    ASSERT_EQ(root->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(&rootElement)),
+              S_OK);
+    VARIANT uri;
+    VariantInit(&uri);
+    uri.vt = VT_BSTR;
+    uri.bstrVal = SysAllocString(L"urn:p");
+    ASSERT_EQ(rootElement->setAttribute(Arg(L"xmlns:p"), uri), S_OK);
+    ASSERT_EQ(rootElement->setAttribute(Arg(L"xmlns:q"), uri), S_OK);
+    VariantClear(&uri);
+    CComPtr<IXMLDOMNode> bound = Element(doc, L"p:e");
+    Append(a, bound);
+    EXPECT_EQ(Text([&](BSTR* out) { return bound->get_namespaceURI(out); }), L"urn:p");
+
+    // Replacing the root's children detaches `a`: q is no longer in scope below it.
+    ASSERT_EQ(root->put_text(Arg(L"t")), S_OK);
+    CComPtr<IXMLDOMNode> unbound = Element(doc, L"q:g");
+    EXPECT_TRUE(FAILED(bound->appendChild(unbound, nullptr)));
+    EXPECT_EQ(Text([&](BSTR* out) { return a->get_xml(out); }), L"<a xmlns:p=\"urn:p\"><p:e/></a>");
+}
+
 // Nodes that are not children of the parent (an attribute, whose libxml2
 // parent is its element; a namespace node; a declaration read from the
 // attribute map; the document; a node of another document) are refused as

@@ -148,6 +148,18 @@ void DocumentObject::Changed() noexcept {
     evaluator_.DocumentChanged();
 }
 
+void DocumentObject::ValuesChanged(xmlDoc* doc) noexcept {
+    const uint64_t before = generation_;
+    Changed();
+    NoteValuesChanged(doc, before, generation_);
+}
+
+void DocumentObject::ChildrenReplaced(xmlNode* element) noexcept {
+    const uint64_t before = generation_;
+    Changed();
+    NoteChildrenReplaced(element, before, generation_);
+}
+
 void DocumentObject::DetachedNodeLeft() noexcept {
     evaluator_.DocumentChanged();
 }
@@ -436,9 +448,14 @@ HRESULT DocumentObject::SetAttributeOf(IXMLDOMNode* node, BSTR name, BSTR value,
         // get_attributes's,
         if (target->XmlNode()->type != XML_ELEMENT_NODE) return S_FALSE;
         // and setNamedItem's work; both documents' derived data go, as there.
-        Changed();
+        // Only a declaration changes more than values.
+        if (&target->Owner() != this) Changed();
         const HRESULT hr = attrs::SetNew(*target, qname, text);
-        target->Owner().Changed();
+        if (attrs::IsDeclarationName(qname, nullptr)) {
+            target->Owner().Changed();
+        } else {
+            target->Owner().ValuesChanged(target->XmlNode()->doc);
+        }
         return hr;
     });
 }

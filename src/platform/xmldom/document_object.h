@@ -39,6 +39,12 @@ class DocumentObject final : public NodeMethods<IXMLDOMDocument2>,
     // this object's trees changed (lists under the moved node follow its new
     // owner), so their cursors stay.
     void DetachedNodeLeft() noexcept;
+    // As Changed, for a change to values in `doc` that linked, unlinked or
+    // freed no element and declared no namespace: where nodes stand, as the
+    // last insertion learnt it, stays known.
+    void ValuesChanged(xmlDoc* doc) noexcept;
+    // As Changed, for the replacement of the children of `element` only.
+    void ChildrenReplaced(xmlNode* element) noexcept;
     uint64_t Generation() const { return generation_; }
     // Evaluates an expression from `context` (a node of `doc`).
     HRESULT Select(xmlDoc* doc, xmlNode* context, const std::string& expression, bool firstOnly,

@@ -20,6 +20,7 @@
 
 #include "platform/xmldom/engine/error_guard.h"
 #include "platform/xmldom/engine/xml_ptr.h"
+#include "platform/xmldom/placement.h"
 #include "platform/xmldom/wrapper_pool.h"
 #include "xmlutil/msxml.h"
 
@@ -41,6 +42,8 @@ struct DocState {
     // deeper than libxml2's streamed evaluation of `//` paths descends (see
     // XPathEvaluator::Select). A parsed document is never that deep.
     bool mayBeTooDeepToStream = false;
+    // What the last insertion learnt about where nodes stand (see Placement).
+    PlacementMemo placements;
 };
 
 inline DocState& StateOf(const xmlDoc* doc) {
@@ -93,6 +96,9 @@ class WrapperCore : public DomNode {
     void MarkReadOnly() noexcept { readOnly_ = true; }
     // Makes the wrapper stand for `node`, a copy of its node that replaces it.
     void Retarget(xmlNode* node) noexcept;
+    // Records that the node was just linked into its document's tree, so
+    // that the wrapper's death needs no walk to the top (see attached_).
+    void NoteInDocumentTree() noexcept { attached_ = true; }
 
     // Wrappers live in their document's WrapperPool.
     static void* operator new(size_t size, WrapperPool& pool) noexcept;
@@ -119,7 +125,8 @@ class WrapperCore : public DomNode {
     static bool InDocumentTree(xmlNode* node, const DocState& state) noexcept;
 
     bool readOnly_ = false;
-    // The node was in its document's tree when the wrapper was made. While no
+    // The node was in its document's tree when the wrapper was made, or
+    // joined it later through an insertion. While no
     // wrapped subtree of that document has been detached since, it still is,
     // and the wrapper's death needs no walk to the top to see whether it
     // leaves a detached subtree to free: that walk read each node once more

@@ -125,7 +125,7 @@ struct NameBinding {
     bool undeclareDefault = false;
 };
 
-HRESULT BindingAt(xmlNode* parent, xmlNode* child, NameBinding& binding) {
+HRESULT BindingAt(const Placement& parent, xmlNode* child, NameBinding& binding) {
     if (child->type != XML_ELEMENT_NODE || child->ns != nullptr) return S_OK;
     // Looked at in place: most names have no prefix, and copying each one
     // into a string cost an allocation per appended element.
@@ -133,11 +133,11 @@ HRESULT BindingAt(xmlNode* parent, xmlNode* child, NameBinding& binding) {
     if (colon != nullptr && colon != child->name) {
         const std::string prefix = attrs::PrefixOf(FromXml(child->name));
         binding.ns = attrs::FindDeclaration(child, prefix);
-        if (binding.ns == nullptr) binding.ns = tree::FindInScope(parent, ToXml(prefix.c_str()));
+        if (binding.ns == nullptr) binding.ns = InScopeAt(parent, ToXml(prefix.c_str()));
         return binding.ns == nullptr ? E_INVALIDARG : S_OK;
     }
-    if (parent->type == XML_ELEMENT_NODE && attrs::FindDeclaration(child, "") == nullptr) {
-        const xmlNs* inherited = tree::FindInScope(parent, nullptr);
+    if (parent.node->type == XML_ELEMENT_NODE && attrs::FindDeclaration(child, "") == nullptr) {
+        const xmlNs* inherited = InScopeAt(parent, nullptr);
         binding.undeclareDefault =
             inherited != nullptr && inherited->href != nullptr && inherited->href[0] != '\0';
     }
@@ -145,11 +145,11 @@ HRESULT BindingAt(xmlNode* parent, xmlNode* child, NameBinding& binding) {
 }
 
 // Marks the document once a tree of it may be deep enough that libxml2's
-// streamed paths would leave nodes out. Walks only while the mark is unset:
-// up from `child` (a few steps in an ordinary tree) and through its subtree.
-void NoteDepth(const xmlNode* child) {
+// streamed paths would leave nodes out. Walks only while the mark is unset,
+// and then only through the subtree of `child`, `depth` levels deep.
+void NoteDepth(const xmlNode* child, size_t depth) {
     DocState& state = StateOf(child->doc);
-    if (!state.mayBeTooDeepToStream && tree::ReachesDepth(child, kStreamingDepthGuard)) {
+    if (!state.mayBeTooDeepToStream && tree::ReachesDepth(child, depth, kStreamingDepthGuard)) {
         state.mayBeTooDeepToStream = true;
     }
 }
@@ -164,8 +164,11 @@ HRESULT InsertChild(DomNode& self, IXMLDOMNode* newChild, xmlNode* before,
     xmlNode* child = incoming->XmlNode();
     HRESULT hr = childargs::CheckPlacement(parent, child, before, nullptr);
     if (FAILED(hr)) return hr;
+    // Found before any change: the removal or the copy below leaves where
+    // `parent` stands as it is.
+    const Placement at = PlacementOf(parent, self.Owner().Generation());
     NameBinding binding;
-    hr = BindingAt(parent, child, binding);
+    hr = BindingAt(at, child, binding);
     if (FAILED(hr)) return hr;
 
     CComPtr<IXMLDOMNode> keep(incoming->NodeInterface());
@@ -187,7 +190,7 @@ HRESULT InsertChild(DomNode& self, IXMLDOMNode* newChild, xmlNode* before,
             hr = tree::MoveToDocument(child, parent->doc, &child);
             if (FAILED(hr)) return hr;
             binding = NameBinding();
-            hr = BindingAt(parent, child, binding);
+            hr = BindingAt(at, child, binding);
             if (FAILED(hr)) return hr;
         } else if (child->parent != nullptr) {
             tree::Remove(child);  // wrapped: stays alive, detached
@@ -199,11 +202,15 @@ HRESULT InsertChild(DomNode& self, IXMLDOMNode* newChild, xmlNode* before,
         if (binding.undeclareDefault) tree::NewNamespace(child, ToXml(""), nullptr);
         tree::LinkChild(parent, child, before);
         tree::DropInheritedDeclarationsInScope(child);
-        NoteDepth(child);
+        NoteDepth(child, at.depth + 1);
         // IDs count only inside the document's tree: a subtree built apart
         // is registered when it joins it (one walk, not one per level).
-        if (tree::TopOf(parent)->type == XML_DOCUMENT_NODE) tree::RegisterIds(child);
+        if (at.top->type == XML_DOCUMENT_NODE) {
+            tree::RegisterIds(child);
+            if (WrapperCore* wrapper = WrapperOf(child)) wrapper->NoteInDocumentTree();
+        }
         self.Owner().Changed();
+        NotePlaced(at, child, self.Owner().Generation());
     }
     if (outNewChild != nullptr) *outNewChild = keep.Detach();
     return S_OK;
@@ -287,6 +294,7 @@ bool ResolvableHere(const xmlNode* parent, const xmlNode* child) {
 HRESULT CheckFragmentChildren(xmlNode* parent, xmlNode* fragment, xmlNode* before) {
     if (parent == fragment) return E_FAIL;
     const bool atTop = parent->type == XML_DOCUMENT_NODE;
+    const Placement at = PlacementOf(parent, StateOf(parent->doc).owner->Generation());
     int elements = 0;
     for (xmlNode* child = fragment->children; child != nullptr; child = child->next) {
         HRESULT hr = childargs::CheckPlacement(parent, child, before, nullptr);
@@ -296,7 +304,7 @@ HRESULT CheckFragmentChildren(xmlNode* parent, xmlNode* fragment, xmlNode* befor
         if (childargs::IsDeclaration(child) && child != fragment->children) return E_FAIL;
         if (child->type == XML_ELEMENT_NODE) ++elements;
         NameBinding binding;
-        hr = BindingAt(parent, child, binding);
+        hr = BindingAt(at, child, binding);
         if (FAILED(hr)) return hr;
     }
     return atTop && elements > 1 ? E_FAIL : S_OK;
@@ -579,8 +587,9 @@ HRESULT PutText(DomNode& self, BSTR text) {
         std::string utf8;
         const HRESULT hr = Utf8FromBstr(text, utf8);
         if (FAILED(hr)) return hr;
+        if (utf8.empty() && node->children == nullptr) return S_OK;  // nothing changes
         tree::ReplaceChildrenWithText(node, utf8);
-        self.Owner().Changed();
+        self.Owner().ChildrenReplaced(node);
         return S_OK;
     }
     if (node->type == XML_ATTRIBUTE_NODE || IsTextLike(node)) return SetValueOf(self, text);
@@ -688,8 +697,13 @@ HRESULT SetAttribute(DomNode& self, BSTR name, const VARIANT& value) {
     HRESULT hr = StringFromVariant(value, text);
     if (FAILED(hr)) return hr;
     hr = attrs::SetValue(self, qname, text);
-    if (hr == S_OK) self.Owner().Changed();
-    return hr;
+    if (hr != S_OK) return hr;
+    if (attrs::IsDeclarationName(qname, nullptr)) {
+        self.Owner().Changed();
+    } else {
+        self.Owner().ValuesChanged(self.XmlNode()->doc);
+    }
+    return S_OK;
 }
 
 HRESULT RemoveAttribute(DomNode& self, BSTR name) {

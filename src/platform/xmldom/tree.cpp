@@ -607,11 +607,7 @@ xmlNs* FindInScope(xmlNode* start, const xmlChar* prefix) {
     return nullptr;
 }
 
-bool ReachesDepth(const xmlNode* node, size_t levels) {
-    size_t depth = 0;  // of `node` below the top of its tree
-    for (const xmlNode* up = node->parent; up != nullptr && depth < levels; up = up->parent) {
-        ++depth;
-    }
+bool ReachesDepth(const xmlNode* node, size_t depth, size_t levels) {
     if (depth >= levels) return true;
     // Through the subtree, iteratively, counting how far below `node` it is.
     size_t below = 0;

@@ -108,10 +108,10 @@ HRESULT MoveToDocument(xmlNode* root, xmlDoc* dst, xmlNode** moved);
 // The namespace bound to `prefix` (null: the default one) in scope at
 // `start`: declarations on `start` and its ancestors; "xml" always.
 xmlNs* FindInScope(xmlNode* start, const xmlChar* prefix);
-// True when `node` lies `levels` or more below the top of its tree, or
-// something below it does. Walks up from `node`, and through its subtree
-// when it has children; each walk stops once `levels` is reached.
-bool ReachesDepth(const xmlNode* node, size_t levels);
+// True when `node`, `depth` levels below the top of its tree, or something
+// below it lies `levels` or more below that top. Walks through the subtree
+// when it has children, and stops once `levels` is reached.
+bool ReachesDepth(const xmlNode* node, size_t depth, size_t levels);
 // Drops the declarations `child`, just linked under its parent, holds only
 // because it was detached (see MakeSelfContained) where the parent's scope
 // binds the same prefix to the same namespace: a copy or a re-inserted node
