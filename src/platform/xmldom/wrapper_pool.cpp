@@ -1,18 +1,23 @@
 // SPDX-License-Identifier: MIT
 #include "platform/xmldom/wrapper_pool.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstddef>
+#include <cstdlib>
+#include <memory>
 #include <new>
 
 namespace xmlutil::xmldom {
 
 namespace {
 
-// Slabs grow from a few blocks (a small document costs little) to a size
-// that keeps the slab count low for millions of wrappers.
+// Slabs grow from a few blocks (a small document costs little) to one huge
+// page each, which keeps the slab count low for millions of wrappers.
 constexpr size_t kFirstSlabBlocks = 32;
-constexpr size_t kLargestSlabBlocks = 16384;
+constexpr size_t kHugePage = size_t{2} << 20;
+constexpr size_t kLargestSlabBlocks = kHugePage / 64;
 // Set in a block's owner word once its wrapper moved to another document.
 constexpr uintptr_t kMovedTag = 1;
 
@@ -28,6 +33,24 @@ void WrapperPool::Release() noexcept {
     if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
 }
 
+// A slab as large as a huge page is aligned to one and the kernel is asked
+// to back it with one: a million wrappers written into fresh 4 KB pages took
+// a page fault per 64 of them, half the time of handing them out. The
+// request is a hint; where huge pages are off, ordinary pages serve.
+WrapperPool::Block* WrapperPool::NewSlab(size_t blocks) noexcept {
+    const size_t bytes = blocks * sizeof(Block);
+    const bool huge = bytes >= kHugePage;
+    void* memory = nullptr;
+    if (posix_memalign(&memory, huge ? kHugePage : alignof(Block), bytes) != 0) return nullptr;
+    if (huge) madvise(memory, bytes, MADV_HUGEPAGE);
+    // Trivial construction: nothing is written, so no page is touched yet.
+    return std::uninitialized_default_construct_n(static_cast<Block*>(memory), blocks) - blocks;
+}
+
+void WrapperPool::SlabDeleter::operator()(Block* blocks) const noexcept {
+    std::free(blocks);
+}
+
 bool WrapperPool::AddSlab() noexcept {
     static_assert(sizeof(Block) == 64, "a block is one cache line");
     const size_t blocks =
@@ -37,7 +60,7 @@ bool WrapperPool::AddSlab() noexcept {
     } catch (const std::bad_alloc&) {
         return false;
     }
-    Slab slab(new (std::nothrow) Block[blocks]);
+    Slab slab(NewSlab(blocks));
     if (slab == nullptr) return false;
     unused_ = slab.get();
     unusedEnd_ = unused_ + blocks;

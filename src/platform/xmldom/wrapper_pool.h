@@ -87,7 +87,11 @@ class WrapperPool {
             alignas(kObjectAlignment) unsigned char object[kObjectSize];
         };
     };
-    using Slab = std::unique_ptr<Block[]>;
+    struct SlabDeleter {
+        void operator()(Block* blocks) const noexcept;
+    };
+    using Slab = std::unique_ptr<Block[], SlabDeleter>;
+    static Block* NewSlab(size_t blocks) noexcept;
 
     WrapperPool() = default;
     ~WrapperPool();
