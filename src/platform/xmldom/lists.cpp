@@ -262,6 +262,16 @@ std::wstring WideOf(const char* utf8) {
     return wide;
 }
 
+// Puts `utf8` in `wide`, reusing its buffer (one value read per element of a
+// large selection cost an allocation and a free each). Never more wide
+// characters than bytes, so the room is made, or std::bad_alloc thrown,
+// before `wide` changes.
+void AssignWide(const char* utf8, std::wstring& wide) {
+    wide.reserve(std::strlen(utf8));
+    wide.clear();
+    AppendWideFromUtf8(utf8, wide);
+}
+
 class AttributeMap final : public CountedObject<IXMLDOMNamedNodeMap>, public IAttributeReader {
   public:
     explicit AttributeMap(DomNode& element) : element_(element.NodeInterface()), self_(element) {}
@@ -307,12 +317,12 @@ class AttributeMap final : public CountedObject<IXMLDOMNamedNodeMap>, public IAt
             xmlNode* elem = self_.XmlNode();
             for (const xmlNs* ns = elem->nsDef; ns != nullptr; ns = ns->next) {
                 if (wanted != DeclarationBaseName(ns)) continue;
-                value = WideOf(ns->href == nullptr ? "" : FromXml(ns->href));
+                AssignWide(ns->href == nullptr ? "" : FromXml(ns->href), value);
                 return S_OK;
             }
             for (xmlAttr* attr = elem->properties; attr != nullptr; attr = attr->next) {
                 if (wanted != AttributeBaseName(attr)) continue;
-                WithAttributeText(attr, [&](const char* text) { value = WideOf(text); });
+                WithAttributeText(attr, [&](const char* text) { AssignWide(text, value); });
                 return S_OK;
             }
             return S_FALSE;
