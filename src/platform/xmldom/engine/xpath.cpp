@@ -11,6 +11,7 @@
 #include "platform/xmldom/engine/engine.h"
 #include "platform/xmldom/engine/error_guard.h"
 #include "platform/xmldom/engine/xpath_index.h"
+#include "platform/xmldom/engine/xpath_name_walk.h"
 
 namespace xmlutil::xmldom {
 
@@ -199,6 +200,17 @@ HRESULT Deliver(xmlNodeSet* set, bool firstOnly, const HitReceiver& receive) {
     return S_OK;
 }
 
+// Hands `nodes`, in document order already, to `receive`.
+HRESULT DeliverNodes(const std::vector<xmlNode*>& nodes, const HitReceiver& receive) {
+    constexpr size_t kAhead = 8;  // as in Deliver
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        if (i + kAhead < nodes.size()) __builtin_prefetch(nodes[i + kAhead]);
+        const HRESULT hr = receive(i, nodes.size(), HitFor(nodes[i]));
+        if (FAILED(hr)) return hr;
+    }
+    return S_OK;
+}
+
 }  // namespace
 
 XPathEvaluator::XPathEvaluator(WorkLimits limits) : state_(std::make_unique<State>()) {
@@ -250,6 +262,11 @@ HRESULT XPathEvaluator::Select(xmlDoc* doc, xmlNode* context, const std::string&
             if (FAILED(hr)) return hr;
         }
         return S_OK;
+    }
+    if (const auto name = DescendantNameTest(expression)) {
+        std::vector<xmlNode*> found;
+        CollectElementsNamed(doc, std::string(*name), firstOnly, found);
+        return DeliverNodes(found, receive);
     }
     XmlXPathObjectPtr result;
     hr = Run(doc, context, ctx, silence, comp, expression, result);
