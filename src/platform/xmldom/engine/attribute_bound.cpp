@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "platform/xmldom/engine/attribute_bound.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "xmlutil/load_limits.h"
@@ -44,6 +45,22 @@ size_t NextMark(const unsigned char* bytes, size_t at, size_t size, char wanted,
     const void* found = std::memchr(bytes + at, wanted, size - at);
     return found == nullptr ? size
                             : static_cast<size_t>(static_cast<const unsigned char*>(found) - bytes);
+}
+
+// Where the markup after a tag begins (the tag starting just after its '<',
+// at `at`), when the tag is an end tag or a start tag too short to hold more
+// attributes than the bound allows: each takes four bytes at least (a name,
+// '=' and two quotes), and a tag ends before the next '<', which no
+// attribute value may hold. `size` when the tag may be longer, or is no tag.
+// Should a value hold a '<' after all, the parser stops there, before
+// anything the scan passed over.
+size_t MarkupAfterShortTag(const unsigned char* bytes, size_t at, size_t size) {
+    const unsigned char c = bytes[at];
+    if (c == '!' || c == '?') return size;
+    const size_t window = c == '/' ? size - at : std::min(size - at, 4 * kMaxAttributesPerElement);
+    const void* next = std::memchr(bytes + at, '<', window);
+    return next == nullptr ? size
+                           : static_cast<size_t>(static_cast<const unsigned char*>(next) - bytes);
 }
 
 }  // namespace
@@ -96,6 +113,12 @@ bool AttributeBound::Scan(const unsigned char* bytes, size_t size) {
                 case State::kStartTag:
                     i = NextMark(bytes, i, size, '\0', true);
                     break;
+                case State::kOpen: {
+                    const size_t next = MarkupAfterShortTag(bytes, i, size);
+                    if (next == size) break;
+                    i = next;  // its '<' read: the loop goes on after it
+                    continue;
+                }
                 default:
                     break;
             }
