@@ -33,22 +33,57 @@ void WrapperPool::Release() noexcept {
     if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
 }
 
-// A slab as large as a huge page is aligned to one and the kernel is asked
-// to back it with one: a million wrappers written into fresh 4 KB pages took
-// a page fault per 64 of them, half the time of handing them out. The
-// request is a hint; where huge pages are off, ordinary pages serve.
-WrapperPool::Block* WrapperPool::NewSlab(size_t blocks) noexcept {
+namespace {
+
+// One huge page of fresh memory, aligned to one, or null. The kernel is
+// asked to back it with a huge page and to fill in all of it at once: a
+// million wrappers written into fresh 4 KB pages took a page fault per 64 of
+// them, half the time of handing them out. Both requests are hints; where
+// either is not offered, ordinary pages are faulted in as they are used.
+void* MapHugePage() noexcept {
+    void* mapped =
+        mmap(nullptr, 2 * kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) return nullptr;
+    // Keep the aligned huge page inside the mapping, give the rest back.
+    const auto start = reinterpret_cast<uintptr_t>(mapped);
+    const uintptr_t aligned = (start + kHugePage - 1) & ~(kHugePage - 1);
+    if (aligned > start) munmap(mapped, aligned - start);
+    const uintptr_t tail = aligned + kHugePage;
+    const uintptr_t end = start + 2 * kHugePage;
+    if (end > tail) munmap(reinterpret_cast<void*>(tail), end - tail);
+    void* page = reinterpret_cast<void*>(aligned);
+    madvise(page, kHugePage, MADV_HUGEPAGE);
+    madvise(page, kHugePage, MADV_POPULATE_WRITE);
+    return page;
+}
+
+}  // namespace
+
+// A slab grows to one huge page only once the pool already holds as many
+// wrappers, so filling it in at once seldom maps memory that stays unused.
+WrapperPool::Slab WrapperPool::NewSlab(size_t blocks) noexcept {
     const size_t bytes = blocks * sizeof(Block);
-    const bool huge = bytes >= kHugePage;
+    SlabDeleter deleter;
     void* memory = nullptr;
-    if (posix_memalign(&memory, huge ? kHugePage : alignof(Block), bytes) != 0) return nullptr;
-    if (huge) madvise(memory, bytes, MADV_HUGEPAGE);
-    // Trivial construction: nothing is written, so no page is touched yet.
-    return std::uninitialized_default_construct_n(static_cast<Block*>(memory), blocks) - blocks;
+    if (bytes == kHugePage) {
+        memory = MapHugePage();
+        deleter.mapped = kHugePage;
+    } else if (posix_memalign(&memory, alignof(Block), bytes) != 0) {
+        memory = nullptr;
+    }
+    if (memory == nullptr) return Slab(nullptr, deleter);
+    // Trivial construction: nothing is written.
+    Block* first =
+        std::uninitialized_default_construct_n(static_cast<Block*>(memory), blocks) - blocks;
+    return Slab(first, deleter);
 }
 
 void WrapperPool::SlabDeleter::operator()(Block* blocks) const noexcept {
-    std::free(blocks);
+    if (mapped != 0) {
+        munmap(blocks, mapped);
+    } else {
+        std::free(blocks);
+    }
 }
 
 bool WrapperPool::AddSlab() noexcept {
@@ -60,7 +95,7 @@ bool WrapperPool::AddSlab() noexcept {
     } catch (const std::bad_alloc&) {
         return false;
     }
-    Slab slab(NewSlab(blocks));
+    Slab slab = NewSlab(blocks);
     if (slab == nullptr) return false;
     unused_ = slab.get();
     unusedEnd_ = unused_ + blocks;
