@@ -15,6 +15,13 @@ bool IsNameChar(char c) {
     return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
 }
 
+// The parser allocates nodes in document order, so the memory a few
+// kilobytes past a node is what the walk reaches soon: asking for it ahead
+// took a third off a walk of a 60 MB file's tree, which waits on memory,
+// not on its few comparisons per node. (4 KB exactly was slower: the
+// addresses alias.) A prefetch never faults, wherever it points.
+constexpr size_t kPrefetchAhead = 3072;
+
 // The node after `node` in document order among those the walk visits,
 // skipping the children of anything but elements; null at the end.
 xmlNode* NextInWalk(xmlNode* node, const xmlNode* top) {
@@ -46,6 +53,7 @@ void CollectElementsNamed(xmlDoc* doc, const std::string& name, bool firstOnly,
     const xmlChar* interned = doc->dict == nullptr ? nullptr : xmlDictExists(doc->dict, wanted, -1);
     const auto* top = reinterpret_cast<const xmlNode*>(doc);
     for (xmlNode* node = doc->children; node != nullptr; node = NextInWalk(node, top)) {
+        __builtin_prefetch(reinterpret_cast<const char*>(node) + kPrefetchAhead);
         if (node->type != XML_ELEMENT_NODE || node->ns != nullptr) continue;
         if (node->name != interned &&
             (node->name[0] != wanted[0] || !xmlStrEqual(node->name, wanted))) {
