@@ -184,7 +184,8 @@ def report(samples, scaling, corpus, rounds):
 
 
 def linear_section(checks):
-    return ("\nScaling checks of bench/scaling_bench (best of 3 at each size, one process; "
+    return ("\nScaling checks of bench/scaling_bench (best of 5 at each size, one process, "
+            "caches emptied before each timed run; "
             "limit 12x):\n\n" + "\n".join(f"    {line}" for line in checks) + "\n")
 
 
