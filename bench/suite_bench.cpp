@@ -459,8 +459,8 @@ Outcome Libxml2Gb2312(const Options& o) {
 // Loads with the fastest and smallest of the usual option sets (compact
 // text nodes, indentation dropped by the parser).
 XmlDocPtr PlainLoadOf(const std::string& path) {
-    XmlDocPtr doc(
-        xmlReadFile(path.c_str(), nullptr, XML_PARSE_COMPACT | XML_PARSE_NOBLANKS | XML_PARSE_NONET));
+    XmlDocPtr doc(xmlReadFile(path.c_str(), nullptr,
+                              XML_PARSE_COMPACT | XML_PARSE_NOBLANKS | XML_PARSE_NONET));
     if (doc == nullptr) Fail("libxml2 could not load " + path);
     return doc;
 }
