@@ -200,17 +200,6 @@ HRESULT Deliver(xmlNodeSet* set, bool firstOnly, const HitReceiver& receive) {
     return S_OK;
 }
 
-// Hands `nodes`, in document order already, to `receive`.
-HRESULT DeliverNodes(const std::vector<xmlNode*>& nodes, const HitReceiver& receive) {
-    constexpr size_t kAhead = 8;  // as in Deliver
-    for (size_t i = 0; i < nodes.size(); ++i) {
-        if (i + kAhead < nodes.size()) __builtin_prefetch(nodes[i + kAhead]);
-        const HRESULT hr = receive(i, nodes.size(), HitFor(nodes[i]));
-        if (FAILED(hr)) return hr;
-    }
-    return S_OK;
-}
-
 }  // namespace
 
 XPathEvaluator::XPathEvaluator(WorkLimits limits) : state_(std::make_unique<State>()) {
@@ -264,9 +253,12 @@ HRESULT XPathEvaluator::Select(xmlDoc* doc, xmlNode* context, const std::string&
         return S_OK;
     }
     if (const auto name = DescendantNameTest(expression)) {
-        std::vector<xmlNode*> found;
-        CollectElementsNamed(doc, std::string(*name), firstOnly, found);
-        return DeliverNodes(found, receive);
+        // Each hit is handed over while the walk is at it, its node still
+        // in the processor's cache; how many there are is not known yet.
+        size_t index = 0;
+        return VisitElementsNamed(doc, std::string(*name), firstOnly, [&](xmlNode* node) {
+            return receive(index++, kCountNotKnown, HitFor(node));
+        });
     }
     XmlXPathObjectPtr result;
     hr = Run(doc, context, ctx, silence, comp, expression, result);

@@ -45,8 +45,8 @@ std::optional<std::string_view> DescendantNameTest(std::string_view expression) 
     return name;
 }
 
-void CollectElementsNamed(xmlDoc* doc, const std::string& name, bool firstOnly,
-                          std::vector<xmlNode*>& found) {
+HRESULT VisitElementsNamed(xmlDoc* doc, const std::string& name, bool firstOnly,
+                           const std::function<HRESULT(xmlNode*)>& visit) {
     const auto* wanted = ToXml(name.c_str());
     // Names read from a file come from the document's dictionary: most
     // comparisons are then one of pointers.
@@ -59,9 +59,10 @@ void CollectElementsNamed(xmlDoc* doc, const std::string& name, bool firstOnly,
             (node->name[0] != wanted[0] || !xmlStrEqual(node->name, wanted))) {
             continue;
         }
-        found.push_back(node);
-        if (firstOnly) return;
+        const HRESULT hr = visit(node);
+        if (FAILED(hr) || firstOnly) return hr;
     }
+    return S_OK;
 }
 
 }  // namespace xmlutil::xmldom

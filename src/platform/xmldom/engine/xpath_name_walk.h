@@ -6,12 +6,13 @@
 // the time a selection takes).
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "platform/xmldom/engine/xml_ptr.h"
+#include "xmlutil/wintypes.h"
 
 namespace xmlutil::xmldom {
 
@@ -19,11 +20,12 @@ namespace xmlutil::xmldom {
 // name; nothing for any other expression (left to libxml2).
 std::optional<std::string_view> DescendantNameTest(std::string_view expression);
 
-// The elements of `doc` named `name` in no namespace, in document order, as
-// XPath's descendant axis from the root finds them (the content an entity
-// reference stands for is not its child there); only the first with
-// `firstOnly`.
-void CollectElementsNamed(xmlDoc* doc, const std::string& name, bool firstOnly,
-                          std::vector<xmlNode*>& found);
+// Hands `visit` the elements of `doc` named `name` in no namespace, in
+// document order, as XPath's descendant axis from the root finds them (the
+// content an entity reference stands for is not its child there), each while
+// the walk is at it; only the first with `firstOnly`. A failure `visit`
+// returns ends the walk and is its result.
+HRESULT VisitElementsNamed(xmlDoc* doc, const std::string& name, bool firstOnly,
+                           const std::function<HRESULT(xmlNode*)>& visit);
 
 }  // namespace xmlutil::xmldom
