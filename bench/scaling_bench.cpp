@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Scaling checks, in one process: each job runs at a base size and at ten
 // times that size, and 10x the items may cost at most 12x the time (the best
-// of three runs at each size, so the ratio holds however loaded the machine).
+// of five runs at each size, so the ratio holds however loaded the machine).
 //  - menu_load: LoadMenuXml of a menu file of 2,000 and 20,000 entries;
 //  - nodes_count: GetNodesCount("//Item") over 8,000 and 80,000 matches;
 //  - deep_build: a chain of 3,000 and 30,000 nested elements appended with

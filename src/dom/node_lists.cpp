@@ -44,6 +44,15 @@ xmldom::IDocumentWriter* DocumentWriterOf(IXMLDOMDocument* document) {
     return static_cast<xmldom::IDocumentWriter*>(writer);
 }
 
+xmldom::IElementAttributeReader* ElementAttributeReaderOf(IXMLDOMDocument* document) {
+    void* reader = nullptr;
+    if (document == nullptr ||
+        document->QueryInterface(xmldom::IID_XmlutilElementAttributeReader, &reader) != S_OK) {
+        return nullptr;
+    }
+    return static_cast<xmldom::IElementAttributeReader*>(reader);
+}
+
 xmldom::ISelectionCounter* SelectionCounterOf(IXMLDOMDocument* document) {
     void* counter = nullptr;
     if (document == nullptr ||

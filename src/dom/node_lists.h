@@ -26,6 +26,10 @@ xmldom::IAttributeReader* AttributeReaderOf(IXMLDOMNamedNodeMap* map);
 // The same for the service's document objects (null for a null document).
 xmldom::IDocumentWriter* DocumentWriterOf(IXMLDOMDocument* document);
 
+// The document's reader of its elements' attributes, or null when it is not
+// the service's own.
+xmldom::IElementAttributeReader* ElementAttributeReaderOf(IXMLDOMDocument* document);
+
 // The document's selection counter, or null when it is not the service's own.
 xmldom::ISelectionCounter* SelectionCounterOf(IXMLDOMDocument* document);
 

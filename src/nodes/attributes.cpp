@@ -38,6 +38,17 @@ long CXMLUtil::GetNodeAttr(CComPtr<IXMLDOMNode> node, std::wstring name, std::ws
     // attribute whose base name and text can both be read and whose base
     // name matches), without reading the text of the others.
     if (!node) return m_hr = E_POINTER;
+    // The service's own elements answer without an attribute map; what else
+    // they could answer (running out of memory) is left to the way below.
+    if (xmlutil::xmldom::IElementAttributeReader* reader =
+            xmlutil::dom::ElementAttributeReaderOf(m_pDoc)) {
+        bool handled = false;
+        const HRESULT found = reader->FindAttributeOf(node, name, value, handled);
+        if (handled && (found == S_OK || found == S_FALSE)) {
+            if (found == S_FALSE) value.clear();
+            return m_hr = S_OK;
+        }
+    }
     CComPtr<IXMLDOMNamedNodeMap> attributes;
     // No attribute map (S_FALSE) or a failure: value is kept as passed.
     if ((m_hr = node->get_attributes(&attributes)) != S_OK) return m_hr;

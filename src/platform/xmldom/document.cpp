@@ -10,6 +10,7 @@
 #include "platform/xmldom/engine/file_io.h"
 #include "platform/xmldom/engine/unread_entities.h"
 #include "platform/xmldom/error_report.h"
+#include "platform/xmldom/lists.h"
 #include "platform/xmldom/node_ops.h"
 #include "platform/xmldom/tree.h"
 #include "platform/xmldom/utf.h"
@@ -191,6 +192,10 @@ HRESULT DocumentObject::QueryInterface(REFIID riid, void** out) {
     }
     if (riid == IID_XmlutilDocumentWriter) {  // uncounted: see IDocumentWriter
         *out = static_cast<IDocumentWriter*>(this);
+        return S_OK;
+    }
+    if (riid == IID_XmlutilElementAttributeReader) {  // uncounted: see IElementAttributeReader
+        *out = static_cast<IElementAttributeReader*>(this);
         return S_OK;
     }
     if (riid == IID_XmlutilSelectionCounter) {  // uncounted: see ISelectionCounter
@@ -458,6 +463,14 @@ HRESULT DocumentObject::SetAttributeOf(IXMLDOMNode* node, BSTR name, BSTR value,
         }
         return hr;
     });
+}
+
+HRESULT DocumentObject::FindAttributeOf(IXMLDOMNode* node, const std::wstring& name,
+                                        std::wstring& value, bool& handled) {
+    DomNode* target = node == nullptr ? nullptr : AsDomNode(node);
+    handled = target != nullptr && target->XmlNode()->type == XML_ELEMENT_NODE;
+    if (!handled) return S_OK;
+    return FindAttributeText(target->XmlNode(), name, value);
 }
 
 HRESULT DocumentObject::createNode(VARIANT type, BSTR name, BSTR namespaceURI, IXMLDOMNode** node) {

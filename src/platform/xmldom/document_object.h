@@ -20,6 +20,7 @@ namespace xmlutil::xmldom {
 class DocumentObject final : public NodeMethods<IXMLDOMDocument2>,
                              public DomNode,
                              public IDocumentWriter,
+                             public IElementAttributeReader,
                              public ISelectionCounter {
   public:
     // A new, empty document object with one reference. E_OUTOFMEMORY.
@@ -60,6 +61,9 @@ class DocumentObject final : public NodeMethods<IXMLDOMDocument2>,
 
     // IDocumentWriter
     HRESULT SetAttributeOf(IXMLDOMNode* node, BSTR name, BSTR value, bool& handled) override;
+    // IElementAttributeReader
+    HRESULT FindAttributeOf(IXMLDOMNode* node, const std::wstring& name, std::wstring& value,
+                            bool& handled) override;
     // ISelectionCounter
     HRESULT CountSelected(BSTR query, long& count) override;
 

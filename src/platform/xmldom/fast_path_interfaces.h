@@ -71,6 +71,25 @@ class IDocumentWriter {
     ~IDocumentWriter() = default;
 };
 
+// The same for the document object: the text of one attribute of an element
+// by its base name, as get_attributes and the map's IAttributeReader::Find
+// answer it, without an attribute map object per element read.
+inline constexpr IID IID_XmlutilElementAttributeReader = {
+    0x2e6b9f41, 0x7a0c, 0x4d1e, {0xb5, 0x38, 0x64, 0xc2, 0x1f, 0x9a, 0x0d, 0x73}};
+
+class IElementAttributeReader {
+  public:
+    // When `node` is an element of this service's, `handled` is true and the
+    // answer is Find's on its map: S_OK with `value` set, S_FALSE (`value`
+    // untouched) when it has no such attribute, E_OUTOFMEMORY. Otherwise
+    // `handled` is false and nothing was done.
+    virtual HRESULT FindAttributeOf(IXMLDOMNode* node, const std::wstring& name,
+                                    std::wstring& value, bool& handled) = 0;
+
+  protected:
+    ~IElementAttributeReader() = default;
+};
+
 // The same for the document object: how many nodes selectNodes would list,
 // counted as the engine reads its result, without a node object per match.
 inline constexpr IID IID_XmlutilSelectionCounter = {

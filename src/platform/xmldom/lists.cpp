@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "platform/xmldom/lists.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -262,6 +263,16 @@ std::wstring WideOf(const char* utf8) {
     return wide;
 }
 
+// Puts `utf8` in `wide`, reusing its buffer (one value read per element of a
+// large selection cost an allocation and a free each). Never more wide
+// characters than bytes, so the room is made, or std::bad_alloc thrown,
+// before `wide` changes.
+void AssignWide(const char* utf8, std::wstring& wide) {
+    wide.reserve(std::strlen(utf8));
+    wide.clear();
+    AppendWideFromUtf8(utf8, wide);
+}
+
 class AttributeMap final : public CountedObject<IXMLDOMNamedNodeMap>, public IAttributeReader {
   public:
     explicit AttributeMap(DomNode& element) : element_(element.NodeInterface()), self_(element) {}
@@ -296,29 +307,7 @@ class AttributeMap final : public CountedObject<IXMLDOMNamedNodeMap>, public IAt
     }
 
     HRESULT Find(const std::wstring& name, std::wstring& value) override {
-        try {
-            // Base names hold no NUL and only characters XML allows: a name
-            // with anything else matches none.
-            std::string wanted;
-            if (name.find(L'\0') != std::wstring::npos ||
-                FAILED(Utf8FromBstr(const_cast<wchar_t*>(name.c_str()), wanted))) {
-                return S_FALSE;
-            }
-            xmlNode* elem = self_.XmlNode();
-            for (const xmlNs* ns = elem->nsDef; ns != nullptr; ns = ns->next) {
-                if (wanted != DeclarationBaseName(ns)) continue;
-                value = WideOf(ns->href == nullptr ? "" : FromXml(ns->href));
-                return S_OK;
-            }
-            for (xmlAttr* attr = elem->properties; attr != nullptr; attr = attr->next) {
-                if (wanted != AttributeBaseName(attr)) continue;
-                WithAttributeText(attr, [&](const char* text) { value = WideOf(text); });
-                return S_OK;
-            }
-            return S_FALSE;
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
-        }
+        return FindAttributeText(self_.XmlNode(), name, value);
     }
 
     HRESULT getNamedItem(BSTR name, IXMLDOMNode** item) override {
@@ -495,6 +484,53 @@ HRESULT MakeSelectionList(std::vector<CComPtr<IXMLDOMNode>> nodes, IXMLDOMNodeLi
 
 HRESULT MakeAttributeMap(DomNode& element, IXMLDOMNamedNodeMap** out) {
     return Hand<AttributeMap>(out, element);
+}
+
+namespace {
+
+// True when the name is printable ASCII only: it is then compared with the
+// UTF-8 base names as it stands, without a converted copy.
+bool IsPrintableAscii(const std::wstring& name) {
+    return std::all_of(name.begin(), name.end(), [](wchar_t c) { return c >= 0x20 && c < 0x7F; });
+}
+
+bool SpellsAscii(const std::wstring& name, const char* utf8) {
+    size_t i = 0;
+    for (; i < name.size(); ++i) {
+        if (utf8[i] != static_cast<char>(name[i])) return false;  // a NUL ends `utf8` here too
+    }
+    return utf8[i] == '\0';
+}
+
+}  // namespace
+
+HRESULT FindAttributeText(xmlNode* element, const std::wstring& name, std::wstring& value) {
+    try {
+        // Base names hold no NUL and only characters XML allows: a name
+        // with anything else matches none.
+        const bool ascii = IsPrintableAscii(name);
+        std::string wanted;
+        if (!ascii && (name.find(L'\0') != std::wstring::npos ||
+                       FAILED(Utf8FromBstr(const_cast<wchar_t*>(name.c_str()), wanted)))) {
+            return S_FALSE;
+        }
+        const auto matches = [&](const char* baseName) {
+            return ascii ? SpellsAscii(name, baseName) : wanted == baseName;
+        };
+        for (const xmlNs* ns = element->nsDef; ns != nullptr; ns = ns->next) {
+            if (!matches(DeclarationBaseName(ns))) continue;
+            AssignWide(ns->href == nullptr ? "" : FromXml(ns->href), value);
+            return S_OK;
+        }
+        for (xmlAttr* attr = element->properties; attr != nullptr; attr = attr->next) {
+            if (!matches(AttributeBaseName(attr))) continue;
+            WithAttributeText(attr, [&](const char* text) { AssignWide(text, value); });
+            return S_OK;
+        }
+        return S_FALSE;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
 }
 
 }  // namespace xmlutil::xmldom

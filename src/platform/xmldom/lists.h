@@ -15,5 +15,8 @@ HRESULT MakeChildList(DomNode& parent, IXMLDOMNodeList** out);
 HRESULT MakeSelectionList(std::vector<CComPtr<IXMLDOMNode>> nodes, IXMLDOMNodeList** out);
 // The attributes and namespace declarations of an element.
 HRESULT MakeAttributeMap(DomNode& element, IXMLDOMNamedNodeMap** out);
+// The text of the first declaration or attribute of `element` whose base
+// name is `name`, as its map's IAttributeReader::Find answers it.
+HRESULT FindAttributeText(xmlNode* element, const std::wstring& name, std::wstring& value);
 
 }  // namespace xmlutil::xmldom

@@ -247,7 +247,7 @@ HRESULT Select(DomNode& self, BSTR query, bool firstOnly, std::vector<CComPtr<IX
         [&wrappedHits, doc](size_t index, size_t count, const XPathHit& hit) -> HRESULT {
             if (index == 0) {
                 wrappedHits.clear();
-                wrappedHits.reserve(count);
+                if (count != kCountNotKnown) wrappedHits.reserve(count);
             }
             CComPtr<IXMLDOMNode> wrapped;
             HRESULT wrappedHr;
@@ -620,11 +620,11 @@ HRESULT CountSelected(DomNode& self, BSTR query, long& count) {
     xmlNode* context = self.XmlNode();
     xmlDoc* doc =
         context->type == XML_DOCUMENT_NODE ? reinterpret_cast<xmlDoc*>(context) : context->doc;
-    // Every call names the total; the last one seen is the selection's size.
+    // The last hit's index tells the selection's size.
     size_t total = 0;
     const HRESULT hr = self.Owner().Select(doc, context, expression, false,
-                                           [&total](size_t, size_t hits, const XPathHit&) {
-                                               total = hits;
+                                           [&total](size_t index, size_t, const XPathHit&) {
+                                               total = index + 1;
                                                return S_OK;
                                            });
     if (FAILED(ReportedSelection(self, hr))) return hr;

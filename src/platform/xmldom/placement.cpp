@@ -20,10 +20,11 @@ Placement Walked(xmlNode* node, uint64_t generation) {
     at.top = node;
     for (xmlNode* up = node; up != nullptr; up = up->parent) {
         if (at.declares == nullptr && Declares(up)) at.declares = up;
-        if (up->parent == nullptr)
+        if (up->parent == nullptr) {
             at.top = up;
-        else
+        } else {
             ++at.depth;
+        }
     }
     return at;
 }
@@ -69,14 +70,16 @@ void NoteChildrenReplaced(const xmlNode* element, uint64_t before, uint64_t afte
     const bool parentValid = placedValid || Holds(memo.parent, element, before);
     // The placed node is a child of the parent: gone when the parent's
     // children were replaced; the parent lies above it, untouched.
-    if (placedValid)
+    if (placedValid) {
         memo.placed.generation = after;
-    else
+    } else {
         memo.placed = Placement();
-    if (parentValid && memo.parent.generation == before)
+    }
+    if (parentValid && memo.parent.generation == before) {
         memo.parent.generation = after;
-    else
+    } else {
         memo.parent = Placement();
+    }
 }
 
 xmlNs* InScopeAt(const Placement& at, const xmlChar* prefix) {

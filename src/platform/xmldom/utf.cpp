@@ -135,7 +135,14 @@ void AppendWideFromUtf8(const char* utf8, std::wstring& out) {
     out.reserve(out.size() + size);
     const auto* p = reinterpret_cast<const unsigned char*>(utf8);
     const auto* end = p + size;
-    while (p < end) out.push_back(static_cast<wchar_t>(DecodeOne(p, end)));
+    while (p < end) {
+        // ASCII, the common case, without a call per character.
+        if (*p < 0x80) {
+            out.push_back(static_cast<wchar_t>(*p++));
+        } else {
+            out.push_back(static_cast<wchar_t>(DecodeOne(p, end)));
+        }
+    }
 }
 
 HRESULT BstrFromUtf8(const std::string& utf8, BSTR* out) noexcept {

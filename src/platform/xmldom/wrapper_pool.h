@@ -87,7 +87,14 @@ class WrapperPool {
             alignas(kObjectAlignment) unsigned char object[kObjectSize];
         };
     };
-    using Slab = std::unique_ptr<Block[]>;
+    // Small slabs come from the heap, huge-page ones are mapped (`mapped`
+    // bytes) and unmapped.
+    struct SlabDeleter {
+        size_t mapped = 0;
+        void operator()(Block* blocks) const noexcept;
+    };
+    using Slab = std::unique_ptr<Block[], SlabDeleter>;
+    static Slab NewSlab(size_t blocks) noexcept;
 
     WrapperPool() = default;
     ~WrapperPool();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "platform/xmldom/engine/attribute_bound.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "xmlutil/load_limits.h"
@@ -21,19 +22,107 @@ bool StartsWith(const std::string& text, const char* word) {
     return std::strncmp(text.c_str(), word, text.size()) == 0;
 }
 
+// The bytes a start tag's state changes on, outside its values.
+struct TagMarks {
+    bool marks[256] = {};
+    constexpr TagMarks() {
+        marks[static_cast<unsigned char>('"')] = true;
+        marks[static_cast<unsigned char>('\'')] = true;
+        marks[static_cast<unsigned char>('=')] = true;
+        marks[static_cast<unsigned char>('>')] = true;
+    }
+};
+constexpr TagMarks kTagMarks;
+
+// Where the next byte at or after `at` that the scan must look at lies,
+// passing over what cannot change its state (text, values, names and spaces
+// in tags) a whole run at a time; `size` when there is none in `bytes`.
+size_t NextMark(const unsigned char* bytes, size_t at, size_t size, char wanted, bool inTag) {
+    if (inTag) {
+        while (at < size && !kTagMarks.marks[bytes[at]]) ++at;
+        return at;
+    }
+    const void* found = std::memchr(bytes + at, wanted, size - at);
+    return found == nullptr ? size
+                            : static_cast<size_t>(static_cast<const unsigned char*>(found) - bytes);
+}
+
+// Where the markup after a tag begins (the tag starting just after its '<',
+// at `at`), when the tag is an end tag or a start tag too short to hold more
+// attributes than the bound allows: each takes four bytes at least (a name,
+// '=' and two quotes), and a tag ends before the next '<', which no
+// attribute value may hold. `size` when the tag may be longer, or is no tag.
+// Should a value hold a '<' after all, the parser stops there, before
+// anything the scan passed over.
+size_t MarkupAfterShortTag(const unsigned char* bytes, size_t at, size_t size) {
+    const unsigned char c = bytes[at];
+    if (c == '!' || c == '?') return size;
+    const size_t window = c == '/' ? size - at : std::min(size - at, 4 * kMaxAttributesPerElement);
+    const void* next = std::memchr(bytes + at, '<', window);
+    return next == nullptr ? size
+                           : static_cast<size_t>(static_cast<const unsigned char*>(next) - bytes);
+}
+
 }  // namespace
+
+// The states nearly every byte is read in, apart so that this stays small
+// enough to be inlined into the scan; the others in StepRare.
+inline void AttributeBound::Step(unsigned c) {
+    switch (state_) {
+        case State::kText:
+            if (c == '<') state_ = State::kOpen;
+            return;
+        case State::kStartTag:
+            if (IsQuote(c)) {
+                quote_ = c;
+                state_ = State::kValue;
+            } else if (c == '=') {
+                exceeded_ = ++attributes_ > kMaxAttributesPerElement;
+            } else if (c == '>') {
+                state_ = State::kText;
+            }
+            return;
+        case State::kValue:
+            if (c == quote_) state_ = State::kStartTag;
+            return;
+        case State::kEndTag:
+            if (c == '>') state_ = State::kText;
+            return;
+        default:
+            StepRare(c);
+            return;
+    }
+}
 
 bool AttributeBound::Scan(const unsigned char* bytes, size_t size) {
     if (exceeded_) return false;
     if (unitSize_ == 1) {
         for (size_t i = 0; i < size && !exceeded_; ++i) {
-            // Text and quoted values are most of a document: jump to their end.
-            if (state_ == State::kText || state_ == State::kValue) {
-                const char wanted = state_ == State::kText ? '<' : static_cast<char>(quote_);
-                const void* found = std::memchr(bytes + i, wanted, size - i);
-                if (found == nullptr) break;
-                i = static_cast<size_t>(static_cast<const unsigned char*>(found) - bytes);
+            // Text, values and tags are nearly all of a document: only the
+            // bytes that end them need a step.
+            switch (state_) {
+                case State::kText:
+                    i = NextMark(bytes, i, size, '<', false);
+                    break;
+                case State::kValue:
+                    i = NextMark(bytes, i, size, static_cast<char>(quote_), false);
+                    break;
+                case State::kEndTag:
+                    i = NextMark(bytes, i, size, '>', false);
+                    break;
+                case State::kStartTag:
+                    i = NextMark(bytes, i, size, '\0', true);
+                    break;
+                case State::kOpen: {
+                    const size_t next = MarkupAfterShortTag(bytes, i, size);
+                    if (next == size) break;
+                    i = next;  // its '<' read: the loop goes on after it
+                    continue;
+                }
+                default:
+                    break;
             }
+            if (i == size) break;
             Step(bytes[i]);
         }
         return !exceeded_;
@@ -69,10 +158,13 @@ void AttributeBound::SkipTerminated(unsigned c) {
     if (!(doubled && c == first)) matched_ = c == first ? 1 : 0;
 }
 
-void AttributeBound::Step(unsigned c) {
+void AttributeBound::StepRare(unsigned c) {
     switch (state_) {
         case State::kText:
-            if (c == '<') state_ = State::kOpen;
+        case State::kStartTag:
+        case State::kValue:
+        case State::kEndTag:
+            Step(c);
             return;
         case State::kOpen:
             if (c == '!') {
@@ -86,22 +178,6 @@ void AttributeBound::Step(unsigned c) {
                 attributes_ = 0;
                 state_ = State::kStartTag;
             }
-            return;
-        case State::kStartTag:
-            if (IsQuote(c)) {
-                quote_ = c;
-                state_ = State::kValue;
-            } else if (c == '=') {
-                exceeded_ = ++attributes_ > kMaxAttributesPerElement;
-            } else if (c == '>') {
-                state_ = State::kText;
-            }
-            return;
-        case State::kValue:
-            if (c == quote_) state_ = State::kStartTag;
-            return;
-        case State::kEndTag:
-            if (c == '>') state_ = State::kText;
             return;
         case State::kBang:
             bang_.push_back(static_cast<char>(c));

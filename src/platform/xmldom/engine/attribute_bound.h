@@ -46,6 +46,7 @@ class AttributeBound {
     };
 
     void Step(unsigned c);
+    void StepRare(unsigned c);
     void Skip(const char* terminator, State after);
     void SkipTerminated(unsigned c);
 

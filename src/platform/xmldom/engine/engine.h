@@ -141,11 +141,14 @@ struct XPathHit {
 };
 
 // Receives the hits of a selection one by one, in document order, `index`
-// counting from 0 up to `count` - 1. Should libxml2's node set turn out to be
-// out of order part way, the evaluator sorts it and starts again from index
-// 0: a receiver drops what it had when index 0 comes again. A failure it
-// returns stops the selection and is the selection's result.
+// counting from 0 up to `count` - 1; `count` is kCountNotKnown when the hits
+// are handed over as they are found (the last index then tells how many).
+// Should libxml2's node set turn out to be out of order part way, the
+// evaluator sorts it and starts again from index 0: a receiver drops what it
+// had when index 0 comes again. A failure it returns stops the selection and
+// is the selection's result.
 using HitReceiver = std::function<HRESULT(size_t index, size_t count, const XPathHit& hit)>;
+inline constexpr size_t kCountNotKnown = 0;
 
 // Evaluates XPath 1.0 expressions against one document, reusing its context
 // and compiled expressions, and whatever else it derives from the document

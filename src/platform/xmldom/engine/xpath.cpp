@@ -11,6 +11,7 @@
 #include "platform/xmldom/engine/engine.h"
 #include "platform/xmldom/engine/error_guard.h"
 #include "platform/xmldom/engine/xpath_index.h"
+#include "platform/xmldom/engine/xpath_name_walk.h"
 
 namespace xmlutil::xmldom {
 
@@ -250,6 +251,14 @@ HRESULT XPathEvaluator::Select(xmlDoc* doc, xmlNode* context, const std::string&
             if (FAILED(hr)) return hr;
         }
         return S_OK;
+    }
+    if (const auto name = DescendantNameTest(expression)) {
+        // Each hit is handed over while the walk is at it, its node still
+        // in the processor's cache; how many there are is not known yet.
+        size_t index = 0;
+        return VisitElementsNamed(doc, std::string(*name), firstOnly, [&](xmlNode* node) {
+            return receive(index++, kCountNotKnown, HitFor(node));
+        });
     }
     XmlXPathObjectPtr result;
     hr = Run(doc, context, ctx, silence, comp, expression, result);
