@@ -51,7 +51,11 @@ TEST(WrapperPool, RepeatedPeaksReuseTheSlabsOfTheFirst) {
     size_t capacity = 0;
     for (int round = 0; round < 3; ++round) {
         std::vector<void*> blocks;
-        for (int i = 0; i < 100000; ++i) blocks.push_back(pool.get()->Allocate());
+        for (int i = 0; i < 100000; ++i) {
+            blocks.push_back(pool.get()->Allocate());
+            // Every block of the large (huge-page) slabs is usable room too.
+            std::memset(blocks.back(), 0x5A, WrapperPool::kObjectSize);
+        }
         EXPECT_GE(pool.get()->Capacity(), 100000u);
         // Growth is geometric: few slabs, not one per block.
         EXPECT_LT(pool.get()->Capacity(), 300000u);

@@ -57,6 +57,15 @@ TEST(AttributeBound, CountsOnlyTheAttributesOfEachStartTag) {
     EXPECT_FALSE(WithinBound("<!-- c -->" + over));
 }
 
+// Tags too short to hold more attributes than allowed are passed over
+// unread; the tightest one that can (four bytes an attribute, markup right
+// after it) is still counted.
+TEST(AttributeBound, TheTightestTagOverTheBoundIsCounted) {
+    std::string tight = "<e";
+    for (size_t i = 0; i <= kMaxAttributesPerElement; ++i) tight += "a=''";
+    EXPECT_FALSE(WithinBound(tight + "/><next/>"));
+}
+
 TEST(AttributeBound, ReadsUtf16ByCodeUnits) {
     const std::string over = Tag(kMaxAttributesPerElement + 1);
     std::string little, big;
