@@ -131,7 +131,7 @@ def report(samples, scaling, corpus, rounds):
         plain = (med["xmlutil"] / med[PLAIN] if med[PLAIN] and med["xmlutil"] else None)
         row_ratios = {p: (med["xmlutil"] / med[p] if med[p] and med["xmlutil"] else None)
                       for p in PEERS}
-        ratios.append((job, row_ratios))
+        ratios.append((job, dict(row_ratios, **{PLAIN: plain})))
         if targets is None:
             met = all(r is not None and r < 1 for r in row_ratios.values())
             target = f"< every peer: {'met' if met else '**missed**'}"
@@ -192,9 +192,10 @@ def linear_section(checks):
 def chart(ratios, results):
     data = os.path.join(results, "ratios.dat")
     with open(data, "w") as f:
-        f.write("# job libxml2 pugixml lxml\n")
+        f.write("# job libxml2 pugixml lxml plain-libxml2\n")
         for job, row in ratios:
-            f.write(job + " " + " ".join(f"{row[p]:.5f}" if row[p] else "NaN" for p in PEERS) + "\n")
+            f.write(job + " " + " ".join(f"{row[p]:.5f}" if row[p] else "NaN"
+                                         for p in PEERS + [PLAIN]) + "\n")
     script = f"""
 set terminal pngcairo size 1000,520 font ",10" noenhanced
 set output "{os.path.join(results, 'ratios.png')}"
@@ -210,7 +211,8 @@ set xtics rotate by -20
 set arrow from graph 0, first 1 to graph 1, first 1 nohead lw 2 lc rgb "black"
 plot "{data}" using 2:xtic(1) title "vs libxml2" lc rgb "#4472c4", \\
      "" using 3 title "vs pugixml" lc rgb "#ed7d31", \\
-     "" using 4 title "vs lxml" lc rgb "#70ad47"
+     "" using 4 title "vs lxml" lc rgb "#70ad47", \\
+     "" using 5 title "vs plain libxml2" lc rgb "#7f7f7f"
 """
     subprocess.run(["gnuplot"], input=script, text=True, check=True)
     os.remove(data)
@@ -232,17 +234,19 @@ def main():
             saved = json.load(f)
         samples = {tuple(k.split("/")): v for k, v in saved["samples"].items()}
         scaling = {tuple(k.split("/")): v for k, v in saved["scaling"].items()}
+        checks = saved.get("linear_checks", [])
         args.rounds = saved["rounds"]
     else:
         with tempfile.TemporaryDirectory(prefix="xmlutil-bench-") as out:
             samples, scaling = measure(args, out)
+        checks = linear_checks(args.build)
         with open(raw, "w") as f:
             json.dump({"rounds": args.rounds,
                        "samples": {"/".join(k): v for k, v in samples.items()},
-                       "scaling": {"/".join(k): v for k, v in scaling.items()}}, f, indent=0)
+                       "scaling": {"/".join(k): v for k, v in scaling.items()},
+                       "linear_checks": checks}, f, indent=0)
     table, ratios = report(samples, scaling, args.corpus, args.rounds)
-    if not args.from_samples:
-        table += linear_section(linear_checks(args.build))
+    table += linear_section(checks)
     with open(os.path.join(args.results, "latest.md"), "w") as f:
         f.write("# Benchmark results\n\n" + table)
     chart(ratios, args.results)
