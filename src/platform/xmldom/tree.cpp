@@ -20,6 +20,12 @@ bool IsXmlPrefix(const xmlChar* prefix) {
 }
 
 void FreeDetached(xmlNode* top) {
+    // What the last insertion kept about where nodes stand may name a node
+    // freed here, whose memory the next node made may reuse; a handle that
+    // goes frees its detached subtree without any change being recorded.
+    if (top->doc != nullptr && top->doc->_private != nullptr) {
+        StateOf(top->doc).placements = PlacementMemo();
+    }
     if (top->type == XML_ATTRIBUTE_NODE) {
         xmlFreeProp(reinterpret_cast<xmlAttr*>(top));
     } else {
