@@ -342,28 +342,42 @@ XmlXPathObjectPtr Evaluate(xmlDoc* doc, const char* expression) {
     return XmlXPathObjectPtr(xmlXPathEvalExpression(ToXml(expression), context.get()));
 }
 
-Outcome Libxml2Load(const Options& o) {
+// Times `load` of the menu file; the check counts its items.
+template <class Load>
+Outcome TimedMenuLoad(const Options& o, Load&& load) {
     XmlDocPtr doc;
     Outcome outcome = Timed([&] {
-        doc = Libxml2Load(o.Input("menu.xml"));
+        doc = load(o.Input("menu.xml"));
         return 0;
     });
     outcome.check = MenuItems(doc.get());
     return outcome;
 }
 
-Outcome Libxml2SelectAll(const Options& o) {
-    XmlDocPtr doc = Libxml2Load(o.Input("menu.xml"));
+// Times selecting every Item of `doc` with XPath and reading each id, which
+// `length` takes as a libxml2 string and counts the characters of.
+template <class Length>
+Outcome TimedSelectAll(xmlDoc* doc, Length&& length) {
     return Timed([&] {
-        XmlXPathObjectPtr result = Evaluate(doc.get(), "//Item");
+        XmlXPathObjectPtr result = Evaluate(doc, "//Item");
         const xmlNodeSet* set = result ? result->nodesetval : nullptr;
         long long chars = 0;
         for (int i = 0; set != nullptr && i < set->nodeNr; ++i) {
             XmlCharPtr id(xmlGetProp(set->nodeTab[i], ToXml("id")));
-            chars += static_cast<long long>(Widen(id.get()).size());
+            chars += length(id.get());
         }
         return chars;
     });
+}
+
+Outcome Libxml2Load(const Options& o) {
+    return TimedMenuLoad(o, [](const std::string& path) { return Libxml2Load(path); });
+}
+
+Outcome Libxml2SelectAll(const Options& o) {
+    XmlDocPtr doc = Libxml2Load(o.Input("menu.xml"));
+    return TimedSelectAll(
+        doc.get(), [](const xmlChar* id) { return static_cast<long long>(Widen(id).size()); });
 }
 
 Outcome Libxml2Lookup(const Options& o) {
@@ -466,28 +480,15 @@ XmlDocPtr PlainLoadOf(const std::string& path) {
 }
 
 Outcome PlainLoad(const Options& o) {
-    XmlDocPtr doc;
-    Outcome outcome = Timed([&] {
-        doc = PlainLoadOf(o.Input("menu.xml"));
-        return 0;
-    });
-    outcome.check = MenuItems(doc.get());
-    return outcome;
+    return TimedMenuLoad(o, PlainLoadOf);
 }
 
 Outcome PlainSelectAll(const Options& o) {
     XmlDocPtr doc = PlainLoadOf(o.Input("menu.xml"));
-    return Timed([&] {
-        XmlXPathObjectPtr result = Evaluate(doc.get(), "//Item");
-        const xmlNodeSet* set = result ? result->nodesetval : nullptr;
-        long long chars = 0;
-        std::string id;
-        for (int i = 0; set != nullptr && i < set->nodeNr; ++i) {
-            XmlCharPtr value(xmlGetProp(set->nodeTab[i], ToXml("id")));
-            id.assign(value == nullptr ? "" : reinterpret_cast<const char*>(value.get()));
-            chars += xmlUTF8Strlen(ToXml(id.c_str()));
-        }
-        return chars;
+    std::string text;
+    return TimedSelectAll(doc.get(), [&text](const xmlChar* id) {
+        text.assign(id == nullptr ? "" : reinterpret_cast<const char*>(id));
+        return static_cast<long long>(xmlUTF8Strlen(ToXml(text.c_str())));
     });
 }
 
